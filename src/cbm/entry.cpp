@@ -1,0 +1,105 @@
+#include "cbm/entry.h"
+
+#include <algorithm>
+#include <array>
+
+#include "common/exception.h"
+#include "common/format.h"
+
+namespace kelvane {
+
+TDkCbmFileType DkCbmFileTypeFromByte(std::uint8_t type_bits) {
+  return type_bits <= cftDIR ? static_cast<TDkCbmFileType>(type_bits) : cftDEL;
+}
+
+std::string DkCbmFileTypeName(TDkCbmFileType type) {
+  static constexpr std::array<const char*, 7> kNames = {"DEL", "SEQ", "PRG", "USR",
+                                                        "REL", "CBM", "DIR"};
+  const int ordinal = static_cast<int>(type);
+  if (ordinal < 0 || ordinal >= static_cast<int>(kNames.size())) return "?";
+  return kNames[static_cast<std::size_t>(ordinal)];
+}
+
+int DkCbmMaxFileType(const std::string& format_name) {
+  std::string upper = format_name;
+  std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  });
+  if (upper == "D64" || upper == "D71" || upper == "G64" || upper == "D80" || upper == "D82") {
+    return cftREL;
+  }
+  if (upper == "D81") return cftCBM;
+  return cftDIR;  // DNP and every name not listed
+}
+
+bool DkCbmFileTypeAllowed(const std::string& format_name, std::uint8_t type_value) {
+  return type_value <= DkCbmMaxFileType(format_name);
+}
+
+namespace {
+
+std::uint8_t PetsciiToAsciiByte(std::uint8_t c) {
+  if (c < 0x20) return '?';
+  if (c <= 0x5F) return c;
+  if (c == 0x60) return '-';
+  if (c <= 0x7A) return static_cast<std::uint8_t>(c - 0x20);
+  if (c <= 0x9F) return '?';
+  if (c == 0xA0) return ' ';
+  if (c <= 0xC0) return '?';
+  if (c <= 0xDA) return static_cast<std::uint8_t>(c - 0x80);
+  return '?';
+}
+
+}  // namespace
+
+Bytes DkPetsciiToAscii(ByteView petscii) {
+  Bytes out(petscii.size());
+  std::transform(petscii.begin(), petscii.end(), out.begin(), PetsciiToAsciiByte);
+  return out;
+}
+
+std::string DkCbmNameToString(ByteView name) {
+  const auto end = std::find(name.begin(), name.end(), std::uint8_t{0xA0});
+  const Bytes mapped = DkPetsciiToAscii(name.first(static_cast<std::size_t>(end - name.begin())));
+  std::size_t length = mapped.size();
+  while (length > 0 && mapped[length - 1] <= ' ') --length;
+  return std::string(mapped.begin(), mapped.begin() + static_cast<std::ptrdiff_t>(length));
+}
+
+TDkCbmEntry DkCbmEntryFromSlot(ByteView slot, const TDkCbmDirSlot& location) {
+  using namespace dirslot;
+  if (slot.size() < static_cast<std::size_t>(kSize)) {
+    throw Exception(Format("DkCbmEntryFromSlot: a directory slot is 32 bytes, got %d.",
+                           static_cast<int>(slot.size())));
+  }
+  TDkCbmEntry entry;
+  const std::uint8_t type = slot[kType];
+  entry.RawType = type;
+  entry.FileType = DkCbmFileTypeFromByte(type & 7);
+  entry.ReplaceFlag = (type & 0x20) != 0;
+  entry.Locked = (type & 0x40) != 0;
+  entry.Closed = (type & 0x80) != 0;
+  entry.Scratched = type == 0;
+  entry.FirstTrack = slot[kFirstTrack];
+  entry.FirstSector = slot[kFirstSector];
+  entry.Blocks = Le16(slot, kBlocks);
+  entry.NameBytes.assign(slot.begin() + kName, slot.begin() + kName + kNameLength);
+  entry.Name = DkCbmNameToString(entry.NameBytes);
+  entry.Location = location;
+  entry.GeosFileType = slot[kGeosFileType];
+
+  if (entry.FileType == cftREL) {
+    entry.SideTrack = slot[kSideTrack];
+    entry.SideSector = slot[kSideSector];
+    entry.RecordLength = slot[kRecordLength];
+  } else if (slot[kGeosFileType] != 0) {
+    entry.GeosKind = slot[kRecordLength] == 1 ? gkVlir : gkSequential;
+    entry.GeosInfoTrack = slot[kSideTrack];
+    entry.GeosInfoSector = slot[kSideSector];
+    entry.GeosStructure = slot[kRecordLength];
+    std::copy_n(slot.begin() + kGeosStamp, kGeosStampLength, entry.GeosStamp.begin());
+  }
+  return entry;
+}
+
+}  // namespace kelvane

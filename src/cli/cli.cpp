@@ -1,0 +1,85 @@
+#include "cli/cli.h"
+
+#include <exception>
+#include <functional>
+#include <ostream>
+#include <span>
+
+#include "common/exception.h"
+
+namespace kelvane::cli {
+
+namespace {
+
+using CommandArgs = std::span<const std::string>;
+using CommandFunc = std::function<int(CommandArgs, std::ostream&, std::ostream&)>;
+
+struct Command {
+  const char* name;
+  const char* usage;
+  const char* summary;
+  CommandFunc run;
+};
+
+// Subcommands register here as they are built; the help text is generated from this table.
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> commands = {};
+  return commands;
+}
+
+void PrintHelp(std::ostream& out) {
+  out << "Usage: kelvane COMMAND [OPTIONS] ...\n"
+         "       kelvane --help | --version\n"
+         "\n"
+         "Lists, renders, extracts from and adds to Commodore disk images\n"
+         "(D64, D71, D81, D80, D82, DNP, DFI; G64 and NIB decoded from GCR).\n"
+         "\n";
+  if (Commands().empty()) {
+    out << "No commands are available in this build yet.\n";
+  } else {
+    out << "Commands:\n";
+    for (const Command& command : Commands()) {
+      out << "  " << command.usage << "\n      " << command.summary << "\n";
+    }
+  }
+  out << "\n"
+         "Options:\n"
+         "  -h, --help     show this help and exit\n"
+         "  -V, --version  show the version and exit\n"
+         "\n"
+         "Errors are written to standard error; the exit status is 0 on success, 1 when an\n"
+         "image or file could not be handled, 2 for a wrong command line.\n";
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    PrintHelp(err);
+    return kExitUsage;
+  }
+  const std::string& first = args.front();
+  if (first == "-h" || first == "--help" || first == "help") {
+    PrintHelp(out);
+    return kExitOk;
+  }
+  if (first == "-V" || first == "--version") {
+    out << "kelvane " << KELVANE_VERSION << "\n";
+    return kExitOk;
+  }
+  for (const Command& command : Commands()) {
+    if (first != command.name) continue;
+    try {
+      return command.run(CommandArgs(args).subspan(1), out, err);
+    } catch (const Exception& error) {
+      err << "kelvane " << command.name << ": " << error.Message() << "\n";
+    } catch (const std::exception& error) {
+      err << "kelvane " << command.name << ": " << error.what() << "\n";
+    }
+    return kExitFailure;
+  }
+  err << "kelvane: unknown command '" << first << "' (see 'kelvane --help')\n";
+  return kExitUsage;
+}
+
+}  // namespace kelvane::cli
