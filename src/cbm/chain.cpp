@@ -34,8 +34,9 @@ Bytes DkCbmChainReadFile(int start_track, int start_sector, const TDkCbmReadSect
   Bytes result;
   if (start_track == 0) return result;
   if (!LinkInRange(start_track, start_sector)) {
-    throw EDkCbmMalformedDisk(Format(
-        "DkCbmChainReadFile: start T%d/S%d is outside the 0..255 range.", start_track, start_sector));
+    throw EDkCbmMalformedDisk(
+        Format("DkCbmChainReadFile: start T%d/S%d is outside the 0..255 range.", start_track,
+               start_sector));
   }
   TDkVisitedMap visited;
   int track = start_track;
@@ -61,9 +62,9 @@ Bytes DkCbmChainReadFile(int start_track, int start_sector, const TDkCbmReadSect
 int DkCbmChainCountSectors(int start_track, int start_sector, const TDkCbmReadSectorFunc& read) {
   if (start_track == 0) return 0;
   if (!LinkInRange(start_track, start_sector)) {
-    throw EDkCbmMalformedDisk(Format(
-        "DkCbmChainCountSectors: start T%d/S%d is outside the 0..255 range.", start_track,
-        start_sector));
+    throw EDkCbmMalformedDisk(
+        Format("DkCbmChainCountSectors: start T%d/S%d is outside the 0..255 range.", start_track,
+               start_sector));
   }
   TDkVisitedMap visited;
   int count = 0;

@@ -16,7 +16,8 @@ class TDkVisitedMap {
  public:
   // Marks (track, sector), both 0..255; returns false when it was already marked.
   bool Visit(int track, int sector) {
-    const std::size_t index = static_cast<std::size_t>(track) * 256 + static_cast<std::size_t>(sector);
+    const std::size_t index =
+        static_cast<std::size_t>(track) * 256 + static_cast<std::size_t>(sector);
     if (flags_.test(index)) return false;
     flags_.set(index);
     return true;

@@ -8,14 +8,40 @@
 
 namespace kelvane {
 
+namespace {
+
+// The checks of a sector read, in their order. Generic over the geometry callables so that an
+// image's own reads call its virtual functions directly and build the format name only for the
+// message.
+template <typename SectorsInTrack, typename SectorOffset, typename FormatName>
+kelvane::Bytes CheckedSectorRead(ByteView image, int track, int sector, int max_track,
+                                 const SectorsInTrack& sectors_in_track,
+                                 const SectorOffset& sector_offset, const FormatName& format_name) {
+  if (track < 1 || track > max_track) {
+    throw EDkCbmMalformedDisk(
+        Format("Track %d out of range for %s.", track, std::string(format_name()).c_str()));
+  }
+  if (sector < 0 || sector >= sectors_in_track(track)) {
+    throw EDkCbmMalformedDisk(Format("Sector %d out of range for track %d.", sector, track));
+  }
+  const int offset = sector_offset(track, sector);
+  if (offset < 0 || !RangeInside(image.size(), static_cast<std::size_t>(offset), kSectorSize)) {
+    throw EDkCbmMalformedDisk(Format("Sector T%d/S%d past end of image.", track, sector));
+  }
+  const auto begin = image.begin() + offset;
+  return kelvane::Bytes(begin, begin + kSectorSize);
+}
+
+}  // namespace
+
 TDkCbmImage::TDkCbmImage(kelvane::Bytes bytes) : bytes_(std::move(bytes)) {}
 
 TDkCbmImage::~TDkCbmImage() = default;
 
 kelvane::Bytes TDkCbmImage::ReadSector(int track, int sector) const {
-  return DkCbmReadSectorAt(
+  return CheckedSectorRead(
       bytes_, track, sector, MaxTrack(), [this](int t) { return SectorsInTrack(t); },
-      [this](int t, int s) { return SectorOffset(t, s); }, FormatName());
+      [this](int t, int s) { return SectorOffset(t, s); }, [this] { return FormatName(); });
 }
 
 TDkCbmReadSectorFunc TDkCbmImage::SectorReader() const {
@@ -47,7 +73,8 @@ void TDkCbmImage::SetErrorInfo(bool has_error_info, int sector_count) {
   // Readers only set the flag after checking the file size, so a block that does not fit is a
   // reader fault; refuse it rather than read past the bytes.
   const std::size_t start = static_cast<std::size_t>(sector_count) * kSectorSize;
-  if (sector_count < 0 || !RangeInside(bytes_.size(), start, static_cast<std::size_t>(sector_count))) {
+  if (sector_count < 0 ||
+      !RangeInside(bytes_.size(), start, static_cast<std::size_t>(sector_count))) {
     throw Exception(Format("SetErrorInfo: %d error bytes do not fit an image of %d bytes.",
                            sector_count, static_cast<int>(bytes_.size())));
   }
@@ -59,18 +86,8 @@ kelvane::Bytes DkCbmReadSectorAt(ByteView image, int track, int sector, int max_
                                  const std::function<int(int)>& sectors_in_track,
                                  const std::function<int(int, int)>& sector_offset,
                                  const std::string& format_name) {
-  if (track < 1 || track > max_track) {
-    throw EDkCbmMalformedDisk(Format("Track %d out of range for %s.", track, format_name.c_str()));
-  }
-  if (sector < 0 || sector >= sectors_in_track(track)) {
-    throw EDkCbmMalformedDisk(Format("Sector %d out of range for track %d.", sector, track));
-  }
-  const int offset = sector_offset(track, sector);
-  if (offset < 0 || !RangeInside(image.size(), static_cast<std::size_t>(offset), kSectorSize)) {
-    throw EDkCbmMalformedDisk(Format("Sector T%d/S%d past end of image.", track, sector));
-  }
-  const auto begin = image.begin() + offset;
-  return kelvane::Bytes(begin, begin + kSectorSize);
+  return CheckedSectorRead(image, track, sector, max_track, sectors_in_track, sector_offset,
+                           [&format_name] { return format_name; });
 }
 
 namespace {
@@ -109,18 +126,18 @@ TDkCbmEntryArray WalkDirectory(int first_track, int first_sector, const TDkCbmRe
       data = DkCbmReadCheckedSector(read, track, sector);
     } catch (const EDkCbmMalformedDisk& error) {
       if (warnings == nullptr) throw;
-      warnings->push_back(Format(
-          "Directory chain broke at T%d/S%d: %s. Recovered %d entries so far; the rest is "
-          "unreachable.",
-          track, sector, error.Message().c_str(), static_cast<int>(entries.size())));
+      warnings->push_back(
+          Format("Directory chain broke at T%d/S%d: %s. Recovered %d entries so far; the rest is "
+                 "unreachable.",
+                 track, sector, error.Message().c_str(), static_cast<int>(entries.size())));
       status = psBroken;
       return entries;
     }
 
     const ByteView view(data);
     for (int index = 0; index < dirslot::kPerSector; ++index) {
-      const ByteView slot = view.subspan(static_cast<std::size_t>(index * dirslot::kSize),
-                                         dirslot::kSize);
+      const ByteView slot =
+          view.subspan(static_cast<std::size_t>(index * dirslot::kSize), dirslot::kSize);
       const bool used = slot[dirslot::kType] != 0;
       if (!used && !(include_scratched && slot[dirslot::kName] != 0)) continue;
       if (entries.empty()) entries.reserve(64);

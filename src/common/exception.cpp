@@ -6,6 +6,8 @@ namespace kelvane {
 
 Exception::Exception(std::string message) : message_(std::move(message)) {}
 
-const char* Exception::what() const noexcept { return message_.c_str(); }
+const char* Exception::what() const noexcept {
+  return message_.c_str();
+}
 
 }  // namespace kelvane

@@ -39,7 +39,7 @@ TEST(Petscii, RangeBoundariesMapAsTheTableSays) {
     std::uint8_t in;
     char out;
   } cases[] = {{0x00, '?'}, {0x1F, '?'}, {0x20, ' '}, {0x41, 'A'}, {0x5F, 0x5F}, {0x60, '-'},
-               {0x61, 'A'}, {0x7A, 'Z'}, {0x7B, '?'}, {0x9F, '?'}, {0xA0, ' '}, {0xA1, '?'},
+               {0x61, 'A'}, {0x7A, 'Z'}, {0x7B, '?'}, {0x9F, '?'}, {0xA0, ' '},  {0xA1, '?'},
                {0xC0, '?'}, {0xC1, 'A'}, {0xDA, 'Z'}, {0xDB, '?'}, {0xFF, '?'}};
   for (const auto& c : cases) {
     const Bytes out = DkPetsciiToAscii(Bytes{c.in});

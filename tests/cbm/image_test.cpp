@@ -33,8 +33,8 @@ class DirectoryTest : public ::testing::Test {
     }
   }
 
-  TDkCbmEntryArray Recover(int track, int sector, TDkStringList& warnings,
-                           TDkParseStatus& status, bool include_scratched = false) {
+  TDkCbmEntryArray Recover(int track, int sector, TDkStringList& warnings, TDkParseStatus& status,
+                           bool include_scratched = false) {
     const auto image = disk.Open(40);
     return DkCbmParseDirectory(track, sector, image->SectorReader(), &warnings, status,
                                include_scratched);
@@ -161,7 +161,7 @@ TEST_F(DirectoryTest, ScratchedSlotsOnlyWhenAskedAndOnlyWithAName) {
   disk.PutEntry(18, 1, 0, {"LIVE", 0x82, 1, 0, 1});
   disk.PutEntry(18, 1, 1, {"GONE", 0x00, 1, 1, 1});
   disk.PutEntry(18, 1, 2, {"", 0x00, 0, 0, 0});  // empty slot; name starts with $A0
-  disk.Sector(18, 1)[3 * 32 + 5] = 0;             // slot 3: type 0, name byte 0
+  disk.Sector(18, 1)[3 * 32 + 5] = 0;            // slot 3: type 0, name byte 0
   const auto image = disk.Open();
   EXPECT_EQ(DkCbmParseDirectory(18, 1, image->SectorReader()).size(), 1u);
 

@@ -25,7 +25,8 @@ std::span<std::uint8_t> FlatDisk::Sector(int track, int sector) {
   if (track < 1 || track > tracks_ || sector < 0 || sector >= sectors_per_track_) {
     throw std::out_of_range("FlatDisk::Sector outside the disk");
   }
-  const auto offset = static_cast<std::size_t>(((track - 1) * sectors_per_track_ + sector) * kSectorSize);
+  const auto offset =
+      static_cast<std::size_t>(((track - 1) * sectors_per_track_ + sector) * kSectorSize);
   return std::span<std::uint8_t>(bytes_).subspan(offset, kSectorSize);
 }
 
@@ -72,7 +73,8 @@ void FlatDisk::WriteFile(const SectorPath& path, std::span<const std::uint8_t> d
 }
 
 std::unique_ptr<FlatImage> FlatDisk::Open(int max_track) const {
-  return std::make_unique<FlatImage>(bytes_, max_track > 0 ? max_track : tracks_, sectors_per_track_);
+  return std::make_unique<FlatImage>(bytes_, max_track > 0 ? max_track : tracks_,
+                                     sectors_per_track_);
 }
 
 kelvane::Bytes PatternBytes(std::size_t length, std::uint32_t seed) {

@@ -33,7 +33,7 @@ class FlatImage : public TDkCbmImage {
 };
 
 struct EntrySpec {
-  std::string name;  // ASCII; upper-case letters stay as they are (PETSCII $41-$5A)
+  std::string name;          // ASCII; upper-case letters stay as they are (PETSCII $41-$5A)
   std::uint8_t type = 0x82;  // closed PRG
   int first_track = 0;
   int first_sector = 0;

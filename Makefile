@@ -1,0 +1,62 @@
+# Thin wrapper over the CMake presets. Each target first checks (as root: installs) the Debian
+# packages it needs.
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+FUZZ_SECONDS ?= 60
+SAMPLE ?=
+
+.PHONY: demo test test-native test-asan test-windows windows bench fuzz format clean
+
+# The main job: build the tool and run it.
+demo:
+	@tools/deps.sh build
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS)
+	build/release/src/cli/kelvane --help
+
+# Every test: native, under ASan+UBSan, and the Windows build under Wine.
+test:
+	@tools/deps.sh test
+	$(MAKE) test-native test-asan test-windows
+
+test-native:
+	cmake --preset debug >/dev/null
+	cmake --build --preset debug -j $(JOBS)
+	ctest --preset debug -j $(JOBS)
+
+test-asan:
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+windows:
+	@tools/deps.sh test
+	cmake --preset mingw >/dev/null
+	cmake --build --preset mingw -j $(JOBS)
+
+test-windows: windows
+	tools/run-windows-tests.sh build/mingw
+
+bench:
+	@tools/deps.sh bench
+	cmake --preset bench >/dev/null
+	cmake --build --preset bench -j $(JOBS)
+	@for b in build/bench/bench/bench_*; do echo "== $$b"; $$b; done
+
+# Runs every fuzz target for FUZZ_SECONDS on a copy of its saved inputs; new inputs that add
+# coverage are merged back into fuzz/corpus/<target>/.
+fuzz:
+	@tools/deps.sh fuzz
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+	@set -e; for f in build/fuzz/fuzz/fuzz_*; do \
+	  name=$${f##*/fuzz_}; work=build/fuzz/work/$$name; mkdir -p $$work fuzz/corpus/$$name; \
+	  echo "== $$name for $(FUZZ_SECONDS) s"; \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=build/fuzz/ $$work fuzz/corpus/$$name; \
+	  $$f -merge=1 fuzz/corpus/$$name $$work >/dev/null 2>&1; \
+	done
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build
