@@ -17,6 +17,6 @@ enum TDkD64DosVariant : int {
 using TDkD64DosVariantArray = std::vector<TDkD64DosVariant>;
 
 // Name used in messages ("Standard35", "SpeedDOS40", ...); "?" outside the enumeration.
-std::string DkD64DosVariantName(TDkD64DosVariant variant);
+std::string DkD64VariantName(TDkD64DosVariant variant);
 
 }  // namespace kelvane

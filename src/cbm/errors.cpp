@@ -7,7 +7,7 @@
 
 namespace kelvane {
 
-std::string DkD64DosVariantName(TDkD64DosVariant variant) {
+std::string DkD64VariantName(TDkD64DosVariant variant) {
   static constexpr std::array<const char*, 5> kNames = {"Standard35", "SpeedDOS40", "Dolphin40",
                                                         "Prologic40", "Extended42"};
   const int index = static_cast<int>(variant);
@@ -21,7 +21,7 @@ std::string AmbiguityMessage(const TDkD64DosVariantArray& matches) {
   std::string names;
   for (const TDkD64DosVariant variant : matches) {
     if (!names.empty()) names += ", ";
-    names += DkD64DosVariantName(variant);
+    names += DkD64VariantName(variant);
   }
   return Format("Multiple D64 DOS variants match this image: %s.", names.c_str());
 }

@@ -1,5 +1,6 @@
 #include "cbm/image.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "cbm/chain.h"
@@ -39,8 +40,10 @@ TDkCbmImage::TDkCbmImage(kelvane::Bytes bytes) : bytes_(std::move(bytes)) {}
 TDkCbmImage::~TDkCbmImage() = default;
 
 kelvane::Bytes TDkCbmImage::ReadSector(int track, int sector) const {
+  const ByteView sector_data =
+      ByteView(bytes_).first(std::min(bytes_.size(), sector_data_size_));
   return CheckedSectorRead(
-      bytes_, track, sector, MaxTrack(), [this](int t) { return SectorsInTrack(t); },
+      sector_data, track, sector, MaxTrack(), [this](int t) { return SectorsInTrack(t); },
       [this](int t, int s) { return SectorOffset(t, s); }, [this] { return FormatName(); });
 }
 
@@ -80,6 +83,22 @@ void TDkCbmImage::SetErrorInfo(bool has_error_info, int sector_count) {
   }
   error_info_.assign(bytes_.begin() + static_cast<std::ptrdiff_t>(start),
                      bytes_.begin() + static_cast<std::ptrdiff_t>(start) + sector_count);
+}
+
+void TDkCbmImage::SetDiskHeader(ByteView header, int name_offset, int id_offset) {
+  constexpr int kNameLength = 16;
+  constexpr int kIdLength = 5;
+  if (name_offset < 0 || id_offset < 0 ||
+      !RangeInside(header.size(), static_cast<std::size_t>(name_offset), kNameLength) ||
+      !RangeInside(header.size(), static_cast<std::size_t>(id_offset), kIdLength)) {
+    throw Exception("SetDiskHeader: name or id outside the header sector.");
+  }
+  const ByteView name = header.subspan(static_cast<std::size_t>(name_offset), kNameLength);
+  const ByteView id = header.subspan(static_cast<std::size_t>(id_offset), kIdLength);
+  disk_name_bytes_.assign(name.begin(), name.end());
+  disk_id_bytes_.assign(id.begin(), id.end());
+  disk_name_ = DkCbmNameToString(name);
+  disk_id_ = DkCbmNameToString(id);
 }
 
 kelvane::Bytes DkCbmReadSectorAt(ByteView image, int track, int sector, int max_track,

@@ -65,6 +65,12 @@ class TDkCbmImage {
   void LoadDirectory(int track, int sector, bool recover);
   // Takes `sector_count` error bytes from just after the sector data.
   void SetErrorInfo(bool has_error_info, int sector_count);
+  // Disk name (16 bytes) and id (5 bytes: id, $A0, DOS type) from a header sector, raw and in
+  // display form.
+  void SetDiskHeader(ByteView header, int name_offset, int id_offset);
+  // Sector reads see only the first `size` bytes: what follows the sector data (an error-info
+  // block) is never handed out as a sector, even where the geometry would reach into it.
+  void SetSectorDataSize(std::size_t size) { sector_data_size_ = size; }
 
   kelvane::Bytes bytes_;
   int track_count_ = 0;
@@ -80,6 +86,7 @@ class TDkCbmImage {
   std::unique_ptr<TDkStringList> recovery_warnings_;
   int dir_track_ = 0;
   int dir_sector_ = 0;
+  std::size_t sector_data_size_ = static_cast<std::size_t>(-1);
 };
 
 // The checked sector read every reader uses: track in 1..max_track, sector below the track's

@@ -36,7 +36,7 @@ TEST(Exceptions, HierarchyAndMessages) {
             "Multiple D64 DOS variants match this image: Dolphin40, SpeedDOS40.");
   ASSERT_EQ(ambiguous.Matches().size(), 2u);
   EXPECT_EQ(ambiguous.Matches()[0], ddvDolphin40);
-  EXPECT_EQ(DkD64DosVariantName(static_cast<TDkD64DosVariant>(9)), "?");
+  EXPECT_EQ(DkD64VariantName(static_cast<TDkD64DosVariant>(9)), "?");
 }
 
 }  // namespace

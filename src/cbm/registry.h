@@ -1,0 +1,54 @@
+#pragma once
+
+// Which image format a file holds (signatures first, then exact sizes, then the name's
+// extension), opening it with its reader, and the texts for files that fit no format. This and
+// writer selection are the only places that know every format.
+
+#include <memory>
+#include <string>
+
+#include "cbm/image.h"
+
+namespace kelvane {
+
+enum TDkCbmImageFormat : int {
+  cifUnknown = 0,
+  cifD64 = 1,
+  cifD71 = 2,
+  cifD81 = 3,
+  cifD80 = 4,
+  cifD82 = 5,
+  cifDnp = 6,
+  cifDfi = 7,
+  cifG64 = 8,
+  cifTap = 9,
+  cifT64 = 10,
+  cifPcSidecar = 11,
+};
+
+// "disk", "D64", ... "PcSidecar".
+std::string DkImageFormatName(TDkCbmImageFormat format);
+
+TDkCbmImageFormat DkDetectImageFormat(const std::string& file_name, ByteView first_bytes,
+                                      long long size);
+TDkCbmImageFormat DkDetectImageFormat(const std::string& file_name, long long size);
+
+// D64 .. DFI.
+bool DkIsWritableFormat(TDkCbmImageFormat format);
+bool DkIsValidImageSize(const std::string& file_name, long long size);
+bool DkIsSupportedImage(const std::string& file_name, ByteView first_bytes, long long size);
+std::string DkSizeErrorText(const std::string& file_name, long long size);
+
+// Opens `bytes` with the reader of the detected format. The image belongs to the caller.
+std::unique_ptr<TDkCbmImage> DkOpenImage(Bytes bytes, const std::string& file_name, bool recover);
+
+// Case-insensitive tests of the name's ending against the writable (.d64 .d71 .d81 .d80 .d82
+// .dnp .dfi), known (those, .g64, .nib) and read-only (.g64, .nib) extension lists.
+bool DkHasWritableExtension(const std::string& file_name);
+bool DkHasKnownExtension(const std::string& file_name);
+bool DkHasReadOnlyExtension(const std::string& file_name);
+
+// True when `name` ends with `suffix`, ignoring ASCII case.
+bool DkEndsWithNoCase(const std::string& name, const std::string& suffix);
+
+}  // namespace kelvane
