@@ -9,7 +9,7 @@
 
 #include "cbm/chain.h"
 #include "cbm/errors.h"
-#include "support/flat_disk.h"
+#include "support/disk_builder.h"
 
 using namespace kelvane;
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/flat_disk.h"
+#include "support/disk_builder.h"
 
 namespace kelvane {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cbm/errors.h"
-#include "support/flat_disk.h"
+#include "support/disk_builder.h"
 
 namespace kelvane {
 namespace {

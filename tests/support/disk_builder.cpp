@@ -1,0 +1,315 @@
+#include "support/disk_builder.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "formats/d64.h"
+#include "formats/d71_d81.h"
+#include "formats/d80_d82.h"
+
+namespace kelvane::testing {
+
+std::span<std::uint8_t> SectorEditor::Sector(int track, int sector) {
+  const int offset = offset_(track, sector);
+  if (offset < 0 || static_cast<std::size_t>(offset) + 256 > bytes_.size()) {
+    throw std::out_of_range("SectorEditor::Sector outside the image");
+  }
+  return std::span<std::uint8_t>(bytes_).subspan(static_cast<std::size_t>(offset), 256);
+}
+
+void SectorEditor::Link(int track, int sector, int next_track, int next_sector) {
+  auto data = Sector(track, sector);
+  data[0] = static_cast<std::uint8_t>(next_track);
+  data[1] = static_cast<std::uint8_t>(next_sector);
+}
+
+kelvane::Bytes PaddedName(const std::string& name) {
+  kelvane::Bytes bytes(16, 0xA0);
+  std::copy_n(name.begin(), std::min<std::size_t>(name.size(), 16), bytes.begin());
+  return bytes;
+}
+
+void SectorEditor::PutEntry(int track, int sector, int index, const EntrySpec& entry) {
+  auto slot = Sector(track, sector).subspan(static_cast<std::size_t>(index) * 32, 32);
+  slot[2] = entry.type;
+  slot[3] = static_cast<std::uint8_t>(entry.first_track);
+  slot[4] = static_cast<std::uint8_t>(entry.first_sector);
+  const kelvane::Bytes name = PaddedName(entry.name);
+  std::copy(name.begin(), name.end(), slot.begin() + 5);
+  slot[30] = static_cast<std::uint8_t>(entry.blocks & 0xFF);
+  slot[31] = static_cast<std::uint8_t>(entry.blocks >> 8);
+}
+
+void SectorEditor::WriteFile(const SectorPath& path, std::span<const std::uint8_t> data) {
+  const std::size_t needed = data.empty() ? 1 : (data.size() + 253) / 254;
+  if (path.size() < needed) throw std::invalid_argument("WriteFile: path too short");
+  std::size_t pos = 0;
+  for (std::size_t i = 0; i < needed; ++i) {
+    auto sector = Sector(path[i].first, path[i].second);
+    const std::size_t chunk = std::min<std::size_t>(254, data.size() - pos);
+    std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(pos), chunk, sector.begin() + 2);
+    pos += chunk;
+    const bool last = i + 1 == needed;
+    sector[0] = static_cast<std::uint8_t>(last ? 0 : path[i + 1].first);
+    sector[1] = static_cast<std::uint8_t>(last ? chunk + 1 : path[i + 1].second);
+  }
+}
+
+FlatImage::FlatImage(kelvane::Bytes bytes, int max_track, int sectors_per_track)
+    : TDkCbmImage(std::move(bytes)), max_track_(max_track), sectors_per_track_(sectors_per_track) {}
+
+int FlatImage::SectorsInTrack(int track) const {
+  return (track >= 1 && track <= max_track_) ? sectors_per_track_ : 0;
+}
+
+int FlatImage::SectorOffset(int track, int sector) const {
+  return ((track - 1) * sectors_per_track_ + sector) * 256;
+}
+
+FlatDisk::FlatDisk(int tracks, int sectors_per_track)
+    : OwnedBytes{kelvane::Bytes(static_cast<std::size_t>(tracks * sectors_per_track * 256), 0)},
+      SectorEditor(owned_,
+                   [sectors_per_track](int track, int sector) {
+                     if (track < 1 || sector < 0 || sector >= sectors_per_track) return -1;
+                     return ((track - 1) * sectors_per_track + sector) * 256;
+                   }),
+      tracks_(tracks),
+      sectors_per_track_(sectors_per_track) {}
+
+std::unique_ptr<FlatImage> FlatDisk::Open(int max_track) const {
+  return std::make_unique<FlatImage>(owned_, max_track > 0 ? max_track : tracks_,
+                                     sectors_per_track_);
+}
+
+kelvane::Bytes PatternBytes(std::size_t length, std::uint32_t seed) {
+  kelvane::Bytes bytes(length);
+  std::uint32_t state = seed * 2654435761u + 1;
+  for (auto& byte : bytes) {
+    state = state * 1664525u + 1013904223u;
+    byte = static_cast<std::uint8_t>(state >> 24);
+  }
+  return bytes;
+}
+
+int D64Offset(int track, int sector) { return DkD64Geometry().SectorOffset(track, sector); }
+int D71Offset(int track, int sector) { return DkD71Geometry().SectorOffset(track, sector); }
+int D81Offset(int track, int sector) { return ((track - 1) * 40 + sector) * 256; }
+int D80Offset(int track, int sector) { return DkD82Geometry().SectorOffset(track, sector); }
+int FlatOffset(int track, int sector) { return (track - 1) * 65536 + sector * 256; }
+
+namespace {
+
+// Marks `sectors` sectors free in a bitmap of `bytes` bytes (bit set = free, LSB first).
+void FreeBits(std::span<std::uint8_t> bitmap, int sectors) {
+  std::fill(bitmap.begin(), bitmap.end(), 0);
+  for (int s = 0; s < sectors; ++s) bitmap[static_cast<std::size_t>(s / 8)] |= static_cast<std::uint8_t>(1 << (s % 8));
+}
+
+void UseBit(std::span<std::uint8_t> bitmap, int sector) {
+  bitmap[static_cast<std::size_t>(sector / 8)] &= static_cast<std::uint8_t>(~(1 << (sector % 8)));
+}
+
+void PutHeaderName(std::span<std::uint8_t> sector, int name_offset, int id_offset,
+                   const char* dos_type) {
+  const kelvane::Bytes name = PaddedName("TEST DISK");
+  std::copy(name.begin(), name.end(), sector.begin() + name_offset);
+  const std::uint8_t id[5] = {'1', '2', 0xA0, static_cast<std::uint8_t>(dos_type[0]),
+                              static_cast<std::uint8_t>(dos_type[1])};
+  std::copy(std::begin(id), std::end(id), sector.begin() + id_offset);
+}
+
+// A 1541-style four-byte BAM entry: free count, then three bitmap bytes.
+void PutBam4(std::span<std::uint8_t> entry, int sectors, std::initializer_list<int> used) {
+  FreeBits(entry.subspan(1, 3), sectors);
+  for (const int s : used) UseBit(entry.subspan(1, 3), s);
+  entry[0] = static_cast<std::uint8_t>(sectors - static_cast<int>(used.size()));
+}
+
+}  // namespace
+
+kelvane::Bytes BlankD64(int tracks, bool error_info, TDkD64DosVariant variant) {
+  const int sectors = DkD64Geometry().SectorCount(tracks);
+  kelvane::Bytes bytes(static_cast<std::size_t>(sectors) * 256, 0);
+  SectorEditor disk(bytes, D64Offset);
+  auto bam = disk.Sector(18, 0);
+  bam[0] = 18;
+  bam[1] = 1;
+  bam[2] = variant == ddvPrologic40 ? 0x50 : 0x41;
+  for (int t = 1; t <= 35; ++t) {
+    const int n = DkD64Geometry().SectorsInTrack(t);
+    if (t == 18) {
+      PutBam4(bam.subspan(4 * 18, 4), n, {0, 1});
+    } else {
+      PutBam4(bam.subspan(static_cast<std::size_t>(4 * t), 4), n, {});
+    }
+  }
+  std::fill(bam.begin() + 0x90, bam.begin() + 0xAB, 0xA0);
+  const TDkD64VariantLayout layout = DkD64VariantOffsets(variant);
+  PutHeaderName(bam, layout.NameOffset, layout.IdOffset, "2A");
+  if (variant == ddvPrologic40) {
+    std::fill(bam.begin() + 0xA4 + 16, bam.begin() + 0xA4 + 18, 0xA0);
+  }
+  if (layout.ExtraBamOffset != 0 && tracks > 35) {
+    for (int i = 0; i < layout.ExtraTracks; ++i) {
+      PutBam4(bam.subspan(static_cast<std::size_t>(layout.ExtraBamOffset + 4 * i), 4), 17, {});
+    }
+  }
+  disk.Link(18, 1, 0, 255);
+  if (error_info) bytes.resize(bytes.size() + static_cast<std::size_t>(sectors), 1);
+  return bytes;
+}
+
+kelvane::Bytes BlankD71(bool error_info) {
+  kelvane::Bytes bytes(1366 * 256, 0);
+  SectorEditor disk(bytes, D71Offset);
+  auto bam = disk.Sector(18, 0);
+  bam[0] = 18;
+  bam[1] = 1;
+  bam[2] = 0x41;
+  bam[3] = 0x80;
+  for (int t = 1; t <= 35; ++t) {
+    const int n = DkD71Geometry().SectorsInTrack(t);
+    PutBam4(bam.subspan(static_cast<std::size_t>(4 * t), 4), n,
+            t == 18 ? std::initializer_list<int>{0, 1} : std::initializer_list<int>{});
+  }
+  std::fill(bam.begin() + 0x90, bam.begin() + 0xAB, 0xA0);
+  PutHeaderName(bam, 0x90, 0xA2, "2A");
+  auto bam2 = disk.Sector(53, 0);
+  for (int t = 36; t <= 70; ++t) {
+    const int n = DkD71Geometry().SectorsInTrack(t);
+    // Track 53 holds the second side's BAM and is kept allocated, as a 1571 formats it.
+    bam[static_cast<std::size_t>(0xDD + t - 36)] = static_cast<std::uint8_t>(t == 53 ? 0 : n);
+    if (t != 53) FreeBits(bam2.subspan(static_cast<std::size_t>(3 * (t - 36)), 3), n);
+  }
+  disk.Link(18, 1, 0, 255);
+  if (error_info) bytes.resize(bytes.size() + 1366, 1);
+  return bytes;
+}
+
+kelvane::Bytes BlankD81(bool error_info) {
+  kelvane::Bytes bytes(3200 * 256, 0);
+  SectorEditor disk(bytes, D81Offset);
+  auto header = disk.Sector(40, 0);
+  header[0] = 40;
+  header[1] = 3;
+  header[2] = 0x44;
+  std::fill(header.begin() + 4, header.begin() + 0x1D, 0xA0);
+  PutHeaderName(header, 4, 0x16, "3D");
+  for (int side = 0; side < 2; ++side) {
+    auto bam = disk.Sector(40, 1 + side);
+    bam[0] = side == 0 ? 40 : 0;
+    bam[1] = side == 0 ? 2 : 255;
+    bam[2] = 0x44;
+    bam[3] = 0xBB;
+    bam[4] = '1';
+    bam[5] = '2';
+    bam[6] = 0xC0;
+    for (int i = 0; i < 40; ++i) {
+      const int track = side * 40 + i + 1;
+      auto entry = bam.subspan(static_cast<std::size_t>(16 + 6 * i), 6);
+      FreeBits(entry.subspan(1, 5), 40);
+      entry[0] = 40;
+      if (track == 40) {
+        for (int s = 0; s < 4; ++s) UseBit(entry.subspan(1, 5), s);
+        entry[0] = 36;
+      }
+    }
+  }
+  disk.Link(40, 3, 0, 255);
+  if (error_info) bytes.resize(bytes.size() + 3200, 1);
+  return bytes;
+}
+
+namespace {
+
+kelvane::Bytes BlankIeee(int tracks, bool error_info) {
+  const int sectors = DkD82Geometry().SectorCount(tracks);
+  kelvane::Bytes bytes(static_cast<std::size_t>(sectors) * 256, 0);
+  SectorEditor disk(bytes, D80Offset);
+  auto header = disk.Sector(39, 0);
+  header[0] = 38;
+  header[1] = 0;
+  header[2] = 0x43;
+  std::fill(header.begin() + 6, header.begin() + 0x1D, 0xA0);
+  PutHeaderName(header, 6, 0x18, "2C");
+  const int bam_sectors = (tracks + 49) / 50;
+  for (int i = 0; i < bam_sectors; ++i) {
+    auto bam = disk.Sector(38, 3 * i);
+    const bool last = i + 1 == bam_sectors;
+    bam[0] = static_cast<std::uint8_t>(last ? 39 : 38);
+    bam[1] = static_cast<std::uint8_t>(last ? 1 : 3 * (i + 1));
+    bam[2] = 0x43;
+    bam[4] = static_cast<std::uint8_t>(1 + 50 * i);
+    bam[5] = static_cast<std::uint8_t>(std::min(tracks + 1, 51 + 50 * i));
+    for (int k = 0; k < 50 && 50 * i + k < tracks; ++k) {
+      const int track = 50 * i + k + 1;
+      const int n = DkD82Geometry().SectorsInTrack(track);
+      auto entry = bam.subspan(static_cast<std::size_t>(6 + 5 * k), 5);
+      FreeBits(entry.subspan(1, 4), n);
+      int used = 0;
+      if (track == 39) {
+        UseBit(entry.subspan(1, 4), 0);
+        UseBit(entry.subspan(1, 4), 1);
+        used = 2;
+      } else if (track == 38) {
+        for (int b = 0; b < bam_sectors; ++b) UseBit(entry.subspan(1, 4), 3 * b);
+        used = bam_sectors;
+      }
+      entry[0] = static_cast<std::uint8_t>(n - used);
+    }
+  }
+  disk.Link(39, 1, 0, 255);
+  if (error_info) bytes.resize(bytes.size() + static_cast<std::size_t>(sectors), 1);
+  return bytes;
+}
+
+}  // namespace
+
+kelvane::Bytes BlankD80(bool error_info) { return BlankIeee(77, error_info); }
+kelvane::Bytes BlankD82(bool error_info) { return BlankIeee(154, error_info); }
+
+kelvane::Bytes BlankDnp(int tracks, bool current_layout) {
+  kelvane::Bytes bytes(static_cast<std::size_t>(tracks) * 65536, 0);
+  SectorEditor disk(bytes, FlatOffset);
+  auto header = disk.Sector(1, 1);
+  header[0] = 1;
+  header[1] = 34;
+  header[2] = 0x48;
+  std::fill(header.begin() + 4, header.begin() + 0x1D, 0xA0);
+  PutHeaderName(header, 4, 0x16, "1H");
+  const std::size_t bitmap_start = current_layout ? 544 : 288;
+  if (current_layout) {
+    header[0x20] = 1;
+    header[0x21] = 1;
+    auto bam = disk.Sector(1, 2);
+    bam[2] = 0x48;
+    bam[3] = 0xB7;
+  }
+  for (int t = 1; t <= tracks && (current_layout ? t <= 255 : true); ++t) {
+    auto bitmap = std::span<std::uint8_t>(bytes).subspan(bitmap_start + static_cast<std::size_t>(32 * (t - 1)), 32);
+    FreeBits(bitmap, 256);
+    // The first 64 sectors of track 1 hold the system area (header, BAM, root directory).
+    if (t == 1) std::fill(bitmap.begin(), bitmap.begin() + 8, 0);
+  }
+  disk.Link(1, 34, 0, 255);
+  return bytes;
+}
+
+kelvane::Bytes BlankDfi(int tracks) {
+  kelvane::Bytes bytes(static_cast<std::size_t>(tracks) * 65536, 0);
+  const std::string signature = "DREAMLOAD FILE ARCHIVE";
+  std::copy(signature.begin(), signature.end(), bytes.begin() + 1);
+  SectorEditor disk(bytes, FlatOffset);
+  auto header = disk.Sector(1, 1);
+  header[0] = 1;
+  header[1] = 2;
+  header[2] = 0x41;
+  std::fill(header.begin() + 0x90, header.begin() + 0xAB, 0xA0);
+  PutHeaderName(header, 0x90, 0xA2, "2A");
+  // Bitmap at $1000 (track 1 sector 16): set = used. Sectors 0-2 and the bitmap itself are used.
+  for (const int s : {0, 1, 2, 16}) bytes[0x1000 + static_cast<std::size_t>(s / 8)] |= static_cast<std::uint8_t>(1 << (s % 8));
+  disk.Link(1, 2, 0, 255);
+  return bytes;
+}
+
+}  // namespace kelvane::testing

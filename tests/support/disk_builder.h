@@ -1,0 +1,108 @@
+#pragma once
+
+// Test-side disk images: blank images per format, built the way each drive formats a disk, and
+// an editor that places directory entries and file chains by hand.
+
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cbm/d64_variant.h"
+#include "cbm/image.h"
+
+namespace kelvane::testing {
+
+struct EntrySpec {
+  std::string name;          // ASCII; capitals stay as they are (PETSCII $41-$5A)
+  std::uint8_t type = 0x82;  // closed PRG
+  int first_track = 0;
+  int first_sector = 0;
+  int blocks = 0;
+};
+
+using SectorPath = std::vector<std::pair<int, int>>;
+using OffsetFunc = std::function<int(int track, int sector)>;
+
+// Edits sectors of an image held elsewhere; `offset` gives a sector's byte offset.
+class SectorEditor {
+ public:
+  SectorEditor(kelvane::Bytes& bytes, OffsetFunc offset)
+      : bytes_(bytes), offset_(std::move(offset)) {}
+
+  std::span<std::uint8_t> Sector(int track, int sector);
+  void Link(int track, int sector, int next_track, int next_sector);
+  // Writes a directory slot (type, name padded with $A0, first sector, blocks).
+  void PutEntry(int track, int sector, int index, const EntrySpec& entry);
+  // Writes `data` along `path` as a file chain; the path must hold enough sectors.
+  void WriteFile(const SectorPath& path, std::span<const std::uint8_t> data);
+
+ private:
+  kelvane::Bytes& bytes_;
+  OffsetFunc offset_;
+};
+
+// A reader over flat geometry (every track the same sector count). `max_track` may exceed the
+// tracks present in the bytes, the way a D64 reader accepts track 42 on a 35-track image.
+class FlatImage : public TDkCbmImage {
+ public:
+  FlatImage(kelvane::Bytes bytes, int max_track, int sectors_per_track);
+
+  int MaxTrack() const override { return max_track_; }
+  int SectorsInTrack(int track) const override;
+  int SectorOffset(int track, int sector) const override;
+  std::string FormatName() const override { return "TST"; }
+
+  using TDkCbmImage::LoadDirectory;
+  using TDkCbmImage::SetErrorInfo;
+
+ private:
+  int max_track_;
+  int sectors_per_track_;
+};
+
+struct OwnedBytes {
+  kelvane::Bytes owned_;
+};
+
+// A disk of flat geometry that owns its bytes (held in a base so they exist before the editor).
+class FlatDisk : private OwnedBytes, public SectorEditor {
+ public:
+  FlatDisk(int tracks, int sectors_per_track);
+  FlatDisk(const FlatDisk&) = delete;
+  FlatDisk& operator=(const FlatDisk&) = delete;
+  const kelvane::Bytes& Bytes() const { return owned_; }
+  std::unique_ptr<FlatImage> Open(int max_track = 0) const;
+
+ private:
+  int tracks_;
+  int sectors_per_track_;
+};
+
+// Name bytes as a directory slot stores them: ASCII copied, padded with $A0 to 16.
+kelvane::Bytes PaddedName(const std::string& name);
+
+// Deterministic filler bytes for file contents.
+kelvane::Bytes PatternBytes(std::size_t length, std::uint32_t seed);
+
+// Freshly formatted images named "TEST DISK" with id "12", empty directory, every sector free
+// except the drive's system sectors. An error-info block, when asked for, is all 1 (no error).
+kelvane::Bytes BlankD64(int tracks = 35, bool error_info = false,
+                        TDkD64DosVariant variant = ddvStandard35);
+kelvane::Bytes BlankD71(bool error_info = false);
+kelvane::Bytes BlankD81(bool error_info = false);
+kelvane::Bytes BlankD80(bool error_info = false);
+kelvane::Bytes BlankD82(bool error_info = false);
+kelvane::Bytes BlankDnp(int tracks, bool current_layout = true);
+kelvane::Bytes BlankDfi(int tracks);
+
+// Sector offsets of each format, for SectorEditor.
+int D64Offset(int track, int sector);
+int D71Offset(int track, int sector);
+int D81Offset(int track, int sector);
+int D80Offset(int track, int sector);  // also D82
+int FlatOffset(int track, int sector);  // DNP and DFI
+
+}  // namespace kelvane::testing
