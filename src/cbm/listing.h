@@ -1,0 +1,46 @@
+#pragma once
+
+// The directory as a Commodore 64 prints it after LOAD"$",8 and LIST: the drive sends a BASIC
+// program whose line numbers are block counts, and LIST turns each line into screen cells
+// (tokens expanded, quote mode, colour codes, reverse video). This unit produces those cells,
+// and plain PETSCII byte lines for the header, entry and "BLOCKS FREE." lines.
+
+#include <cstdint>
+#include <vector>
+
+#include "cbm/entry.h"
+
+namespace kelvane {
+
+struct TDkListCell {
+  std::uint8_t Code = 0x20;  // screen code 0..127; reverse is held separately
+  std::uint8_t Color = 0;    // C64 colour index 0..15
+  bool Reverse = false;
+};
+
+// One logical C64 line: at most 80 cells (two 40-column rows).
+using TDkListCells = std::vector<TDkListCell>;
+
+inline constexpr int kListLineCells = 80;
+inline constexpr std::uint8_t kListStartColor = 14;  // light blue
+
+std::uint8_t DkPetsciiToScreenCode(std::uint8_t petscii);
+
+// Foreground and background of a cell: a reverse cell draws in the screen background on a field
+// of its own colour.
+void DkListCellColors(const TDkListCell& cell, std::uint8_t background, std::uint8_t& foreground,
+                      std::uint8_t& field);
+
+// The entry line body as the drive sends it (padding, quoted name, splat, type, lock).
+Bytes DkCbmEntryLineBody(const TDkCbmEntry& entry);
+// The body adjusted so that five-digit block counts keep the quote in column 6.
+Bytes DkCbmEntryListBody(const TDkCbmEntry& entry);
+
+// LIST of one BASIC line. `color` is carried from line to line by the caller.
+TDkListCells DkListBasicLine(int line_number, ByteView body, std::uint8_t& color);
+
+Bytes DkCbmHeaderLineBytes(ByteView disk_name, ByteView disk_id, bool leading_space);
+Bytes DkCbmEntryLineBytes(const TDkCbmEntry& entry, bool leading_space, bool wide);
+Bytes DkCbmBlocksFreeLineBytes(int free_blocks);
+
+}  // namespace kelvane

@@ -1,0 +1,180 @@
+#include "cbm/listing.h"
+
+#include <gtest/gtest.h>
+
+#include "support/disk_builder.h"
+
+namespace kelvane {
+namespace {
+
+using testing::PaddedName;
+
+// Screen codes back to readable text: codes 0-31 are @, A-Z, [ .. _ ; 32-63 are as in ASCII.
+std::string CellsText(const TDkListCells& cells) {
+  std::string text;
+  for (const TDkListCell& cell : cells) {
+    text += static_cast<char>(cell.Code < 0x20 ? cell.Code + 0x40 : cell.Code);
+  }
+  return text;
+}
+
+std::string Ascii(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+TDkCbmEntry Entry(const Bytes& name, int blocks, bool closed = true, bool locked = false,
+                  TDkCbmFileType type = cftPRG) {
+  TDkCbmEntry entry;
+  entry.NameBytes = name;
+  entry.Blocks = blocks;
+  entry.Closed = closed;
+  entry.Locked = locked;
+  entry.FileType = type;
+  return entry;
+}
+
+TDkListCells List(const TDkCbmEntry& entry, std::uint8_t& color) {
+  return DkListBasicLine(entry.Blocks, DkCbmEntryListBody(entry), color);
+}
+
+TEST(ScreenCodes, TableBoundaries) {
+  const std::pair<std::uint8_t, std::uint8_t> cases[] = {
+      {0x00, 0x80}, {0x1F, 0x9F}, {0x20, 0x20}, {0x3F, 0x3F}, {0x40, 0x00}, {0x5F, 0x1F},
+      {0x60, 0x40}, {0x7F, 0x5F}, {0x80, 0xC0}, {0x9F, 0xDF}, {0xA0, 0x60}, {0xBF, 0x7F},
+      {0xC0, 0x40}, {0xFE, 0x7E}, {0xFF, 0x5E}};
+  for (const auto& [in, out] : cases) EXPECT_EQ(DkPetsciiToScreenCode(in), out) << int{in};
+}
+
+TEST(EntryLine, OneBlockHelloPrgPutsTheQuoteInColumnSix) {
+  const TDkCbmEntry hello = Entry(PaddedName("HELLO"), 1);
+  EXPECT_EQ(Ascii(DkCbmEntryLineBody(hello)), "   \"HELLO\"            PRG ");
+  EXPECT_EQ(Ascii(DkCbmEntryListBody(hello)), "    \"HELLO\"             PRG ");
+  std::uint8_t color = kListStartColor;
+  const TDkListCells cells = List(hello, color);
+  EXPECT_EQ(CellsText(cells), "1     \"HELLO\"             PRG ");
+  EXPECT_EQ(cells[6].Code, 0x22);
+  EXPECT_EQ(cells[0].Color, kListStartColor);
+  EXPECT_FALSE(cells[6].Reverse);
+}
+
+TEST(EntryLine, QuoteColumnIsTheSameForOneToFiveDigits) {
+  for (const int blocks : {0, 9, 10, 99, 100, 999, 1000, 9999, 10000, 65535}) {
+    std::uint8_t color = kListStartColor;
+    const TDkListCells cells = List(Entry(PaddedName("ABCDEFGHIJKLMNOP"), blocks), color);
+    const std::string text = CellsText(cells);
+    EXPECT_EQ(text.find('"'), 6u) << blocks;
+    // The closing quote is followed by one space before the splat column, then the type.
+    EXPECT_EQ(text.substr(23, 5), "\"  PR") << blocks;
+  }
+}
+
+TEST(EntryLine, SplatLockAndHiddenText) {
+  Bytes name = PaddedName("AB");
+  name[3] = 'X';  // text behind the padding shows after the closing quote
+  const TDkCbmEntry entry = Entry(name, 12, /*closed=*/false, /*locked=*/true, cftSEQ);
+  EXPECT_EQ(Ascii(DkCbmEntryLineBody(entry)), "  \"AB\"X             *SEQ<");
+  std::uint8_t color = kListStartColor;
+  EXPECT_EQ(CellsText(List(entry, color)), "12    \"AB\"X              *SEQ<");
+
+  // The byte line moves its closing quote to the padding the same way.
+  EXPECT_EQ(Ascii(DkCbmEntryLineBytes(entry, false, true)),
+            "  12 \xA0\"AB\"X\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0  *SEQ<");
+  // Padding that runs to the end stays inside the quotes.
+  EXPECT_EQ(Ascii(DkCbmEntryLineBytes(Entry(PaddedName("AB"), 1), true, true)),
+            "    1 \xA0\"AB\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\"  PRG ");
+}
+
+TEST(EntryLine, ByteLineBlockCounts) {
+  const TDkCbmEntry big = Entry(PaddedName("BIG"), 65535);
+  EXPECT_EQ(Ascii(DkCbmEntryLineBytes(big, false, true)).substr(0, 7), "65535\xA0\"");
+  const TDkCbmEntry ten_thousand = Entry(PaddedName("T"), 10000);
+  EXPECT_EQ(Ascii(DkCbmEntryLineBytes(ten_thousand, false, false)).substr(0, 7), "9999 \xA0\"");
+  EXPECT_EQ(Ascii(DkCbmEntryLineBytes(ten_thousand, false, true)).substr(0, 7), "10000\xA0\"");
+}
+
+TEST(ListModel, ReverseOnOutsideQuotesAndAsSymbolInside) {
+  // A $12 in the name sits inside the quotes: it shows as a reverse "R".
+  Bytes name = PaddedName("A");
+  name[1] = 0x12;
+  std::uint8_t color = kListStartColor;
+  TDkListCells cells = List(Entry(name, 1), color);
+  EXPECT_EQ(cells[8].Code, 0x12);
+  EXPECT_TRUE(cells[8].Reverse);
+  EXPECT_FALSE(cells[9].Reverse);
+
+  // Outside the quotes (after the closing quote) it turns reverse on for the rest of the line.
+  name = PaddedName("A");
+  name[2] = 0x12;
+  cells = List(Entry(name, 1), color);
+  const std::size_t after = CellsText(cells).find('"', 7);
+  ASSERT_NE(after, std::string::npos);
+  EXPECT_FALSE(cells[after].Reverse);
+  EXPECT_TRUE(cells.back().Reverse);
+}
+
+TEST(ListModel, DeleteClosesUpAndKeepsTheLength) {
+  std::uint8_t color = kListStartColor;
+  // DEL removes the closing quote; C takes its place.
+  EXPECT_EQ(CellsText(DkListBasicLine(5, Bytes{'"', 'A', 'B', '"', 0x14, 'C'}, color)),
+            "5 \"ABC");
+  // DEL last: the line closes up but keeps its length, ending in a blank.
+  const TDkListCells cells = DkListBasicLine(5, Bytes{'"', 'A', 'B', '"', 0x14}, color);
+  EXPECT_EQ(CellsText(cells), "5 \"AB ");
+  // DELs at the start of the body eat into the line number, as on the machine; past column 0
+  // there is nothing left to delete.
+  EXPECT_EQ(CellsText(DkListBasicLine(5, Bytes{0x14, 0x14, 0x14, 'Q'}, color)), "Q ");
+}
+
+TEST(ListModel, ReturnEndsTheLineAndTokensExpandOnlyOutsideQuotes) {
+  std::uint8_t color = kListStartColor;
+  EXPECT_EQ(CellsText(DkListBasicLine(1, Bytes{'A', 0x0D, 'B'}, color)), "1 A");
+  EXPECT_EQ(CellsText(DkListBasicLine(1, Bytes{0x99, ' ', 0xCB, 0xCC}, color)), "1 PRINT GO\x4C");
+
+  const TDkListCells quoted = DkListBasicLine(1, Bytes{'"', 0x99, '"'}, color);
+  EXPECT_EQ(quoted[3].Code, 0x59);
+  EXPECT_TRUE(quoted[3].Reverse);
+  EXPECT_EQ(CellsText(DkListBasicLine(1, Bytes{'A', 0, 'B'}, color)), "1 A");
+}
+
+TEST(ListModel, ColourCodesCarryToLaterLines) {
+  std::uint8_t color = kListStartColor;
+  const TDkListCells first = DkListBasicLine(1, Bytes{'A', 0x1C, 'B'}, color);
+  EXPECT_EQ(first[2].Color, kListStartColor);
+  EXPECT_EQ(first[3].Color, 2);
+  EXPECT_EQ(color, 2);
+  const TDkListCells second = DkListBasicLine(2, Bytes{'C', 0x05, 'D', 0x1E, 0x1F}, color);
+  EXPECT_EQ(second[0].Color, 2);
+  EXPECT_EQ(second[3].Color, 1);
+  EXPECT_EQ(color, 6);
+}
+
+TEST(ListModel, CursorRightAndTheEightyCellLimit) {
+  std::uint8_t color = kListStartColor;
+  const TDkListCells moved = DkListBasicLine(1, Bytes{0x1D, 0x1D, 'X'}, color);
+  EXPECT_EQ(CellsText(moved), "1   X");
+
+  const Bytes long_body(200, 'Z');
+  const TDkListCells cut = DkListBasicLine(1, long_body, color);
+  EXPECT_EQ(cut.size(), 80u);
+  EXPECT_EQ(cut.back().Code, 'Z' - 0x40);
+}
+
+TEST(HeaderAndFreeLines, Bytes) {
+  const Bytes id = {'1', '2', 0xA0, '2', 'A'};
+  EXPECT_EQ(Ascii(DkCbmHeaderLineBytes(PaddedName("DISK"), id, false)),
+            "0 \"DISK\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\" 12\xA0" "2A");
+  EXPECT_EQ(Ascii(DkCbmHeaderLineBytes(Bytes{'X'}, Bytes{}, true)),
+            " 0 \"X               \"      ");
+  EXPECT_EQ(Ascii(DkCbmBlocksFreeLineBytes(664)), "664 BLOCKS FREE.");
+}
+
+TEST(CellColors, ReverseSwapsForegroundAndField) {
+  std::uint8_t fg = 0, field = 0;
+  DkListCellColors({0x01, 7, false}, 6, fg, field);
+  EXPECT_EQ(fg, 7);
+  EXPECT_EQ(field, 6);
+  DkListCellColors({0x01, 7, true}, 6, fg, field);
+  EXPECT_EQ(fg, 6);
+  EXPECT_EQ(field, 7);
+}
+
+}  // namespace
+}  // namespace kelvane
