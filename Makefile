@@ -6,12 +6,12 @@ SAMPLE ?=
 
 .PHONY: demo test test-native test-asan test-windows windows bench fuzz format clean
 
-# The main job: build the tool and run it.
+# The main job: build the tool and list the bundled sample image.
 demo:
 	@tools/deps.sh build
 	cmake --preset release >/dev/null
 	cmake --build --preset release -j $(JOBS)
-	build/release/src/cli/kelvane --help
+	build/release/src/cli/kelvane list samples/demo.d64
 
 # Every test: native, under ASan+UBSan, and the Windows build under Wine.
 test:

@@ -5,13 +5,13 @@
 #include <ostream>
 #include <span>
 
+#include "cli/commands.h"
 #include "common/exception.h"
 
 namespace kelvane::cli {
 
 namespace {
 
-using CommandArgs = std::span<const std::string>;
 using CommandFunc = std::function<int(CommandArgs, std::ostream&, std::ostream&)>;
 
 struct Command {
@@ -23,7 +23,15 @@ struct Command {
 
 // Subcommands register here as they are built; the help text is generated from this table.
 const std::vector<Command>& Commands() {
-  static const std::vector<Command> commands = {};
+  static const std::vector<Command> commands = {
+      {"list", "list IMAGE [--json] [--strict]",
+       "print the directory as the machine lists it; --json for scripts. A damaged directory\n"
+       "      lists what can be read, with a warning on stderr (--strict makes it an error)",
+       RunList},
+      {"info", "info IMAGE [--strict]",
+       "show format, DOS variant, tracks, error-info block, free blocks and directory damage",
+       RunInfo},
+  };
   return commands;
 }
 
@@ -34,13 +42,9 @@ void PrintHelp(std::ostream& out) {
          "Lists, renders, extracts from and adds to Commodore disk images\n"
          "(D64, D71, D81, D80, D82, DNP, DFI; G64 and NIB decoded from GCR).\n"
          "\n";
-  if (Commands().empty()) {
-    out << "No commands are available in this build yet.\n";
-  } else {
-    out << "Commands:\n";
-    for (const Command& command : Commands()) {
-      out << "  " << command.usage << "\n      " << command.summary << "\n";
-    }
+  out << "Commands:\n";
+  for (const Command& command : Commands()) {
+    out << "  " << command.usage << "\n      " << command.summary << "\n";
   }
   out << "\n"
          "Options:\n"
@@ -71,6 +75,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (first != command.name) continue;
     try {
       return command.run(CommandArgs(args).subspan(1), out, err);
+    } catch (const UsageError& error) {
+      err << "kelvane " << error.message << " (see 'kelvane --help')\n";
+      return kExitUsage;
     } catch (const Exception& error) {
       err << "kelvane " << command.name << ": " << error.Message() << "\n";
     } catch (const std::exception& error) {

@@ -313,3 +313,16 @@ kelvane::Bytes BlankDfi(int tracks) {
 }
 
 }  // namespace kelvane::testing
+
+#include <fstream>
+#include <iterator>
+
+namespace kelvane::testing {
+
+kelvane::Bytes ReadTestFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot open test file " + path);
+  return kelvane::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace kelvane::testing

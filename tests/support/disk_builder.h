@@ -106,3 +106,11 @@ int D80Offset(int track, int sector);  // also D82
 int FlatOffset(int track, int sector);  // DNP and DFI
 
 }  // namespace kelvane::testing
+
+namespace kelvane::testing {
+
+// The bytes of a file under the source tree (tests run from the source folder); throws when the
+// file cannot be read.
+kelvane::Bytes ReadTestFile(const std::string& path);
+
+}  // namespace kelvane::testing

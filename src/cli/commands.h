@@ -1,0 +1,32 @@
+#pragma once
+
+// The tool's subcommands. Each takes its arguments (after the command name) and returns an exit
+// status; library exceptions are reported by the dispatcher in cli.cpp.
+
+#include <iosfwd>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+
+namespace kelvane::cli {
+
+using CommandArgs = std::span<const std::string>;
+
+int RunList(CommandArgs args, std::ostream& out, std::ostream& err);
+int RunInfo(CommandArgs args, std::ostream& out, std::ostream& err);
+
+// Thrown for a wrong command line; the dispatcher prints it with the usage hint, exit status 2.
+struct UsageError {
+  std::string message;
+};
+
+// Reads a whole image file. Files larger than any image format are refused with the registry's
+// size message before they are read.
+Bytes ReadImageFile(const std::string& path);
+
+// The base name of a path (after the last '/' or '\').
+std::string BaseName(const std::string& path);
+
+}  // namespace kelvane::cli

@@ -1,0 +1,190 @@
+// kelvane list and kelvane info.
+#include <algorithm>
+#include <memory>
+#include <ostream>
+
+#include "cbm/errors.h"
+#include "cbm/listing.h"
+#include "cbm/registry.h"
+#include "cli/commands.h"
+#include "common/format.h"
+#include "formats/d64.h"
+
+namespace kelvane::cli {
+
+namespace {
+
+struct ImageOptions {
+  std::string path;
+  bool json = false;
+  bool strict = false;
+};
+
+ImageOptions ParseImageOptions(CommandArgs args, const char* command, bool allow_json) {
+  ImageOptions options;
+  for (const std::string& arg : args) {
+    if (allow_json && arg == "--json") {
+      options.json = true;
+    } else if (arg == "--strict") {
+      options.strict = true;
+    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+      throw UsageError{Format("%s: unknown option '%s'", command, arg.c_str())};
+    } else if (options.path.empty()) {
+      options.path = arg;
+    } else {
+      throw UsageError{Format("%s: one image at a time ('%s' is extra)", command, arg.c_str())};
+    }
+  }
+  if (options.path.empty()) throw UsageError{Format("%s: no image file given", command)};
+  return options;
+}
+
+std::unique_ptr<TDkCbmImage> OpenImageFile(const ImageOptions& options) {
+  return DkOpenImage(ReadImageFile(options.path), BaseName(options.path), !options.strict);
+}
+
+// Screen codes to readable ASCII: letters of both cases read as capitals, graphics as '?'.
+char ScreenCodeToAscii(std::uint8_t code) {
+  if (code == 0x00) return '@';
+  if (code <= 0x1A) return static_cast<char>('A' + code - 1);
+  if (code == 0x1B) return '[';
+  if (code == 0x1D) return ']';
+  if (code >= 0x20 && code <= 0x3F) return static_cast<char>(code);
+  if (code == 0x40) return '-';
+  if (code >= 0x41 && code <= 0x5A) return static_cast<char>('A' + code - 0x41);
+  return '?';
+}
+
+std::string TrimRight(std::string text) {
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+std::string PetsciiText(ByteView bytes) {
+  const Bytes ascii = DkPetsciiToAscii(bytes);
+  return TrimRight(std::string(ascii.begin(), ascii.end()));
+}
+
+std::string Hex(ByteView bytes) {
+  std::string hex;
+  for (const std::uint8_t b : bytes) hex += Format("%.2x", b);
+  return hex;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      out += Format("\\u%.4x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string VariantName(const TDkCbmImage& image) {
+  const auto* d64 = dynamic_cast<const TDkD64Image*>(&image);
+  return d64 != nullptr ? DkD64VariantName(d64->Variant()) : std::string();
+}
+
+void PrintWarnings(const TDkCbmImage& image, std::ostream& err) {
+  if (image.RecoveryWarnings() == nullptr) return;
+  for (const std::string& warning : *image.RecoveryWarnings()) err << "warning: " << warning << "\n";
+}
+
+void PrintListing(const TDkCbmImage& image, std::ostream& out) {
+  out << PetsciiText(DkCbmHeaderLineBytes(image.DiskNameBytes(), image.DiskIdBytes(), false))
+      << "\n";
+  std::uint8_t color = kListStartColor;
+  for (const TDkCbmEntry& entry : image.Entries()) {
+    const TDkListCells cells =
+        DkListBasicLine(std::clamp(entry.Blocks, 0, 65535), DkCbmEntryListBody(entry), color);
+    std::string line;
+    for (const TDkListCell& cell : cells) line += ScreenCodeToAscii(cell.Code);
+    out << TrimRight(line) << "\n";
+  }
+  out << PetsciiText(DkCbmBlocksFreeLineBytes(image.FreeBlocks())) << "\n";
+}
+
+void PrintJson(const TDkCbmImage& image, std::ostream& out) {
+  const std::string variant = VariantName(image);
+  out << "{\n";
+  out << "  \"format\": " << JsonString(image.FormatName()) << ",\n";
+  out << "  \"variant\": " << (variant.empty() ? "null" : JsonString(variant)) << ",\n";
+  out << "  \"disk_name\": " << JsonString(image.DiskName()) << ",\n";
+  out << "  \"disk_name_hex\": " << JsonString(Hex(image.DiskNameBytes())) << ",\n";
+  out << "  \"disk_id\": " << JsonString(image.DiskId()) << ",\n";
+  out << "  \"disk_id_hex\": " << JsonString(Hex(image.DiskIdBytes())) << ",\n";
+  out << "  \"free_blocks\": " << image.FreeBlocks() << ",\n";
+  out << "  \"entries\": [";
+  const TDkCbmEntryArray& entries = image.Entries();
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const TDkCbmEntry& e = entries[i];
+    out << (i == 0 ? "\n" : ",\n") << "    {\"index\": " << i << ", \"name\": " << JsonString(e.Name)
+        << ", \"name_hex\": " << JsonString(Hex(e.NameBytes))
+        << ", \"type\": " << JsonString(DkCbmFileTypeName(e.FileType))
+        << ", \"raw_type\": " << int{e.RawType} << ", \"blocks\": " << e.Blocks
+        << ", \"closed\": " << (e.Closed ? "true" : "false")
+        << ", \"locked\": " << (e.Locked ? "true" : "false")
+        << ", \"first_track\": " << e.FirstTrack << ", \"first_sector\": " << e.FirstSector
+        << "}";
+  }
+  out << (entries.empty() ? "],\n" : "\n  ],\n");
+  out << "  \"warnings\": [";
+  const TDkStringList* warnings = image.RecoveryWarnings();
+  for (std::size_t i = 0; warnings != nullptr && i < warnings->size(); ++i) {
+    out << (i == 0 ? "" : ", ") << JsonString((*warnings)[i]);
+  }
+  out << "]\n}\n";
+}
+
+}  // namespace
+
+int RunList(CommandArgs args, std::ostream& out, std::ostream& err) {
+  const ImageOptions options = ParseImageOptions(args, "list", true);
+  const auto image = OpenImageFile(options);
+  if (options.json) {
+    PrintJson(*image, out);
+  } else {
+    PrintListing(*image, out);
+  }
+  PrintWarnings(*image, err);
+  return 0;
+}
+
+int RunInfo(CommandArgs args, std::ostream& out, std::ostream& err) {
+  const ImageOptions options = ParseImageOptions(args, "info", false);
+  const auto image = OpenImageFile(options);
+  const std::string variant = VariantName(*image);
+  out << "File:         " << options.path << "\n";
+  out << "Format:       " << image->FormatName() << "\n";
+  if (!variant.empty()) out << "DOS variant:  " << variant << "\n";
+  out << "Tracks:       " << image->TrackCount() << "\n";
+  if (image->HasErrorInfo()) {
+    const auto& info = image->ErrorInfo();
+    // Codes 0 and 1 both mean "no error" in error-info blocks.
+    const auto flagged = std::count_if(info.begin(), info.end(), [](std::uint8_t c) { return c > 1; });
+    out << "Error info:   yes (" << info.size() << " sectors, " << flagged << " flagged)\n";
+  } else {
+    out << "Error info:   no\n";
+  }
+  out << "Disk name:    " << image->DiskName() << "\n";
+  out << "Disk id:      " << image->DiskId() << "\n";
+  out << "DOS version:  " << Format("$%.2X", image->DosVersion()) << "\n";
+  out << "Directory:    " << Format("T%d/S%d", image->DirTrack(), image->DirSector()) << "\n";
+  out << "Entries:      " << image->Entries().size() << "\n";
+  out << "Free blocks:  " << image->FreeBlocks() << "\n";
+  const TDkStringList* warnings = image->RecoveryWarnings();
+  if (warnings != nullptr && !warnings->empty()) {
+    out << "Directory damage:\n";
+    for (const std::string& warning : *warnings) out << "  " << warning << "\n";
+  }
+  (void)err;
+  return 0;
+}
+
+}  // namespace kelvane::cli

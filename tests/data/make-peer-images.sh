@@ -1,0 +1,68 @@
+#!/bin/sh
+# Rebuilds the peer-made test images in this folder from the inputs in inputs/.
+# Needs Debian's cc1541 (4.0) and cbmconvert (2.1.5). Each image gets a listing by cc1541 beside
+# it (IMAGE.cc1541.txt), taken from a copy because cc1541 rewrites the image it lists.
+set -eu
+cd "$(dirname "$0")"
+export LC_ALL=C
+
+# Deterministic input files: N bytes of a simple pattern.
+pattern() { awk -v n="$1" -v s="$2" 'BEGIN { for (i = 0; i < n; i++) printf "%c", (i * 7 + s) % 256 }'; }
+mkdir -p inputs
+pattern 1000 1 > inputs/hello.prg
+pattern 254 2 > inputs/tiny.prg
+pattern 5000 3 > inputs/data.seq
+pattern 1 4 > inputs/one.usr
+pattern 255 5 > inputs/edge.prg
+pattern 40000 6 > inputs/big.prg
+
+# cc1541 tells the format by the extension, so the copy keeps the name (in a folder of its own);
+# its escape sequences for reverse video are dropped.
+listing() {
+  mkdir -p list.tmp
+  cp "$1" "list.tmp/$1"
+  cc1541 "list.tmp/$1" | sed -e 's/\x1b\[[0-9]*m//g' > "$1.cc1541.txt"
+  rm -rf list.tmp
+}
+
+rm -f cc1541.d64 cc1541.d71 cc1541.d81 cc1541.g64 cc1541-full.d64 cbmconvert.d64 cbmconvert.d71 cbmconvert.d81
+
+# Several files of every type cc1541 writes, odd names, a locked and an unclosed file, a file
+# across many tracks; the G64 holds the same disk as the D64.
+for image in cc1541.d64 cc1541.d71 cc1541.d81; do
+  g64=""
+  [ "$image" = cc1541.d64 ] && g64="-g cc1541.g64"
+  # shellcheck disable=SC2086
+  cc1541 -q -m -n "PEER DISK" -i "PD 2A" $g64 \
+    -f "HELLO" -w inputs/hello.prg \
+    -f "ODD NAME!" -T SEQ -w inputs/data.seq \
+    -f "LOCKED" -P -w inputs/tiny.prg \
+    -f "X" -T USR -w inputs/one.usr \
+    -f "SPLAT" -O -w inputs/tiny.prg \
+    -f "lower name" -w inputs/edge.prg \
+    -f "SHIFT#a0HIDDEN" -w inputs/tiny.prg \
+    -f "DEL FILE" -T DEL -w inputs/one.usr \
+    -f "BIG" -w inputs/big.prg \
+    "$image"
+  listing "$image"
+done
+
+# A full directory track: 144 entries in the 18 directory sectors of track 18.
+args=""
+i=0
+while [ $i -lt 144 ]; do args="$args -f FILE$i -w inputs/one.usr"; i=$((i + 1)); done
+# shellcheck disable=SC2086
+cc1541 -q -m -n "FULL DIRECTORY" -i "FD 2A" $args cc1541-full.d64
+listing cc1541-full.d64
+
+# cbmconvert takes CBM names and types from the host names.
+mkdir -p cv.tmp
+cp inputs/hello.prg cv.tmp/hello.prg
+cp inputs/data.seq "cv.tmp/some data.seq"
+cp inputs/one.usr cv.tmp/one.usr
+cp inputs/big.prg cv.tmp/big.prg
+for pair in D4:cbmconvert.d64 D7:cbmconvert.d71 D8:cbmconvert.d81; do
+  (cd cv.tmp && cbmconvert -v0 -n "-${pair%%:*}" "../${pair#*:}" hello.prg "some data.seq" one.usr big.prg)
+  listing "${pair#*:}"
+done
+rm -rf cv.tmp
