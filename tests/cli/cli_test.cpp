@@ -49,3 +49,125 @@ TEST(Cli, MissingOrUnknownCommandIsAUsageError) {
 
 }  // namespace
 }  // namespace kelvane::cli
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/disk_builder.h"
+
+namespace kelvane::cli {
+namespace {
+
+// A file in the temporary folder, removed again when the test ends.
+class TempFile {
+ public:
+  TempFile(const std::string& name, const Bytes& bytes)
+      : path_(std::filesystem::temp_directory_path() /
+              ("kelvane-cli-test-" + std::to_string(counter_++) + "-" + name)) {
+    std::ofstream out(path_, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  ~TempFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+  }
+  std::string path() const { return path_.string(); }
+
+ private:
+  static inline int counter_ = 0;
+  std::filesystem::path path_;
+};
+
+TEST(CliList, SampleImageListsLikeTheMachine) {
+  const Result r = RunWith({"list", "samples/demo.d64"});
+  EXPECT_EQ(r.status, kExitOk);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out,
+            "0 \"KELVANE DEMO    \" KV 2A\n"
+            "12    \"SPACE GAME\"        PRG\n"
+            "3     \"HIGH SCORES\"       SEQ\n"
+            "3     \"README\"            USR<\n"
+            "0     \"----------------\"  DEL\n"
+            "3     \"LOADER\"            PRG\n"
+            "643 BLOCKS FREE.\n");
+}
+
+TEST(CliList, JsonCarriesEntriesNameBytesAndFormat) {
+  const Result r = RunWith({"list", "--json", "samples/demo.d64"});
+  EXPECT_EQ(r.status, kExitOk);
+  for (const char* part :
+       {"\"format\": \"D64\"", "\"variant\": \"Standard35\"", "\"disk_name\": \"KELVANE DEMO\"",
+        "\"disk_id\": \"KV 2A\"", "\"free_blocks\": 643",
+        "\"name\": \"README\", \"name_hex\": \"d2c5c1c4cdc5a0a0a0a0a0a0a0a0a0a0\", \"type\": \"USR\"",
+        "\"locked\": true", "\"warnings\": []"}) {
+    EXPECT_NE(r.out.find(part), std::string::npos) << part;
+  }
+}
+
+TEST(CliList, DamagedDirectoryListsWhatCanBeReadUnlessStrict) {
+  Bytes bytes = testing::BlankD64();
+  testing::SectorEditor editor(bytes, testing::D64Offset);
+  editor.PutEntry(18, 1, 0, {"SURVIVOR", 0x82, 0, 0, 1});
+  editor.Link(18, 1, 40, 1);
+  const TempFile file("damaged.d64", bytes);
+
+  const Result listed = RunWith({"list", file.path()});
+  EXPECT_EQ(listed.status, kExitOk);
+  EXPECT_NE(listed.out.find("\"SURVIVOR\""), std::string::npos);
+  EXPECT_EQ(listed.err,
+            "warning: Directory chain broke at T40/S1: Sector T40/S1 past end of image.. "
+            "Recovered 1 entries so far; the rest is unreachable.\n");
+
+  const Result strict = RunWith({"list", "--strict", file.path()});
+  EXPECT_EQ(strict.status, kExitFailure);
+  EXPECT_EQ(strict.out, "");
+  EXPECT_EQ(strict.err, "kelvane list: Sector T40/S1 past end of image.\n");
+
+  const Result info = RunWith({"info", file.path()});
+  EXPECT_EQ(info.status, kExitOk);
+  EXPECT_NE(info.out.find("Directory damage:\n  Directory chain broke at T40/S1"), std::string::npos);
+}
+
+TEST(CliInfo, ShowsFormatVariantTracksAndErrorInfo) {
+  Bytes bytes = testing::BlankD64(40, true, ddvSpeedDOS40);
+  bytes[bytes.size() - 1] = 5;
+  const TempFile file("forty.d64", bytes);
+  const Result r = RunWith({"info", file.path()});
+  EXPECT_EQ(r.status, kExitOk);
+  for (const char* part : {"Format:       D64\n", "DOS variant:  SpeedDOS40\n", "Tracks:       40\n",
+                           "Error info:   yes (768 sectors, 1 flagged)\n", "Free blocks:  749\n",
+                           "Disk name:    TEST DISK\n"}) {
+    EXPECT_NE(r.out.find(part), std::string::npos) << part;
+  }
+}
+
+TEST(CliErrors, BadInputIsReportedWithTheLibrarysMessage) {
+  const TempFile unknown("junk.bin", Bytes(200000, 0));
+  Result r = RunWith({"list", unknown.path()});
+  EXPECT_EQ(r.status, kExitFailure);
+  EXPECT_EQ(r.err, "kelvane list: Unrecognized disk-image size: 200000 bytes.\n");
+
+  const TempFile g64("disk.g64", Bytes{'G', 'C', 'R', '-', '1', '5', '4', '1', 0});
+  r = RunWith({"info", g64.path()});
+  EXPECT_EQ(r.status, kExitFailure);
+  EXPECT_EQ(r.err, "kelvane info: Image format G64 is not supported.\n");
+
+  r = RunWith({"list", "tests/data/does-not-exist.d64"});
+  EXPECT_EQ(r.status, kExitFailure);
+  EXPECT_NE(r.err.find("cannot read the file"), std::string::npos);
+
+  r = RunWith({"list", "tests/data"});
+  EXPECT_EQ(r.status, kExitFailure);
+  EXPECT_NE(r.err.find("is a folder"), std::string::npos);
+}
+
+TEST(CliErrors, WrongCommandLinesAreUsageErrors) {
+  EXPECT_EQ(RunWith({"list"}).status, kExitUsage);
+  EXPECT_EQ(RunWith({"list", "a.d64", "b.d64"}).status, kExitUsage);
+  const Result r = RunWith({"info", "--json", "a.d64"});
+  EXPECT_EQ(r.status, kExitUsage);
+  EXPECT_EQ(r.err, "kelvane info: unknown option '--json' (see 'kelvane --help')\n");
+}
+
+}  // namespace
+}  // namespace kelvane::cli
