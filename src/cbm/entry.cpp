@@ -59,11 +59,13 @@ Bytes DkPetsciiToAscii(ByteView petscii) {
 }
 
 std::string DkCbmNameToString(ByteView name) {
-  const auto end = std::find(name.begin(), name.end(), std::uint8_t{0xA0});
-  const Bytes mapped = DkPetsciiToAscii(name.first(static_cast<std::size_t>(end - name.begin())));
-  std::size_t length = mapped.size();
-  while (length > 0 && mapped[length - 1] <= ' ') --length;
-  return std::string(mapped.begin(), mapped.begin() + static_cast<std::ptrdiff_t>(length));
+  std::string text;
+  for (const std::uint8_t b : name) {
+    if (b == 0xA0) break;
+    text += static_cast<char>(PetsciiToAsciiByte(b));
+  }
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.pop_back();
+  return text;
 }
 
 TDkCbmEntry DkCbmEntryFromSlot(ByteView slot, const TDkCbmDirSlot& location) {

@@ -114,7 +114,7 @@ class LineScreen {
     cells_.back() = {kSpace, color_, false};
   }
 
-  std::array<TDkListCell, kListLineCells> cells_{};
+  std::array<TDkListCell, kListLineCells> cells_;  // filled by the constructor
   std::uint8_t& color_;
   int cursor_ = 0;
   int extent_ = 0;
@@ -142,43 +142,72 @@ void DkListCellColors(const TDkListCell& cell, std::uint8_t background, std::uin
   field = cell.Reverse ? cell.Color : background;
 }
 
-Bytes DkCbmEntryLineBody(const TDkCbmEntry& entry) {
-  Bytes body;
+namespace {
+
+// The entry line body written into a fixed buffer (at most 3 + 1 + 16 + 1 + 5 = 26 bytes), so
+// that the listing body can be built from it without a second allocation.
+struct LineBody {
+  std::array<std::uint8_t, 32> bytes{};
+  std::size_t size = 0;
+  void Push(std::uint8_t b) { bytes[size++] = b; }
+};
+
+LineBody BuildLineBody(const TDkCbmEntry& entry) {
+  LineBody body;
   const int padding = entry.Blocks < 10 ? 3 : entry.Blocks < 100 ? 2 : entry.Blocks < 1000 ? 1 : 0;
-  body.insert(body.end(), static_cast<std::size_t>(padding), kSpace);
-  body.push_back(kQuote);
+  for (int i = 0; i < padding; ++i) body.Push(kSpace);
+  body.Push(kQuote);
   bool closed = false;
   for (int i = 0; i < kNameLength; ++i) {
     const std::uint8_t b = NameByte(entry, i);
     if (b != kShiftSpace) {
-      body.push_back(b);  // also after the quote closed: hidden text shows behind it
+      body.Push(b);  // also after the quote closed: hidden text shows behind it
     } else {
-      body.push_back(closed ? kSpace : kQuote);
+      body.Push(closed ? kSpace : kQuote);
       closed = true;
     }
   }
-  body.push_back(closed ? kSpace : kQuote);
-  AppendTypeAndFlags(body, entry);
+  body.Push(closed ? kSpace : kQuote);
+  body.Push(entry.Closed ? kSpace : 0x2A);
+  const std::string type = DkCbmFileTypeName(entry.FileType);
+  for (const char c : type) body.Push(static_cast<std::uint8_t>(c));
+  body.Push(entry.Locked ? 0x3C : kSpace);
   return body;
+}
+
+}  // namespace
+
+Bytes DkCbmEntryLineBody(const TDkCbmEntry& entry) {
+  const LineBody body = BuildLineBody(entry);
+  return Bytes(body.bytes.begin(), body.bytes.begin() + static_cast<std::ptrdiff_t>(body.size));
 }
 
 Bytes DkCbmEntryListBody(const TDkCbmEntry& entry) {
   const int n = std::clamp(entry.Blocks, 0, 65535);
-  const Bytes body = DkCbmEntryLineBody(entry);
+  const LineBody body = BuildLineBody(entry);
+  const auto begin = body.bytes.begin();
   const std::size_t split = static_cast<std::size_t>(17 + std::max(0, 4 - DecimalDigits(n)));
-  const std::size_t head = std::min(body.size(), split + 1);
+  const auto head = begin + static_cast<std::ptrdiff_t>(std::min(body.size, split + 1));
   Bytes result;
-  result.reserve(body.size() + 2);
+  result.reserve(body.size + 2);
   if (n < 10000) result.push_back(kSpace);
-  result.insert(result.end(), body.begin(), body.begin() + static_cast<std::ptrdiff_t>(head));
+  result.insert(result.end(), begin, head);
   result.push_back(kSpace);
-  result.insert(result.end(), body.begin() + static_cast<std::ptrdiff_t>(head), body.end());
+  result.insert(result.end(), head, begin + static_cast<std::ptrdiff_t>(body.size));
   return result;
 }
 
 TDkListCells DkListBasicLine(int line_number, ByteView body, std::uint8_t& color) {
   LineScreen screen(color);
-  screen.Output(std::to_string(std::clamp(line_number, 0, 65535)).c_str());
+  char digits[8];
+  char* end = digits + sizeof digits;
+  *--end = '\0';
+  int n = std::clamp(line_number, 0, 65535);
+  do {
+    *--end = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n > 0);
+  screen.Output(end);
   screen.Output(kSpace);
   for (const std::uint8_t b : body) {
     if (b == 0) break;
@@ -196,8 +225,11 @@ TDkListCells DkListBasicLine(int line_number, ByteView body, std::uint8_t& color
 
 Bytes DkCbmHeaderLineBytes(ByteView disk_name, ByteView disk_id, bool leading_space) {
   Bytes out;
+  out.reserve(28);
   if (leading_space) out.push_back(kSpace);
-  out.insert(out.end(), {0x30, kSpace, kQuote});
+  out.push_back(0x30);  // the header is line 0
+  out.push_back(kSpace);
+  out.push_back(kQuote);
   for (std::size_t i = 0; i < 16; ++i) out.push_back(i < disk_name.size() ? disk_name[i] : kSpace);
   out.push_back(kQuote);
   out.push_back(kSpace);
