@@ -99,3 +99,24 @@ BENCHMARK(BM_PauseResumeOverhead);
 
 }  // namespace
 }  // namespace kelvane
+
+namespace kelvane {
+namespace {
+
+// One typical entry line through the LIST model.
+void BM_ListOneEntryLine(benchmark::State& state) {
+  TDkCbmEntry entry;
+  entry.NameBytes = testing::PaddedName("SOME GAME NAME");
+  entry.Blocks = 123;
+  entry.Closed = true;
+  entry.FileType = cftPRG;
+  for (auto _ : state) {
+    std::uint8_t color = kListStartColor;
+    TDkListCells cells = DkListBasicLine(entry.Blocks, DkCbmEntryListBody(entry), color);
+    benchmark::DoNotOptimize(cells.data());
+  }
+}
+BENCHMARK(BM_ListOneEntryLine);
+
+}  // namespace
+}  // namespace kelvane

@@ -12,13 +12,15 @@ TDkCbmFileType DkCbmFileTypeFromByte(std::uint8_t type_bits) {
   return type_bits <= cftDIR ? static_cast<TDkCbmFileType>(type_bits) : cftDEL;
 }
 
-std::string DkCbmFileTypeName(TDkCbmFileType type) {
+const char* DkCbmFileTypeChars(TDkCbmFileType type) {
   static constexpr std::array<const char*, 7> kNames = {"DEL", "SEQ", "PRG", "USR",
                                                         "REL", "CBM", "DIR"};
   const int ordinal = static_cast<int>(type);
   if (ordinal < 0 || ordinal >= static_cast<int>(kNames.size())) return "?";
   return kNames[static_cast<std::size_t>(ordinal)];
 }
+
+std::string DkCbmFileTypeName(TDkCbmFileType type) { return DkCbmFileTypeChars(type); }
 
 int DkCbmMaxFileType(const std::string& format_name) {
   std::string upper = format_name;

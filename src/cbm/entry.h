@@ -105,6 +105,8 @@ TDkCbmFileType DkCbmFileTypeFromByte(std::uint8_t type_bits);
 
 // "DEL", "SEQ", ... "DIR"; "?" for an ordinal outside the enumeration.
 std::string DkCbmFileTypeName(TDkCbmFileType type);
+// The same text without building a string, for tight loops.
+const char* DkCbmFileTypeChars(TDkCbmFileType type);
 
 // Highest file type a format holds natively, by format name (case-insensitive).
 int DkCbmMaxFileType(const std::string& format_name);

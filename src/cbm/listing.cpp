@@ -35,7 +35,7 @@ void AppendText(Bytes& out, const std::string& text) { out.insert(out.end(), tex
 
 void AppendTypeAndFlags(Bytes& out, const TDkCbmEntry& entry) {
   out.push_back(entry.Closed ? kSpace : 0x2A);
-  AppendText(out, DkCbmFileTypeName(entry.FileType));
+  AppendText(out, DkCbmFileTypeChars(entry.FileType));
   out.push_back(entry.Locked ? 0x3C : kSpace);
 }
 
@@ -48,84 +48,11 @@ int DecimalDigits(int n) {
   return digits;
 }
 
-// The screen editor's character output on one logical line.
-class LineScreen {
- public:
-  explicit LineScreen(std::uint8_t& color) : color_(color) {
-    cells_.fill({kSpace, color_, false});
-  }
-
-  bool Stopped() const { return stop_; }
-  bool InQuote() const { return quote_; }
-
-  void Output(std::uint8_t c) {
-    if (c == 0x0D || c == 0x8D) {
-      stop_ = true;
-      return;
-    }
-    if (c == 0x14) {
-      Delete();
-      return;
-    }
-    if ((c & 0x7F) >= 0x20) {
-      if (c == kQuote) quote_ = !quote_;
-      Put(DkPetsciiToScreenCode(c));
-      return;
-    }
-    if (quote_) {
-      Put(DkPetsciiToScreenCode(c));  // a control code in quotes shows as a reverse symbol
-      return;
-    }
-    switch (c) {
-      case 0x05: color_ = 1; break;
-      case 0x12: reverse_ = true; break;
-      case 0x1C: color_ = 2; break;
-      case 0x1D:
-        if (cursor_ < kListLineCells) extent_ = std::max(extent_, ++cursor_);
-        break;
-      case 0x1E: color_ = 5; break;
-      case 0x1F: color_ = 6; break;
-      case 0x92: reverse_ = false; break;
-      default: break;  // every other control code is ignored
-    }
-  }
-
-  void Output(const char* text) {
-    for (; *text != '\0'; ++text) Output(static_cast<std::uint8_t>(*text));
-  }
-
-  TDkListCells Cells() const {
-    return TDkListCells(cells_.begin(), cells_.begin() + extent_);
-  }
-
- private:
-  void Put(std::uint8_t screen_code) {
-    if (cursor_ >= kListLineCells) return;
-    cells_[static_cast<std::size_t>(cursor_)] = {static_cast<std::uint8_t>(screen_code & 0x7F),
-                                                 color_, reverse_ || screen_code >= 0x80};
-    extent_ = std::max(extent_, ++cursor_);
-  }
-
-  // DEL: the cell before the cursor goes and the rest of the line closes up.
-  void Delete() {
-    if (cursor_ == 0) return;
-    --cursor_;
-    std::copy(cells_.begin() + cursor_ + 1, cells_.end(), cells_.begin() + cursor_);
-    cells_.back() = {kSpace, color_, false};
-  }
-
-  std::array<TDkListCell, kListLineCells> cells_;  // filled by the constructor
-  std::uint8_t& color_;
-  int cursor_ = 0;
-  int extent_ = 0;
-  bool reverse_ = false;
-  bool quote_ = false;
-  bool stop_ = false;
-};
-
 }  // namespace
 
-std::uint8_t DkPetsciiToScreenCode(std::uint8_t c) {
+namespace {
+
+constexpr std::uint8_t ScreenCodeOf(std::uint8_t c) {
   if (c < 0x20) return c | 0x80;
   if (c < 0x40) return c;
   if (c < 0x60) return static_cast<std::uint8_t>(c - 0x40);
@@ -135,6 +62,16 @@ std::uint8_t DkPetsciiToScreenCode(std::uint8_t c) {
   if (c < 0xFF) return static_cast<std::uint8_t>(c - 0x80);
   return 0x5E;
 }
+
+constexpr std::array<std::uint8_t, 256> kScreenCodes = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (int c = 0; c < 256; ++c) table[static_cast<std::size_t>(c)] = ScreenCodeOf(static_cast<std::uint8_t>(c));
+  return table;
+}();
+
+}  // namespace
+
+std::uint8_t DkPetsciiToScreenCode(std::uint8_t c) { return kScreenCodes[c]; }
 
 void DkListCellColors(const TDkListCell& cell, std::uint8_t background, std::uint8_t& foreground,
                       std::uint8_t& field) {
@@ -169,8 +106,9 @@ LineBody BuildLineBody(const TDkCbmEntry& entry) {
   }
   body.Push(closed ? kSpace : kQuote);
   body.Push(entry.Closed ? kSpace : 0x2A);
-  const std::string type = DkCbmFileTypeName(entry.FileType);
-  for (const char c : type) body.Push(static_cast<std::uint8_t>(c));
+  for (const char* c = DkCbmFileTypeChars(entry.FileType); *c != '\0'; ++c) {
+    body.Push(static_cast<std::uint8_t>(*c));
+  }
   body.Push(entry.Locked ? 0x3C : kSpace);
   return body;
 }
@@ -197,30 +135,96 @@ Bytes DkCbmEntryListBody(const TDkCbmEntry& entry) {
   return result;
 }
 
-TDkListCells DkListBasicLine(int line_number, ByteView body, std::uint8_t& color) {
-  LineScreen screen(color);
+#if defined(__GNUC__)
+#define KELVANE_ALWAYS_INLINE __attribute__((always_inline))
+#else
+#define KELVANE_ALWAYS_INLINE
+#endif
+
+// The LIST model keeps its whole state in locals and its helpers are forced inline: the cells are
+// byte-sized, and if the state lived in memory every cell store could alias it and force a reload
+// of all of it after each character.
+TDkListCells DkListBasicLine(int line_number, ByteView body, std::uint8_t& color_io) {
+  std::array<TDkListCell, kListLineCells> cells;  // set lazily, see `ready`
+  const std::uint8_t blank_color = color_io;
+  std::uint8_t color = color_io;
+  std::size_t cursor = 0;
+  std::size_t extent = 0;  // largest cursor value reached
+  std::size_t ready = 0;   // cells [0, ready) are set; the rest are blank in the starting colour
+  bool reverse = false;
+  bool quote = false;
+  bool stop = false;
+
+  const auto blank_up_to = [&](std::size_t end) KELVANE_ALWAYS_INLINE {
+    for (; ready < end; ++ready) cells[ready] = {kSpace, blank_color, false};
+  };
+  const auto put = [&](std::uint8_t screen_code) KELVANE_ALWAYS_INLINE {
+    if (cursor >= kListLineCells) return;  // output beyond the logical line is dropped
+    blank_up_to(cursor);
+    cells[cursor] = {static_cast<std::uint8_t>(screen_code & 0x7F), color,
+                     reverse || screen_code >= 0x80};
+    extent = std::max(extent, ++cursor);
+    ready = std::max(ready, cursor);
+  };
+  // The screen editor's output of one PETSCII character.
+  const auto output = [&](std::uint8_t c) KELVANE_ALWAYS_INLINE {
+    if (c == 0x0D || c == 0x8D) {
+      stop = true;
+    } else if (c == 0x14) {
+      // DEL: the cell before the cursor goes and the rest of the line closes up.
+      if (cursor > 0) {
+        blank_up_to(kListLineCells);
+        --cursor;
+        std::copy(cells.begin() + static_cast<std::ptrdiff_t>(cursor) + 1, cells.end(),
+                  cells.begin() + static_cast<std::ptrdiff_t>(cursor));
+        cells.back() = {kSpace, color, false};
+      }
+    } else if ((c & 0x7F) >= 0x20) {
+      if (c == kQuote) quote = !quote;
+      put(kScreenCodes[c]);
+    } else if (quote) {
+      put(kScreenCodes[c]);  // a control code in quotes shows as a reverse symbol
+    } else {
+      switch (c) {
+        case 0x05: color = 1; break;
+        case 0x12: reverse = true; break;
+        case 0x1C: color = 2; break;
+        case 0x1D:
+          if (cursor < kListLineCells) extent = std::max(extent, ++cursor);
+          break;
+        case 0x1E: color = 5; break;
+        case 0x1F: color = 6; break;
+        case 0x92: reverse = false; break;
+        default: break;  // every other control code is ignored
+      }
+    }
+  };
+
   char digits[8];
-  char* end = digits + sizeof digits;
-  *--end = '\0';
+  char* start = digits + sizeof digits;
+  *--start = '\0';
   int n = std::clamp(line_number, 0, 65535);
   do {
-    *--end = static_cast<char>('0' + n % 10);
+    *--start = static_cast<char>('0' + n % 10);
     n /= 10;
   } while (n > 0);
-  screen.Output(end);
-  screen.Output(kSpace);
+  for (; *start != '\0'; ++start) output(static_cast<std::uint8_t>(*start));
+  output(kSpace);
+
   for (const std::uint8_t b : body) {
     if (b == 0) break;
-    if (b < 0x80 || b == 0xFF || screen.InQuote()) {
-      screen.Output(b);
-    } else if (b <= 0xCB) {
-      screen.Output(kKeywords[static_cast<std::size_t>(b - 0x80)]);
+    if (b < 0x80 || b == 0xFF || quote || b > 0xCB) {
+      output(b);
     } else {
-      screen.Output(b);
+      for (const char* k = kKeywords[static_cast<std::size_t>(b - 0x80)]; *k != '\0'; ++k) {
+        output(static_cast<std::uint8_t>(*k));
+      }
     }
-    if (screen.Stopped()) break;
+    if (stop) break;
   }
-  return screen.Cells();
+  blank_up_to(extent);  // cells the cursor skipped over
+  color_io = color;
+  return TDkListCells(cells.begin(), cells.begin() + static_cast<std::ptrdiff_t>(extent));
 }
 
 Bytes DkCbmHeaderLineBytes(ByteView disk_name, ByteView disk_id, bool leading_space) {

@@ -12,10 +12,12 @@
 
 namespace kelvane {
 
+// A plain aggregate (no member initialisers) so that a line of them can be set up without
+// initialising all 80 first.
 struct TDkListCell {
-  std::uint8_t Code = 0x20;  // screen code 0..127; reverse is held separately
-  std::uint8_t Color = 0;    // C64 colour index 0..15
-  bool Reverse = false;
+  std::uint8_t Code;   // screen code 0..127; reverse is held separately
+  std::uint8_t Color;  // C64 colour index 0..15
+  bool Reverse;
 };
 
 // One logical C64 line: at most 80 cells (two 40-column rows).
