@@ -5,6 +5,7 @@
 
 #include "common/exception.h"
 #include "common/format.h"
+#include "common/text.h"
 
 namespace kelvane {
 
@@ -23,10 +24,7 @@ const char* DkCbmFileTypeChars(TDkCbmFileType type) {
 std::string DkCbmFileTypeName(TDkCbmFileType type) { return DkCbmFileTypeChars(type); }
 
 int DkCbmMaxFileType(const std::string& format_name) {
-  std::string upper = format_name;
-  std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-  });
+  const std::string upper = DkAsciiUpper(format_name);
   if (upper == "D64" || upper == "D71" || upper == "G64" || upper == "D80" || upper == "D82") {
     return cftREL;
   }

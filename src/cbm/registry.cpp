@@ -27,8 +27,6 @@ bool BeginsWith(ByteView bytes, const char* text) {
   return bytes.size() >= length && std::memcmp(bytes.data(), text, length) == 0;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 template <std::size_t N>
 bool EndsWithAny(const std::string& name, const std::array<const char*, N>& list) {
   for (const char* extension : list) {
@@ -42,15 +40,6 @@ std::string PairText(int sectors) {
 }
 
 }  // namespace
-
-bool DkEndsWithNoCase(const std::string& name, const std::string& suffix) {
-  if (suffix.size() > name.size()) return false;
-  const std::size_t start = name.size() - suffix.size();
-  for (std::size_t i = 0; i < suffix.size(); ++i) {
-    if (Lower(name[start + i]) != Lower(suffix[i])) return false;
-  }
-  return true;
-}
 
 std::string DkImageFormatName(TDkCbmImageFormat format) {
   static constexpr std::array<const char*, 12> kNames = {

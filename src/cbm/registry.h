@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cbm/image.h"
+#include "common/text.h"
 
 namespace kelvane {
 
@@ -47,8 +48,5 @@ std::unique_ptr<TDkCbmImage> DkOpenImage(Bytes bytes, const std::string& file_na
 bool DkHasWritableExtension(const std::string& file_name);
 bool DkHasKnownExtension(const std::string& file_name);
 bool DkHasReadOnlyExtension(const std::string& file_name);
-
-// True when `name` ends with `suffix`, ignoring ASCII case.
-bool DkEndsWithNoCase(const std::string& name, const std::string& suffix);
 
 }  // namespace kelvane
