@@ -31,6 +31,10 @@ const std::vector<Command>& Commands() {
       {"info", "info IMAGE [--strict]",
        "show format, DOS variant, tracks, error-info block, free blocks and directory damage",
        RunInfo},
+      {"convert", "convert IN.g64|IN.nib OUT.d64 [--verbose] [--force]",
+       "decode a GCR-level image into a D64 and report its unreadable sectors (--verbose lists\n"
+       "      them); an existing OUT is only replaced with --force",
+       RunConvert},
   };
   return commands;
 }

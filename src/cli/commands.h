@@ -8,7 +8,11 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
+#include "cbm/image.h"
 #include "common/bytes.h"
+#include "formats/gcr.h"
 
 namespace kelvane::cli {
 
@@ -16,6 +20,7 @@ using CommandArgs = std::span<const std::string>;
 
 int RunList(CommandArgs args, std::ostream& out, std::ostream& err);
 int RunInfo(CommandArgs args, std::ostream& out, std::ostream& err);
+int RunConvert(CommandArgs args, std::ostream& out, std::ostream& err);
 
 // Thrown for a wrong command line; the dispatcher prints it with the usage hint, exit status 2.
 struct UsageError {
@@ -25,6 +30,13 @@ struct UsageError {
 // Reads a whole image file. Files larger than any image format are refused with the registry's
 // size message before they are read.
 Bytes ReadImageFile(const std::string& path);
+
+// G64 and NIB files, by extension or signature.
+bool IsGcrFile(const std::string& path, ByteView bytes);
+// Decodes a G64 or NIB file into D64 sectors.
+TDkG64Sectors DecodeGcrFile(const std::string& path, ByteView bytes);
+// Opens any image the tool reads; G64 and NIB files through their D64 form.
+std::unique_ptr<TDkCbmImage> OpenAnyImage(const std::string& path, bool recover);
 
 // The base name of a path (after the last '/' or '\').
 std::string BaseName(const std::string& path);

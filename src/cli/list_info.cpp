@@ -8,7 +8,9 @@
 #include "cbm/registry.h"
 #include "cli/commands.h"
 #include "common/format.h"
+#include "common/text.h"
 #include "formats/d64.h"
+#include "formats/pc64.h"
 
 namespace kelvane::cli {
 
@@ -39,9 +41,6 @@ ImageOptions ParseImageOptions(CommandArgs args, const char* command, bool allow
   return options;
 }
 
-std::unique_ptr<TDkCbmImage> OpenImageFile(const ImageOptions& options) {
-  return DkOpenImage(ReadImageFile(options.path), BaseName(options.path), !options.strict);
-}
 
 // Screen codes to readable ASCII: letters of both cases read as capitals, graphics as '?'.
 char ScreenCodeToAscii(std::uint8_t code) {
@@ -146,7 +145,7 @@ void PrintJson(const TDkCbmImage& image, std::ostream& out) {
 
 int RunList(CommandArgs args, std::ostream& out, std::ostream& err) {
   const ImageOptions options = ParseImageOptions(args, "list", true);
-  const auto image = OpenImageFile(options);
+  const auto image = OpenAnyImage(options.path, !options.strict);
   if (options.json) {
     PrintJson(*image, out);
   } else {
@@ -156,11 +155,47 @@ int RunList(CommandArgs args, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
+namespace {
+
+int PrintSidecarInfo(const std::string& path, ByteView bytes, std::ostream& out) {
+  TDkPcSidecar sidecar;
+  const std::string error = DkPcSidecarParse(BaseName(path), bytes, sidecar);
+  if (!error.empty()) throw Exception(error);
+  const std::size_t blocks = (sidecar.Data.size() + 253) / 254;
+  out << "File:         " << path << "\n";
+  out << "Format:       PC64 file\n";
+  out << "CBM name:     " << sidecar.Name << "\n";
+  out << "Name bytes:   " << Hex(sidecar.NameBytes) << "\n";
+  out << "Type:         " << DkCbmFileTypeName(sidecar.FileType) << "\n";
+  if (sidecar.FileType == cftREL) out << "Record length: " << int{sidecar.RecordLength} << "\n";
+  out << "Size:         " << sidecar.Data.size() << " bytes (" << std::max<std::size_t>(blocks, 1)
+      << " blocks)\n";
+  return 0;
+}
+
+}  // namespace
+
 int RunInfo(CommandArgs args, std::ostream& out, std::ostream& err) {
   const ImageOptions options = ParseImageOptions(args, "info", false);
-  const auto image = OpenImageFile(options);
+  Bytes bytes = ReadImageFile(options.path);
+  const std::string name = BaseName(options.path);
+  if (DkDetectImageFormat(name, bytes, static_cast<long long>(bytes.size())) == cifPcSidecar) {
+    return PrintSidecarInfo(options.path, bytes, out);
+  }
+  std::string source;
+  std::unique_ptr<TDkCbmImage> image;
+  if (IsGcrFile(options.path, bytes)) {
+    const TDkG64Sectors sectors = DecodeGcrFile(options.path, bytes);
+    source = Format("%s, decoded to D64 (%d bad sectors)",
+                    DkEndsWithNoCase(options.path, ".nib") ? "NIB" : "G64",
+                    static_cast<int>(sectors.BadSectors.size()));
+    image = DkOpenImage(sectors.ImageBytes, "converted.d64", !options.strict);
+  } else {
+    image = DkOpenImage(std::move(bytes), name, !options.strict);
+  }
   const std::string variant = VariantName(*image);
   out << "File:         " << options.path << "\n";
+  if (!source.empty()) out << "Source:       " << source << "\n";
   out << "Format:       " << image->FormatName() << "\n";
   if (!variant.empty()) out << "DOS variant:  " << variant << "\n";
   out << "Tracks:       " << image->TrackCount() << "\n";

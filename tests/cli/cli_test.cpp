@@ -150,7 +150,12 @@ TEST(CliErrors, BadInputIsReportedWithTheLibrarysMessage) {
   const TempFile g64("disk.g64", Bytes{'G', 'C', 'R', '-', '1', '5', '4', '1', 0});
   r = RunWith({"info", g64.path()});
   EXPECT_EQ(r.status, kExitFailure);
-  EXPECT_EQ(r.err, "kelvane info: Image format G64 is not supported.\n");
+  EXPECT_EQ(r.err, "kelvane info: Truncated G64 image: 9 bytes, header alone is 12.\n");
+
+  const TempFile tape("tape.tap", Bytes{'C', '6', '4', '-', 'T', 'A', 'P', 'E', '-', 'R', 'A', 'W'});
+  r = RunWith({"list", tape.path()});
+  EXPECT_EQ(r.status, kExitFailure);
+  EXPECT_EQ(r.err, "kelvane list: Image format Tap is not supported.\n");
 
   r = RunWith({"list", "tests/data/does-not-exist.d64"});
   EXPECT_EQ(r.status, kExitFailure);
@@ -167,6 +172,60 @@ TEST(CliErrors, WrongCommandLinesAreUsageErrors) {
   const Result r = RunWith({"info", "--json", "a.d64"});
   EXPECT_EQ(r.status, kExitUsage);
   EXPECT_EQ(r.err, "kelvane info: unknown option '--json' (see 'kelvane --help')\n");
+}
+
+}  // namespace
+}  // namespace kelvane::cli
+
+namespace kelvane::cli {
+namespace {
+
+TEST(CliConvert, G64BecomesItsD64AndNeverOverwritesUnasked) {
+  const TempFile target("converted.d64", Bytes{1, 2, 3});
+  Result r = RunWith({"convert", "tests/data/cc1541.g64", target.path()});
+  EXPECT_EQ(r.status, kExitFailure);
+  EXPECT_NE(r.err.find("already exists (use --force to replace it)"), std::string::npos);
+  EXPECT_EQ(testing::ReadTestFile(target.path()), (Bytes{1, 2, 3}));
+
+  r = RunWith({"convert", "--force", "tests/data/cc1541.g64", target.path()});
+  EXPECT_EQ(r.status, kExitOk);
+  EXPECT_EQ(r.out, "Wrote " + target.path() + ": 35 tracks, 0 bad sectors.\n");
+  EXPECT_EQ(testing::ReadTestFile(target.path()), testing::ReadTestFile("tests/data/cc1541.d64"));
+
+  // A G64 with one track missing: 19 bad sectors, listed with --verbose.
+  Bytes g64 = testing::ReadTestFile("tests/data/cc1541.g64");
+  for (int i = 0; i < 4; ++i) g64[12 + 4 * 2 * 19 + static_cast<std::size_t>(i)] = 0;  // track 20
+  const TempFile damaged("damaged.g64", g64);
+  r = RunWith({"convert", "-f", "--verbose", damaged.path(), target.path()});
+  EXPECT_EQ(r.status, kExitOk);
+  EXPECT_NE(r.out.find(": 35 tracks, 19 bad sectors.\n  bad sector T20/S0\n"), std::string::npos);
+  EXPECT_NE(r.out.find("  bad sector T20/S18\n"), std::string::npos);
+
+  r = RunWith({"convert", "samples/demo.d64", target.path()});
+  EXPECT_EQ(r.status, kExitFailure);
+  EXPECT_NE(r.err.find("not a G64 or NIB file"), std::string::npos);
+  EXPECT_EQ(RunWith({"convert", "only-one.g64"}).status, kExitUsage);
+}
+
+TEST(CliInfo, GcrImagesAndPc64Files) {
+  Result r = RunWith({"info", "tests/data/cc1541.g64"});
+  EXPECT_EQ(r.status, kExitOk);
+  EXPECT_NE(r.out.find("Source:       G64, decoded to D64 (0 bad sectors)\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Entries:      9\n"), std::string::npos);
+
+  Bytes sidecar = {'C', '6', '4', 'F', 'i', 'l', 'e', 0, 'G', 'A', 'M', 'E'};
+  sidecar.resize(26, 0);
+  sidecar.insert(sidecar.end(), 300, 0xEA);
+  const TempFile p00("game.p00", sidecar);
+  r = RunWith({"info", p00.path()});
+  EXPECT_EQ(r.status, kExitOk);
+  EXPECT_NE(r.out.find("Format:       PC64 file\nCBM name:     GAME\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Type:         PRG\nSize:         300 bytes (2 blocks)\n"), std::string::npos);
+
+  const TempFile wrong_extension("game.x00", sidecar);
+  r = RunWith({"info", wrong_extension.path()});
+  EXPECT_EQ(r.status, kExitFailure);
+  EXPECT_EQ(r.err, "kelvane info: PC64 extension must start with P/S/U/R; got 'X'.\n");
 }
 
 }  // namespace

@@ -1,0 +1,99 @@
+// kelvane convert, and the GCR path that list and info share with it.
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+
+#include "cbm/registry.h"
+#include "cli/commands.h"
+#include "common/format.h"
+#include "common/text.h"
+#include "formats/gcr.h"
+
+namespace kelvane::cli {
+
+bool IsGcrFile(const std::string& path, ByteView bytes) {
+  return DkHasReadOnlyExtension(path) || DkDetectImageFormat(path, bytes, static_cast<long long>(bytes.size())) == cifG64;
+}
+
+TDkG64Sectors DecodeGcrFile(const std::string& path, ByteView bytes) {
+  if (DkEndsWithNoCase(path, ".nib")) return DkG64DecodeSectors(TDkG64Image::Parse(DkNibToG64(bytes)));
+  return DkG64DecodeSectors(TDkG64Image::Parse(bytes));
+}
+
+std::unique_ptr<TDkCbmImage> OpenAnyImage(const std::string& path, bool recover) {
+  Bytes bytes = ReadImageFile(path);
+  if (IsGcrFile(path, bytes)) {
+    // GCR-level images are read through their D64 form.
+    return DkOpenImage(DecodeGcrFile(path, bytes).ImageBytes, "converted.d64", recover);
+  }
+  return DkOpenImage(std::move(bytes), BaseName(path), recover);
+}
+
+namespace {
+
+// Writes `bytes` to `path` through a temporary file beside it, so that a failed write never
+// leaves a half-written file under the final name.
+void WriteFileWhole(const std::string& path, const Bytes& bytes) {
+  const std::string temporary = path + ".kelvane.tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+      std::error_code ignored;
+      std::filesystem::remove(temporary, ignored);
+      throw Exception(Format("%s: cannot write the file.", path.c_str()));
+    }
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, path, error);
+  if (error) {
+    std::filesystem::remove(temporary, error);
+    throw Exception(Format("%s: cannot write the file.", path.c_str()));
+  }
+}
+
+}  // namespace
+
+int RunConvert(CommandArgs args, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> paths;
+  bool verbose = false;
+  bool force = false;
+  for (const std::string& arg : args) {
+    if (arg == "--verbose" || arg == "-v") {
+      verbose = true;
+    } else if (arg == "--force" || arg == "-f") {
+      force = true;
+    } else if (!arg.empty() && arg[0] == '-') {
+      throw UsageError{Format("convert: unknown option '%s'", arg.c_str())};
+    } else {
+      paths.push_back(arg);
+    }
+  }
+  if (paths.size() != 2) throw UsageError{"convert: give one G64 or NIB file and one D64 file to write"};
+  const std::string& input = paths[0];
+  const std::string& output = paths[1];
+
+  const Bytes bytes = ReadImageFile(input);
+  if (!IsGcrFile(input, bytes)) {
+    throw Exception(Format("%s: not a G64 or NIB file.", input.c_str()));
+  }
+  std::error_code error;
+  if (!force && std::filesystem::exists(output, error)) {
+    throw Exception(Format("%s: already exists (use --force to replace it).", output.c_str()));
+  }
+  const TDkG64Sectors sectors = DecodeGcrFile(input, bytes);
+  WriteFileWhole(output, sectors.ImageBytes);
+
+  out << "Wrote " << output << ": " << sectors.TrackCount << " tracks, "
+      << sectors.BadSectors.size() << " bad sectors.\n";
+  if (verbose) {
+    for (const TDkG64BadSector& bad : sectors.BadSectors) {
+      out << Format("  bad sector T%d/S%d\n", bad.Track, bad.Sector);
+    }
+  }
+  (void)err;
+  return 0;
+}
+
+}  // namespace kelvane::cli

@@ -1,0 +1,78 @@
+#include "formats/pc64.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace kelvane {
+namespace {
+
+Bytes Sidecar(const Bytes& name, const Bytes& data, std::uint8_t record_length = 0) {
+  Bytes bytes(26, 0);
+  std::memcpy(bytes.data(), "C64File", 7);
+  std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(name.size(), 16)),
+            bytes.begin() + 8);
+  bytes[25] = record_length;
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  return bytes;
+}
+
+TEST(Pc64, ExtensionGivesTheType) {
+  TDkCbmFileType type = cftDIR;
+  EXPECT_EQ(DkPcSidecarType("game.p00", type), "");
+  EXPECT_EQ(type, cftPRG);
+  EXPECT_EQ(DkPcSidecarType("DATA.S17", type), "");
+  EXPECT_EQ(type, cftSEQ);
+  EXPECT_EQ(DkPcSidecarType("x.u99", type), "");
+  EXPECT_EQ(type, cftUSR);
+  EXPECT_EQ(DkPcSidecarType("x.R01", type), "");
+  EXPECT_EQ(type, cftREL);
+
+  EXPECT_EQ(DkPcSidecarType("x.p0", type), "PC64 extension must match [PSUR][0-9][0-9]; got 'P0'.");
+  EXPECT_EQ(type, cftDEL);
+  EXPECT_EQ(DkPcSidecarType("x.prg", type), "PC64 extension must match [PSUR][0-9][0-9]; got 'PRG'.");
+  EXPECT_EQ(DkPcSidecarType("x.d00", type), "PC64 extension must start with P/S/U/R; got 'D'.");
+  EXPECT_EQ(DkPcSidecarType("noext", type), "Path 'noext' has no PC64 extension.");
+  EXPECT_EQ(DkPcSidecarType(".p00", type), "Path '.p00' has no PC64 extension.");
+  EXPECT_EQ(DkPcSidecarType("x.", type), "Path 'x.' has no PC64 extension.");
+}
+
+TEST(Pc64, ParseFieldsAndErrors) {
+  TDkPcSidecar sidecar;
+  EXPECT_EQ(DkPcSidecarParse("x.p00", Bytes(25), sidecar),
+            "Truncated sidecar file: 25 bytes; header alone is 26.");
+  Bytes wrong = Sidecar({'A'}, {});
+  wrong[7] = '!';
+  EXPECT_EQ(DkPcSidecarParse("x.p00", wrong, sidecar),
+            "Invalid PC64 signature - expected \"C64File\\0\".");
+
+  // A header alone is a valid, empty file; the record length is taken whatever the type.
+  EXPECT_EQ(DkPcSidecarParse("x.p00", Sidecar({'h', 0xC9, 0x60, ' ', 0xA0, 'Z'}, {}, 7), sidecar), "");
+  EXPECT_TRUE(sidecar.Data.empty());
+  EXPECT_EQ(sidecar.Name, "HI-");
+  EXPECT_EQ(sidecar.NameBytes.size(), 16u);
+  EXPECT_EQ(sidecar.RecordLength, 7);
+  EXPECT_EQ(sidecar.FileType, cftPRG);
+
+  // The extension check comes last and its error is the result.
+  EXPECT_EQ(DkPcSidecarParse("x.txt", Sidecar({'A'}, {1, 2}), sidecar),
+            "PC64 extension must match [PSUR][0-9][0-9]; got 'TXT'.");
+}
+
+TEST(Pc64, ReadGivesNameUpToItsEndAndRefusesEmptyNames) {
+  Bytes name;
+  TDkCbmFileType type = cftDEL;
+  Bytes data;
+  EXPECT_TRUE(DkPcSidecarRead("dir/save.S03", Sidecar({'S', 'A', 'V', 'E', 0xA0, 'X'}, {9, 8, 7}), name, type, data));
+  EXPECT_EQ(name, (Bytes{'S', 'A', 'V', 'E'}));
+  EXPECT_EQ(type, cftSEQ);
+  EXPECT_EQ(data, (Bytes{9, 8, 7}));
+
+  EXPECT_FALSE(DkPcSidecarRead("a.p00", Sidecar({0xA0, 'X'}, {1}), name, type, data));
+  EXPECT_FALSE(DkPcSidecarRead("a.p00", Sidecar({0x00}, {1}), name, type, data));
+  EXPECT_FALSE(DkPcSidecarRead("a.bin", Sidecar({'A'}, {1}), name, type, data));
+  EXPECT_FALSE(DkPcSidecarRead("a.p00", Bytes(10), name, type, data));
+}
+
+}  // namespace
+}  // namespace kelvane
