@@ -8,8 +8,8 @@
 #include <cstdlib>
 
 #include "cbm/listing.h"
-#include "common/exception.h"
 #include "cbm/registry.h"
+#include "common/exception.h"
 #include "support/disk_builder.h"
 
 using namespace kelvane;
@@ -25,21 +25,36 @@ struct Target {
 
 Bytes D64(int v) {
   static const int tracks[] = {35, 40, 42};
-  return BlankD64(tracks[v % 3], (v / 3) % 2 == 1, v % 3 == 1 ? ddvSpeedDOS40 : v % 3 == 2 ? ddvExtended42 : ddvStandard35);
+  return BlankD64(tracks[v % 3], (v / 3) % 2 == 1,
+                  v % 3 == 1   ? ddvSpeedDOS40
+                  : v % 3 == 2 ? ddvExtended42
+                               : ddvStandard35);
 }
-Bytes D71(int v) { return BlankD71(v % 2 == 1); }
-Bytes D81(int v) { return BlankD81(v % 2 == 1); }
-Bytes D80(int v) { return BlankD80(v % 2 == 1); }
-Bytes D82(int v) { return BlankD82(v % 2 == 1); }
-Bytes Dnp(int v) { return BlankDnp(1 + v % 3, v % 2 == 0); }
-Bytes Dfi(int v) { return BlankDfi(1 + v % 2); }
+Bytes D71(int v) {
+  return BlankD71(v % 2 == 1);
+}
+Bytes D81(int v) {
+  return BlankD81(v % 2 == 1);
+}
+Bytes D80(int v) {
+  return BlankD80(v % 2 == 1);
+}
+Bytes D82(int v) {
+  return BlankD82(v % 2 == 1);
+}
+Bytes Dnp(int v) {
+  return BlankDnp(1 + v % 3, v % 2 == 0);
+}
+Bytes Dfi(int v) {
+  return BlankDfi(1 + v % 2);
+}
 
 const Target kTargets[] = {
-    {"fuzz.d64", D64, 357 * 256},        // 18/0
-    {"fuzz.d71", D71, 357 * 256},        // 18/0
-    {"fuzz.d81", D81, 39 * 40 * 256},    // 40/0
-    {"fuzz.d80", D80, 37 * 29 * 256},    // 38/0
-    {"fuzz.d82", D82, 37 * 29 * 256},    // 38/0
+    {"fuzz.d64", D64, 357 * 256},      // 18/0
+    {"fuzz.d71", D71, 357 * 256},      // 18/0
+    {"fuzz.d81", D81, 39 * 40 * 256},  // 40/0
+    {"fuzz.d80", D80, 37 * 29 * 256},  // 38/0
+    {"fuzz.d82", D82, 37 * 29 * 256},  // 38/0
     {"fuzz.dnp", Dnp, 0},
     {"fuzz.dfi", Dfi, 0},
 };

@@ -21,7 +21,9 @@ const char* DkCbmFileTypeChars(TDkCbmFileType type) {
   return kNames[static_cast<std::size_t>(ordinal)];
 }
 
-std::string DkCbmFileTypeName(TDkCbmFileType type) { return DkCbmFileTypeChars(type); }
+std::string DkCbmFileTypeName(TDkCbmFileType type) {
+  return DkCbmFileTypeChars(type);
+}
 
 int DkCbmMaxFileType(const std::string& format_name) {
   const std::string upper = DkAsciiUpper(format_name);

@@ -17,21 +17,23 @@ constexpr int kNameLength = 16;
 
 // Commodore BASIC V2 keywords for tokens $80..$CB.
 constexpr std::array<const char*, 76> kKeywords = {
-    "END",   "FOR",  "NEXT",   "DATA",  "INPUT#", "INPUT", "DIM",  "READ",    "LET",  "GOTO",
-    "RUN",   "IF",   "RESTORE", "GOSUB", "RETURN", "REM",   "STOP", "ON",      "WAIT", "LOAD",
-    "SAVE",  "VERIFY", "DEF",  "POKE",  "PRINT#", "PRINT", "CONT", "LIST",    "CLR",  "CMD",
-    "SYS",   "OPEN", "CLOSE",  "GET",   "NEW",    "TAB(",  "TO",   "FN",      "SPC(", "THEN",
-    "NOT",   "STEP", "+",      "-",     "*",      "/",     "^",    "AND",     "OR",   ">",
-    "=",     "<",    "SGN",    "INT",   "ABS",    "USR",   "FRE",  "POS",     "SQR",  "RND",
-    "LOG",   "EXP",  "COS",    "SIN",   "TAN",    "ATN",   "PEEK", "LEN",     "STR$", "VAL",
-    "ASC",   "CHR$", "LEFT$",  "RIGHT$", "MID$",  "GO"};
+    "END",  "FOR",    "NEXT",    "DATA",   "INPUT#", "INPUT", "DIM",  "READ", "LET",  "GOTO",
+    "RUN",  "IF",     "RESTORE", "GOSUB",  "RETURN", "REM",   "STOP", "ON",   "WAIT", "LOAD",
+    "SAVE", "VERIFY", "DEF",     "POKE",   "PRINT#", "PRINT", "CONT", "LIST", "CLR",  "CMD",
+    "SYS",  "OPEN",   "CLOSE",   "GET",    "NEW",    "TAB(",  "TO",   "FN",   "SPC(", "THEN",
+    "NOT",  "STEP",   "+",       "-",      "*",      "/",     "^",    "AND",  "OR",   ">",
+    "=",    "<",      "SGN",     "INT",    "ABS",    "USR",   "FRE",  "POS",  "SQR",  "RND",
+    "LOG",  "EXP",    "COS",     "SIN",    "TAN",    "ATN",   "PEEK", "LEN",  "STR$", "VAL",
+    "ASC",  "CHR$",   "LEFT$",   "RIGHT$", "MID$",   "GO"};
 
 std::uint8_t NameByte(const TDkCbmEntry& entry, int i) {
   return i < static_cast<int>(entry.NameBytes.size()) ? entry.NameBytes[static_cast<std::size_t>(i)]
                                                       : kShiftSpace;
 }
 
-void AppendText(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
+void AppendText(Bytes& out, const std::string& text) {
+  out.insert(out.end(), text.begin(), text.end());
+}
 
 void AppendTypeAndFlags(Bytes& out, const TDkCbmEntry& entry) {
   out.push_back(entry.Closed ? kSpace : 0x2A);
@@ -65,13 +67,16 @@ constexpr std::uint8_t ScreenCodeOf(std::uint8_t c) {
 
 constexpr std::array<std::uint8_t, 256> kScreenCodes = [] {
   std::array<std::uint8_t, 256> table{};
-  for (int c = 0; c < 256; ++c) table[static_cast<std::size_t>(c)] = ScreenCodeOf(static_cast<std::uint8_t>(c));
+  for (int c = 0; c < 256; ++c)
+    table[static_cast<std::size_t>(c)] = ScreenCodeOf(static_cast<std::uint8_t>(c));
   return table;
 }();
 
 }  // namespace
 
-std::uint8_t DkPetsciiToScreenCode(std::uint8_t c) { return kScreenCodes[c]; }
+std::uint8_t DkPetsciiToScreenCode(std::uint8_t c) {
+  return kScreenCodes[c];
+}
 
 void DkListCellColors(const TDkListCell& cell, std::uint8_t background, std::uint8_t& foreground,
                       std::uint8_t& field) {
@@ -186,16 +191,29 @@ TDkListCells DkListBasicLine(int line_number, ByteView body, std::uint8_t& color
       put(kScreenCodes[c]);  // a control code in quotes shows as a reverse symbol
     } else {
       switch (c) {
-        case 0x05: color = 1; break;
-        case 0x12: reverse = true; break;
-        case 0x1C: color = 2; break;
+        case 0x05:
+          color = 1;
+          break;
+        case 0x12:
+          reverse = true;
+          break;
+        case 0x1C:
+          color = 2;
+          break;
         case 0x1D:
           if (cursor < kListLineCells) extent = std::max(extent, ++cursor);
           break;
-        case 0x1E: color = 5; break;
-        case 0x1F: color = 6; break;
-        case 0x92: reverse = false; break;
-        default: break;  // every other control code is ignored
+        case 0x1E:
+          color = 5;
+          break;
+        case 0x1F:
+          color = 6;
+          break;
+        case 0x92:
+          reverse = false;
+          break;
+        default:
+          break;  // every other control code is ignored
       }
     }
   };
@@ -266,8 +284,8 @@ Bytes DkCbmEntryLineBytes(const TDkCbmEntry& entry, bool leading_space, bool wid
   // starts, as the drive's listing shows it.
   const auto name = out.begin() + static_cast<std::ptrdiff_t>(name_start);
   const auto run = std::find(name, name + kNameLength, kShiftSpace);
-  const auto after_run = std::find_if(run, name + kNameLength,
-                                      [](std::uint8_t b) { return b != kShiftSpace; });
+  const auto after_run =
+      std::find_if(run, name + kNameLength, [](std::uint8_t b) { return b != kShiftSpace; });
   const int k = after_run != name + kNameLength ? static_cast<int>(run - name) : -1;
   if (k >= 0) {
     out[name_start + static_cast<std::size_t>(k)] = kQuote;

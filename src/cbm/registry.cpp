@@ -70,8 +70,14 @@ TDkCbmImageFormat DkDetectImageFormat(const std::string& file_name, ByteView fir
   if (DkEndsWithNoCase(file_name, ".dnp") && DkDnpSizeMatches(size)) return cifDnp;
 
   static constexpr std::array<std::pair<const char*, TDkCbmImageFormat>, 8> kByExtension = {{
-      {".d64", cifD64}, {".d41", cifD64}, {".d71", cifD71}, {".d81", cifD81},
-      {".d80", cifD80}, {".d82", cifD82}, {".dnp", cifDnp}, {".dfi", cifDfi},
+      {".d64", cifD64},
+      {".d41", cifD64},
+      {".d71", cifD71},
+      {".d81", cifD81},
+      {".d80", cifD80},
+      {".d82", cifD82},
+      {".dnp", cifDnp},
+      {".dfi", cifDfi},
   }};
   for (const auto& [extension, format] : kByExtension) {
     if (DkEndsWithNoCase(file_name, extension)) return format;
@@ -83,18 +89,27 @@ TDkCbmImageFormat DkDetectImageFormat(const std::string& file_name, long long si
   return DkDetectImageFormat(file_name, ByteView(), size);
 }
 
-bool DkIsWritableFormat(TDkCbmImageFormat format) { return format >= cifD64 && format <= cifDfi; }
+bool DkIsWritableFormat(TDkCbmImageFormat format) {
+  return format >= cifD64 && format <= cifDfi;
+}
 
 bool DkIsValidImageSize(const std::string& file_name, long long size) {
   switch (DkDetectImageFormat(file_name, size)) {
-    case cifD64: return DkD64SizeMatches(size);
-    case cifD71: return DkD71SizeMatches(size);
-    case cifD81: return DkD81SizeMatches(size);
-    case cifD80: return DkD80SizeMatches(size);
-    case cifD82: return DkD82SizeMatches(size);
+    case cifD64:
+      return DkD64SizeMatches(size);
+    case cifD71:
+      return DkD71SizeMatches(size);
+    case cifD81:
+      return DkD81SizeMatches(size);
+    case cifD80:
+      return DkD80SizeMatches(size);
+    case cifD82:
+      return DkD82SizeMatches(size);
     case cifDnp:
-    case cifDfi: return DkDnpSizeMatches(size);
-    default: return false;
+    case cifDfi:
+      return DkDnpSizeMatches(size);
+    default:
+      return false;
   }
 }
 
@@ -103,8 +118,10 @@ bool DkIsSupportedImage(const std::string& file_name, ByteView first_bytes, long
     case cifG64:
     case cifTap:
     case cifT64:
-    case cifPcSidecar: return true;
-    default: break;
+    case cifPcSidecar:
+      return true;
+    default:
+      break;
   }
   if (DkEndsWithNoCase(file_name, ".nib")) return size <= kMaxNibSize;
   return DkIsValidImageSize(file_name, size);
@@ -114,31 +131,52 @@ std::string DkSizeErrorText(const std::string& file_name, long long size) {
   const TDkCbmImageFormat format = DkDetectImageFormat(file_name, size);
   std::string expected;
   switch (format) {
-    case cifD64: expected = DkD64SizesText(); break;
-    case cifD71: expected = PairText(1366); break;
-    case cifD81: expected = PairText(3200); break;
-    case cifD80: expected = PairText(2083); break;
-    case cifD82: expected = PairText(4166); break;
+    case cifD64:
+      expected = DkD64SizesText();
+      break;
+    case cifD71:
+      expected = PairText(1366);
+      break;
+    case cifD81:
+      expected = PairText(3200);
+      break;
+    case cifD80:
+      expected = PairText(2083);
+      break;
+    case cifD82:
+      expected = PairText(4166);
+      break;
     case cifDnp:
-    case cifDfi: expected = DkDnpSizesText(); break;
-    default: return Format("Unrecognized disk-image size: %lld bytes.", size);
+    case cifDfi:
+      expected = DkDnpSizesText();
+      break;
+    default:
+      return Format("Unrecognized disk-image size: %lld bytes.", size);
   }
-  return Format("Unrecognized %s size: %lld bytes. Expected %s.",
-                DkImageFormatName(format).c_str(), size, expected.c_str());
+  return Format("Unrecognized %s size: %lld bytes. Expected %s.", DkImageFormatName(format).c_str(),
+                size, expected.c_str());
 }
 
 std::unique_ptr<TDkCbmImage> DkOpenImage(Bytes bytes, const std::string& file_name, bool recover) {
   const long long size = static_cast<long long>(bytes.size());
   const TDkCbmImageFormat format = DkDetectImageFormat(file_name, bytes, size);
   switch (format) {
-    case cifD64: return TDkD64Image::Open(std::move(bytes), recover);
-    case cifD71: return TDkD71Image::Open(std::move(bytes), recover);
-    case cifD81: return TDkD81Image::Open(std::move(bytes), recover);
-    case cifD80: return TDkD80Image::Open(std::move(bytes), recover);
-    case cifD82: return TDkD82Image::Open(std::move(bytes), recover);
-    case cifDnp: return TDkDnpImage::Open(std::move(bytes), recover);
-    case cifDfi: return TDkDfiImage::Open(std::move(bytes), recover);
-    case cifUnknown: throw EDkCbmImageFormatError(DkSizeErrorText(file_name, size));
+    case cifD64:
+      return TDkD64Image::Open(std::move(bytes), recover);
+    case cifD71:
+      return TDkD71Image::Open(std::move(bytes), recover);
+    case cifD81:
+      return TDkD81Image::Open(std::move(bytes), recover);
+    case cifD80:
+      return TDkD80Image::Open(std::move(bytes), recover);
+    case cifD82:
+      return TDkD82Image::Open(std::move(bytes), recover);
+    case cifDnp:
+      return TDkDnpImage::Open(std::move(bytes), recover);
+    case cifDfi:
+      return TDkDfiImage::Open(std::move(bytes), recover);
+    case cifUnknown:
+      throw EDkCbmImageFormatError(DkSizeErrorText(file_name, size));
     default:
       throw EDkUnsupportedImageFormat(
           Format("Image format %s is not supported.", DkImageFormatName(format).c_str()));

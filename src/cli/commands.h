@@ -4,11 +4,10 @@
 // status; library exceptions are reported by the dispatcher in cli.cpp.
 
 #include <iosfwd>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
-
-#include <memory>
 
 #include "cbm/image.h"
 #include "common/bytes.h"

@@ -12,11 +12,13 @@
 namespace kelvane::cli {
 
 bool IsGcrFile(const std::string& path, ByteView bytes) {
-  return DkHasReadOnlyExtension(path) || DkDetectImageFormat(path, bytes, static_cast<long long>(bytes.size())) == cifG64;
+  return DkHasReadOnlyExtension(path) ||
+         DkDetectImageFormat(path, bytes, static_cast<long long>(bytes.size())) == cifG64;
 }
 
 TDkG64Sectors DecodeGcrFile(const std::string& path, ByteView bytes) {
-  if (DkEndsWithNoCase(path, ".nib")) return DkG64DecodeSectors(TDkG64Image::Parse(DkNibToG64(bytes)));
+  if (DkEndsWithNoCase(path, ".nib"))
+    return DkG64DecodeSectors(TDkG64Image::Parse(DkNibToG64(bytes)));
   return DkG64DecodeSectors(TDkG64Image::Parse(bytes));
 }
 
@@ -37,7 +39,8 @@ void WriteFileWhole(const std::string& path, const Bytes& bytes) {
   const std::string temporary = path + ".kelvane.tmp";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
       std::error_code ignored;
@@ -70,7 +73,8 @@ int RunConvert(CommandArgs args, std::ostream& out, std::ostream& err) {
       paths.push_back(arg);
     }
   }
-  if (paths.size() != 2) throw UsageError{"convert: give one G64 or NIB file and one D64 file to write"};
+  if (paths.size() != 2)
+    throw UsageError{"convert: give one G64 or NIB file and one D64 file to write"};
   const std::string& input = paths[0];
   const std::string& output = paths[1];
 

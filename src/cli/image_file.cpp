@@ -29,14 +29,16 @@ Bytes ReadImageFile(const std::string& path) {
   }
   const auto size = std::filesystem::file_size(file, error);
   if (error) {
-    throw Exception(Format("%s: cannot read the file (%s).", path.c_str(), error.message().c_str()));
+    throw Exception(
+        Format("%s: cannot read the file (%s).", path.c_str(), error.message().c_str()));
   }
   if (static_cast<long long>(size) > kMaxImageFileSize) {
     throw EDkCbmImageFormatError(DkSizeErrorText(BaseName(path), static_cast<long long>(size)));
   }
   std::ifstream in(file, std::ios::binary);
   Bytes bytes(static_cast<std::size_t>(size));
-  if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
+  if (!in ||
+      !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
     throw Exception(Format("%s: cannot read the file.", path.c_str()));
   }
   return bytes;

@@ -41,7 +41,6 @@ ImageOptions ParseImageOptions(CommandArgs args, const char* command, bool allow
   return options;
 }
 
-
 // Screen codes to readable ASCII: letters of both cases read as capitals, graphics as '?'.
 char ScreenCodeToAscii(std::uint8_t code) {
   if (code == 0x00) return '@';
@@ -92,7 +91,8 @@ std::string VariantName(const TDkCbmImage& image) {
 
 void PrintWarnings(const TDkCbmImage& image, std::ostream& err) {
   if (image.RecoveryWarnings() == nullptr) return;
-  for (const std::string& warning : *image.RecoveryWarnings()) err << "warning: " << warning << "\n";
+  for (const std::string& warning : *image.RecoveryWarnings())
+    err << "warning: " << warning << "\n";
 }
 
 void PrintListing(const TDkCbmImage& image, std::ostream& out) {
@@ -123,14 +123,14 @@ void PrintJson(const TDkCbmImage& image, std::ostream& out) {
   const TDkCbmEntryArray& entries = image.Entries();
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const TDkCbmEntry& e = entries[i];
-    out << (i == 0 ? "\n" : ",\n") << "    {\"index\": " << i << ", \"name\": " << JsonString(e.Name)
+    out << (i == 0 ? "\n" : ",\n") << "    {\"index\": " << i
+        << ", \"name\": " << JsonString(e.Name)
         << ", \"name_hex\": " << JsonString(Hex(e.NameBytes))
         << ", \"type\": " << JsonString(DkCbmFileTypeName(e.FileType))
         << ", \"raw_type\": " << int{e.RawType} << ", \"blocks\": " << e.Blocks
         << ", \"closed\": " << (e.Closed ? "true" : "false")
         << ", \"locked\": " << (e.Locked ? "true" : "false")
-        << ", \"first_track\": " << e.FirstTrack << ", \"first_sector\": " << e.FirstSector
-        << "}";
+        << ", \"first_track\": " << e.FirstTrack << ", \"first_sector\": " << e.FirstSector << "}";
   }
   out << (entries.empty() ? "],\n" : "\n  ],\n");
   out << "  \"warnings\": [";
@@ -202,7 +202,8 @@ int RunInfo(CommandArgs args, std::ostream& out, std::ostream& err) {
   if (image->HasErrorInfo()) {
     const auto& info = image->ErrorInfo();
     // Codes 0 and 1 both mean "no error" in error-info blocks.
-    const auto flagged = std::count_if(info.begin(), info.end(), [](std::uint8_t c) { return c > 1; });
+    const auto flagged =
+        std::count_if(info.begin(), info.end(), [](std::uint8_t c) { return c > 1; });
     out << "Error info:   yes (" << info.size() << " sectors, " << flagged << " flagged)\n";
   } else {
     out << "Error info:   no\n";

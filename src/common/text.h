@@ -4,7 +4,9 @@
 
 namespace kelvane {
 
-inline char DkAsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+inline char DkAsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 inline std::string DkAsciiUpper(std::string text) {
   for (char& c : text) c = DkAsciiUpper(c);

@@ -16,6 +16,8 @@ inline std::string DkSizePairText(int plain, int with_error_info) {
                 with_error_info);
 }
 
-inline int DkBitCount(std::uint8_t byte) { return std::popcount(byte); }
+inline int DkBitCount(std::uint8_t byte) {
+  return std::popcount(byte);
+}
 
 }  // namespace kelvane

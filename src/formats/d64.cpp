@@ -33,7 +33,9 @@ TDkD64SizeInfo DkD64SizeMatch(long long size) {
   return {};
 }
 
-bool DkD64SizeMatches(long long size) { return DkD64SizeMatch(size).Matched; }
+bool DkD64SizeMatches(long long size) {
+  return DkD64SizeMatch(size).Matched;
+}
 
 std::string DkD64SizesText() {
   const auto& g = DkD64Geometry();
@@ -46,15 +48,19 @@ std::string DkD64SizesText() {
 
 TDkD64VariantLayout DkD64VariantOffsets(TDkD64DosVariant variant) {
   switch (variant) {
-    case ddvStandard35: return {0, 0, 0x90, 0xA2};
-    case ddvSpeedDOS40: return {0xC0, 5, 0x90, 0xA2};
-    case ddvDolphin40: return {0xAC, 5, 0x90, 0xA2};
-    case ddvPrologic40: return {0x90, 5, 0xA4, 0xB6};
-    case ddvExtended42: return {0xC0, 7, 0x90, 0xA2};
+    case ddvStandard35:
+      return {0, 0, 0x90, 0xA2};
+    case ddvSpeedDOS40:
+      return {0xC0, 5, 0x90, 0xA2};
+    case ddvDolphin40:
+      return {0xAC, 5, 0x90, 0xA2};
+    case ddvPrologic40:
+      return {0x90, 5, 0xA4, 0xB6};
+    case ddvExtended42:
+      return {0xC0, 7, 0x90, 0xA2};
   }
   throw EDkD64FormatError("DkD64VariantOffsets: unknown TDkD64DosVariant.");
 }
-
 
 namespace {
 
@@ -82,8 +88,8 @@ bool NamePlausible(ByteView bam, int offset) {
   if (static_cast<std::size_t>(offset) + 18 > bam.size()) return false;
   const auto at = [&](int i) { return bam[static_cast<std::size_t>(offset + i)]; };
   const std::uint8_t first = at(0);
-  const bool printable = first == 0xA0 || (first >= 0x20 && first <= 0x7E) ||
-                         (first >= 0xC1 && first <= 0xDA);
+  const bool printable =
+      first == 0xA0 || (first >= 0x20 && first <= 0x7E) || (first >= 0xC1 && first <= 0xDA);
   if (!printable) return false;
   bool padded_tail = false;
   for (int i = 12; i <= 15; ++i) padded_tail = padded_tail || at(i) == 0xA0;
@@ -97,10 +103,14 @@ TDkD64DosVariantResult DkD64DetectVariant(ByteView bam, int track_count) {
     throw EDkD64FormatError("DkD64DetectVariant: BAM sector must be 256 bytes.");
   }
   switch (track_count) {
-    case 35: return {true, ddvStandard35, {ddvStandard35}};
-    case 42: return {true, ddvExtended42, {ddvExtended42}};
-    case 40: break;
-    default: return {false, ddvStandard35, {}};
+    case 35:
+      return {true, ddvStandard35, {ddvStandard35}};
+    case 42:
+      return {true, ddvExtended42, {ddvExtended42}};
+    case 40:
+      break;
+    default:
+      return {false, ddvStandard35, {}};
   }
   if (bam[kBamDosVersion] == kPrologicMarker) return {true, ddvPrologic40, {ddvPrologic40}};
 
@@ -136,7 +146,9 @@ int DkD64CountFree(ByteView bam, int track_count, const TDkD64VariantLayout& lay
   return free_blocks;
 }
 
-int TDkD64Image::SectorsInTrack(int track) const { return DkD64Geometry().SectorsInTrack(track); }
+int TDkD64Image::SectorsInTrack(int track) const {
+  return DkD64Geometry().SectorsInTrack(track);
+}
 
 int TDkD64Image::SectorOffset(int track, int sector) const {
   return DkD64Geometry().SectorOffset(track, sector);
@@ -146,8 +158,8 @@ std::unique_ptr<TDkD64Image> TDkD64Image::Open(kelvane::Bytes bytes, bool recove
   const long long size = static_cast<long long>(bytes.size());
   const TDkD64SizeInfo info = DkD64SizeMatch(size);
   if (!info.Matched) {
-    throw EDkD64FormatError(Format("Unrecognized D64 size: %lld bytes. Expected %s.", size,
-                                   DkD64SizesText().c_str()));
+    throw EDkD64FormatError(
+        Format("Unrecognized D64 size: %lld bytes. Expected %s.", size, DkD64SizesText().c_str()));
   }
   std::unique_ptr<TDkD64Image> image(new TDkD64Image(std::move(bytes)));
   const int sectors = DkD64Geometry().SectorCount(info.TrackCount);

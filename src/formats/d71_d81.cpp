@@ -29,12 +29,22 @@ const TDkZoneGeometry& DkD71Geometry() {
   return geometry;
 }
 
-TDkSizeMatch DkD71SizeMatch(long long size) { return MatchSectors(size, kD71Sectors); }
-bool DkD71SizeMatches(long long size) { return DkD71SizeMatch(size).Matched; }
-TDkSizeMatch DkD81SizeMatch(long long size) { return MatchSectors(size, kD81Sectors); }
-bool DkD81SizeMatches(long long size) { return DkD81SizeMatch(size).Matched; }
+TDkSizeMatch DkD71SizeMatch(long long size) {
+  return MatchSectors(size, kD71Sectors);
+}
+bool DkD71SizeMatches(long long size) {
+  return DkD71SizeMatch(size).Matched;
+}
+TDkSizeMatch DkD81SizeMatch(long long size) {
+  return MatchSectors(size, kD81Sectors);
+}
+bool DkD81SizeMatches(long long size) {
+  return DkD81SizeMatch(size).Matched;
+}
 
-int TDkD71Image::SectorsInTrack(int track) const { return DkD71Geometry().SectorsInTrack(track); }
+int TDkD71Image::SectorsInTrack(int track) const {
+  return DkD71Geometry().SectorsInTrack(track);
+}
 
 int TDkD71Image::SectorOffset(int track, int sector) const {
   return DkD71Geometry().SectorOffset(track, sector);
@@ -89,8 +99,10 @@ std::unique_ptr<TDkD81Image> TDkD81Image::Open(kelvane::Bytes bytes, bool recove
   const kelvane::Bytes bam1 = image->ReadSector(40, 1);
   const kelvane::Bytes bam2 = image->ReadSector(40, 2);
   int free_blocks = 0;
-  for (int track = 1; track <= 39; ++track) free_blocks += bam1[static_cast<std::size_t>(16 + 6 * (track - 1))];
-  for (int track = 41; track <= 80; ++track) free_blocks += bam2[static_cast<std::size_t>(16 + 6 * (track - 41))];
+  for (int track = 1; track <= 39; ++track)
+    free_blocks += bam1[static_cast<std::size_t>(16 + 6 * (track - 1))];
+  for (int track = 41; track <= 80; ++track)
+    free_blocks += bam2[static_cast<std::size_t>(16 + 6 * (track - 41))];
   image->free_blocks_ = free_blocks;
   image->LoadDirectory(40, 3, recover);
   image->SetErrorInfo(match.HasErrorInfo, kD81Sectors);

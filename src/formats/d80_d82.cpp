@@ -34,10 +34,18 @@ const TDkZoneGeometry& DkD82Geometry() {
   return geometry;
 }
 
-TDkSizeMatch DkD80SizeMatch(long long size) { return MatchGeometry(size, DkD80Geometry()); }
-bool DkD80SizeMatches(long long size) { return DkD80SizeMatch(size).Matched; }
-TDkSizeMatch DkD82SizeMatch(long long size) { return MatchGeometry(size, DkD82Geometry()); }
-bool DkD82SizeMatches(long long size) { return DkD82SizeMatch(size).Matched; }
+TDkSizeMatch DkD80SizeMatch(long long size) {
+  return MatchGeometry(size, DkD80Geometry());
+}
+bool DkD80SizeMatches(long long size) {
+  return DkD80SizeMatch(size).Matched;
+}
+TDkSizeMatch DkD82SizeMatch(long long size) {
+  return MatchGeometry(size, DkD82Geometry());
+}
+bool DkD82SizeMatches(long long size) {
+  return DkD82SizeMatch(size).Matched;
+}
 
 void TDkIeeeImage::OpenAs(bool recover) {
   const std::string name = FormatName();
@@ -55,8 +63,8 @@ void TDkIeeeImage::OpenAs(bool recover) {
   const kelvane::Bytes header = ReadSector(kHeaderTrack, 0);
   dos_version_ = header[2];
   if (dos_version_ != kFormatByte) {
-    throw EDkCbmImageFormatError(Format("%s header byte $02 is $%.2x, expected 'C' ($43).",
-                                        name.c_str(), dos_version_));
+    throw EDkCbmImageFormatError(
+        Format("%s header byte $02 is $%.2x, expected 'C' ($43).", name.c_str(), dos_version_));
   }
   SetDiskHeader(header, 6, 0x18);
 

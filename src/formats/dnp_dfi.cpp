@@ -32,7 +32,9 @@ TDkDnpSizeInfo DkDnpSizeMatch(long long size) {
   return {true, static_cast<int>(size / kDnpTrackBytes)};
 }
 
-bool DkDnpSizeMatches(long long size) { return DkDnpSizeMatch(size).Matched; }
+bool DkDnpSizeMatches(long long size) {
+  return DkDnpSizeMatch(size).Matched;
+}
 
 std::string DkDnpSizesText() {
   return Format("a multiple of %d bytes, %d to %d tracks", kDnpTrackBytes, 1, kDnpMaxTracks);
@@ -99,7 +101,8 @@ std::unique_ptr<TDkDnpImage> TDkDnpImage::Open(kelvane::Bytes bytes, bool recove
     // system area, never free.
     const int tracks = std::min(info.TrackCount, 255);
     for (int track = 1; track <= tracks; ++track) {
-      const std::size_t start = kCurrentBitmapStart + static_cast<std::size_t>(kBitmapBytesPerTrack * (track - 1));
+      const std::size_t start =
+          kCurrentBitmapStart + static_cast<std::size_t>(kBitmapBytesPerTrack * (track - 1));
       for (int i = track == 1 ? 8 : 0; i < kBitmapBytesPerTrack; ++i) {
         free_blocks += DkBitCount(all[start + static_cast<std::size_t>(i)]);
       }

@@ -119,7 +119,9 @@ bool DecodeAt(const Bytes& extended, int position, int count, std::uint8_t* out)
   return true;
 }
 
-void ThrowG64(const std::string& message) { throw EDkG64Image(message); }
+void ThrowG64(const std::string& message) {
+  throw EDkG64Image(message);
+}
 
 std::int64_t Le32(ByteView bytes, std::size_t at) {
   return static_cast<std::int64_t>(bytes[at]) | (static_cast<std::int64_t>(bytes[at + 1]) << 8) |
@@ -129,9 +131,13 @@ std::int64_t Le32(ByteView bytes, std::size_t at) {
 
 }  // namespace
 
-std::uint8_t DkGcrDecodeNibble(std::uint8_t code) { return code < 32 ? kGcrDecode[code] : 255; }
+std::uint8_t DkGcrDecodeNibble(std::uint8_t code) {
+  return code < 32 ? kGcrDecode[code] : 255;
+}
 
-int DkG64SectorsPerTrack(int track) { return DkD64Geometry().SectorsInTrack(track); }
+int DkG64SectorsPerTrack(int track) {
+  return DkD64Geometry().SectorsInTrack(track);
+}
 
 int DkG64SectorOffset(int track, int sector) {
   // The offset of a track just past the last one (track 43) is the size of a 42-track image.
@@ -165,7 +171,8 @@ TDkG64Image TDkG64Image::Parse(ByteView bytes) {
     track.Label = Format("%d.%d", i / 2 + 1, i % 2 == 1 ? 5 : 0);
     const auto offset = static_cast<std::int32_t>(
         static_cast<std::uint32_t>(Le32(bytes, static_cast<std::size_t>(kG64HeaderSize + 4 * i))));
-    const std::int64_t speed = Le32(bytes, static_cast<std::size_t>(kG64HeaderSize + 4 * slots + 4 * i));
+    const std::int64_t speed =
+        Le32(bytes, static_cast<std::size_t>(kG64HeaderSize + 4 * slots + 4 * i));
     track.Speed = speed < 4 ? static_cast<int>(speed) : -1;
     if (offset != 0) {
       if (offset < 0 || static_cast<std::int64_t>(offset) + 2 > size) {
@@ -195,10 +202,12 @@ TDkG64TrackDecode DkGcrDecodeTrack(ByteView bytes, int start, int length, int tr
   result.Sectors.assign(static_cast<std::size_t>(sectors) * kSectorSize, 0);
   result.Found.assign(static_cast<std::size_t>(sectors), 0);
   if (sectors == 0 || length < 1 || start < 0 ||
-      !RangeInside(bytes.size(), static_cast<std::size_t>(start), static_cast<std::size_t>(length))) {
+      !RangeInside(bytes.size(), static_cast<std::size_t>(start),
+                   static_cast<std::size_t>(length))) {
     return result;
   }
-  const ByteView data = bytes.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(length));
+  const ByteView data =
+      bytes.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(length));
   const std::vector<int> syncs = FindSyncs(data);
   if (syncs.size() < 2) return result;  // a header needs a second sync for its data block
 
@@ -236,7 +245,8 @@ TDkG64Sectors DkG64DecodeSectors(const TDkG64Image& image) {
   for (int track = 1; track <= kMaxTrack; ++track) {
     const int slot = (track - 1) * 2;
     TDkG64TrackDecode& result = decoded[static_cast<std::size_t>(track)];
-    if (slot < image.TrackSlotCount() && image.Tracks()[static_cast<std::size_t>(slot)].DataOffset != 0) {
+    if (slot < image.TrackSlotCount() &&
+        image.Tracks()[static_cast<std::size_t>(slot)].DataOffset != 0) {
       const TDkG64Track& record = image.Tracks()[static_cast<std::size_t>(slot)];
       result = DkGcrDecodeTrack(image.FileBytes(), record.DataOffset + 2, record.Length, track);
     } else {

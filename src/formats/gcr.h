@@ -40,7 +40,7 @@ class EDkNibImage : public EDkCbmImageFormatError {
 
 struct TDkG64Track {
   int SlotIndex = 0;
-  std::string Label;  // "1.0", "1.5", ..., "18.5"
+  std::string Label;   // "1.0", "1.5", ..., "18.5"
   int DataOffset = 0;  // file offset of the track record; 0 for an empty slot
   int Length = 0;
   int Speed = -1;  // 0-3, or -1

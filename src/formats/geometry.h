@@ -30,8 +30,9 @@ class TDkZoneGeometry {
 
  private:
   int tracks_;
-  std::vector<int> sectors_;       // index = track, 0 unused
-  std::vector<int> first_sector_;  // index = track, running sector count before it; [tracks+1] total
+  std::vector<int> sectors_;  // index = track, 0 unused
+  std::vector<int>
+      first_sector_;  // index = track, running sector count before it; [tracks+1] total
 };
 
 }  // namespace kelvane

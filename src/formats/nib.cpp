@@ -34,7 +34,8 @@ void PutLe16(Bytes& out, std::size_t at, int value) {
 }
 
 void PutLe32(Bytes& out, std::size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 }  // namespace
@@ -42,7 +43,8 @@ void PutLe32(Bytes& out, std::size_t at, std::uint32_t value) {
 bool DkNibNextSync(ByteView data, int& position, int end) {
   const int size = static_cast<int>(data.size());
   for (int i = std::max(position, 0); i + 1 < end && i + 1 < size; ++i) {
-    if ((data[static_cast<std::size_t>(i)] & 3) == 3 && data[static_cast<std::size_t>(i) + 1] == 0xFF) {
+    if ((data[static_cast<std::size_t>(i)] & 3) == 3 &&
+        data[static_cast<std::size_t>(i) + 1] == 0xFF) {
       int at = i + 1;
       while (at < size && data[static_cast<std::size_t>(at)] == 0xFF) ++at;
       position = at;
@@ -87,13 +89,16 @@ Bytes DkNibToG64(ByteView bytes) {
     throw EDkNibImage(Format("Not a NIB image: it does not start with '%s'.", kNibSignature));
   }
   int count = 0;
-  while (count < kNibTableEntries && bytes[static_cast<std::size_t>(kNibTableStart + 2 * count)] != 0) {
+  while (count < kNibTableEntries &&
+         bytes[static_cast<std::size_t>(kNibTableStart + 2 * count)] != 0) {
     ++count;
   }
   if (count == 0) throw EDkNibImage("This NIB image lists no tracks.");
-  if (static_cast<long long>(size) < kNibHeaderSize + static_cast<long long>(kNibTrackSize) * count) {
-    throw EDkNibImage(Format("Truncated NIB image: its track table lists %d tracks, the file holds %d.",
-                             count, (size - kNibHeaderSize) / kNibTrackSize));
+  if (static_cast<long long>(size) <
+      kNibHeaderSize + static_cast<long long>(kNibTrackSize) * count) {
+    throw EDkNibImage(
+        Format("Truncated NIB image: its track table lists %d tracks, the file holds %d.", count,
+               (size - kNibHeaderSize) / kNibTrackSize));
   }
 
   std::array<Slice, kG64Slots> slices;
@@ -102,16 +107,16 @@ Bytes DkNibToG64(ByteView bytes) {
     const int slot = bytes[static_cast<std::size_t>(kNibTableStart + 2 * k)] - 2;
     if (slot < 0 || slot >= kG64Slots) continue;
     const std::uint32_t zone = bytes[static_cast<std::size_t>(kNibTableStart + 2 * k + 1)] & 3u;
-    const ByteView track = bytes.subspan(static_cast<std::size_t>(kNibHeaderSize + kNibTrackSize * k), kNibTrackSize);
+    const ByteView track =
+        bytes.subspan(static_cast<std::size_t>(kNibHeaderSize + kNibTrackSize * k), kNibTrackSize);
     const int capacity = kZoneCapacity[zone];
     const TDkNibRevolution revolution = DkNibFindRevolution(track, capacity * 95 / 100);
     Slice& slice = slices[static_cast<std::size_t>(slot)];
     slice.present = true;
     slice.zone = zone;
-    slice.bytes = revolution.Start >= 0
-                      ? track.subspan(static_cast<std::size_t>(revolution.Start),
-                                      static_cast<std::size_t>(revolution.Length))
-                      : track.first(static_cast<std::size_t>(capacity));
+    slice.bytes = revolution.Start >= 0 ? track.subspan(static_cast<std::size_t>(revolution.Start),
+                                                        static_cast<std::size_t>(revolution.Length))
+                                        : track.first(static_cast<std::size_t>(capacity));
     // The G64's largest-length field must cover every track it holds, the cut ones included.
     largest = std::max(largest, static_cast<int>(slice.bytes.size()));
   }
@@ -128,11 +133,13 @@ Bytes DkNibToG64(ByteView bytes) {
   std::size_t position = kG64TablesEnd;
   for (int u = 0; u < kG64Slots; ++u) {
     const Slice& slice = slices[static_cast<std::size_t>(u)];
-    PutLe32(g64, static_cast<std::size_t>(12 + 4 * kG64Slots + 4 * u), slice.present ? slice.zone : 0);
+    PutLe32(g64, static_cast<std::size_t>(12 + 4 * kG64Slots + 4 * u),
+            slice.present ? slice.zone : 0);
     if (!slice.present) continue;
     PutLe32(g64, static_cast<std::size_t>(12 + 4 * u), static_cast<std::uint32_t>(position));
     PutLe16(g64, position, static_cast<int>(slice.bytes.size()));
-    std::copy(slice.bytes.begin(), slice.bytes.end(), g64.begin() + static_cast<std::ptrdiff_t>(position) + 2);
+    std::copy(slice.bytes.begin(), slice.bytes.end(),
+              g64.begin() + static_cast<std::ptrdiff_t>(position) + 2);
     position += slice.bytes.size() + 2;
   }
   return g64;

@@ -15,17 +15,23 @@ constexpr std::size_t kNameLength = 16;
 constexpr std::size_t kRecordLengthOffset = 25;
 constexpr char kSignature[8] = {'C', '6', '4', 'F', 'i', 'l', 'e', '\0'};
 
-bool EndsName(std::uint8_t b) { return b == 0x00 || b == 0xA0; }
+bool EndsName(std::uint8_t b) {
+  return b == 0x00 || b == 0xA0;
+}
 
 std::string HostName(ByteView name) {
   std::string text;
   for (const std::uint8_t b : name) {
     if (EndsName(b)) break;
     char c = '?';
-    if (b >= 0x20 && b <= 0x5F) c = static_cast<char>(b);
-    else if (b == 0x60) c = '-';
-    else if (b >= 0x61 && b <= 0x7A) c = static_cast<char>(b - 0x20);
-    else if (b >= 0xC1 && b <= 0xDA) c = static_cast<char>(b - 0x80);
+    if (b >= 0x20 && b <= 0x5F)
+      c = static_cast<char>(b);
+    else if (b == 0x60)
+      c = '-';
+    else if (b >= 0x61 && b <= 0x7A)
+      c = static_cast<char>(b - 0x20);
+    else if (b >= 0xC1 && b <= 0xDA)
+      c = static_cast<char>(b - 0x80);
     text += c;
   }
   while (!text.empty() && static_cast<unsigned char>(text.back()) < 33) text.pop_back();
@@ -46,11 +52,20 @@ std::string DkPcSidecarType(const std::string& path, TDkCbmFileType& file_type) 
     return Format("PC64 extension must match [PSUR][0-9][0-9]; got '%s'.", extension.c_str());
   }
   switch (extension[0]) {
-    case 'S': file_type = cftSEQ; return {};
-    case 'P': file_type = cftPRG; return {};
-    case 'U': file_type = cftUSR; return {};
-    case 'R': file_type = cftREL; return {};
-    default: return Format("PC64 extension must start with P/S/U/R; got '%c'.", extension[0]);
+    case 'S':
+      file_type = cftSEQ;
+      return {};
+    case 'P':
+      file_type = cftPRG;
+      return {};
+    case 'U':
+      file_type = cftUSR;
+      return {};
+    case 'R':
+      file_type = cftREL;
+      return {};
+    default:
+      return Format("PC64 extension must start with P/S/U/R; got '%c'.", extension[0]);
   }
 }
 

@@ -18,7 +18,9 @@ std::string CellsText(const TDkListCells& cells) {
   return text;
 }
 
-std::string Ascii(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string Ascii(const Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
 
 TDkCbmEntry Entry(const Bytes& name, int blocks, bool closed = true, bool locked = false,
                   TDkCbmFileType type = cftPRG) {
@@ -37,9 +39,9 @@ TDkListCells List(const TDkCbmEntry& entry, std::uint8_t& color) {
 
 TEST(ScreenCodes, TableBoundaries) {
   const std::pair<std::uint8_t, std::uint8_t> cases[] = {
-      {0x00, 0x80}, {0x1F, 0x9F}, {0x20, 0x20}, {0x3F, 0x3F}, {0x40, 0x00}, {0x5F, 0x1F},
-      {0x60, 0x40}, {0x7F, 0x5F}, {0x80, 0xC0}, {0x9F, 0xDF}, {0xA0, 0x60}, {0xBF, 0x7F},
-      {0xC0, 0x40}, {0xFE, 0x7E}, {0xFF, 0x5E}};
+      {0x00, 0x80}, {0x1F, 0x9F}, {0x20, 0x20}, {0x3F, 0x3F}, {0x40, 0x00},
+      {0x5F, 0x1F}, {0x60, 0x40}, {0x7F, 0x5F}, {0x80, 0xC0}, {0x9F, 0xDF},
+      {0xA0, 0x60}, {0xBF, 0x7F}, {0xC0, 0x40}, {0xFE, 0x7E}, {0xFF, 0x5E}};
   for (const auto& [in, out] : cases) EXPECT_EQ(DkPetsciiToScreenCode(in), out) << int{in};
 }
 
@@ -113,8 +115,7 @@ TEST(ListModel, ReverseOnOutsideQuotesAndAsSymbolInside) {
 TEST(ListModel, DeleteClosesUpAndKeepsTheLength) {
   std::uint8_t color = kListStartColor;
   // DEL removes the closing quote; C takes its place.
-  EXPECT_EQ(CellsText(DkListBasicLine(5, Bytes{'"', 'A', 'B', '"', 0x14, 'C'}, color)),
-            "5 \"ABC");
+  EXPECT_EQ(CellsText(DkListBasicLine(5, Bytes{'"', 'A', 'B', '"', 0x14, 'C'}, color)), "5 \"ABC");
   // DEL last: the line closes up but keeps its length, ending in a blank.
   const TDkListCells cells = DkListBasicLine(5, Bytes{'"', 'A', 'B', '"', 0x14}, color);
   EXPECT_EQ(CellsText(cells), "5 \"AB ");
@@ -160,7 +161,8 @@ TEST(ListModel, CursorRightAndTheEightyCellLimit) {
 TEST(HeaderAndFreeLines, Bytes) {
   const Bytes id = {'1', '2', 0xA0, '2', 'A'};
   EXPECT_EQ(Ascii(DkCbmHeaderLineBytes(PaddedName("DISK"), id, false)),
-            "0 \"DISK\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\" 12\xA0" "2A");
+            "0 \"DISK\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\" 12\xA0"
+            "2A");
   EXPECT_EQ(Ascii(DkCbmHeaderLineBytes(Bytes{'X'}, Bytes{}, true)),
             " 0 \"X               \"      ");
   EXPECT_EQ(Ascii(DkCbmBlocksFreeLineBytes(664)), "664 BLOCKS FREE.");

@@ -56,8 +56,7 @@ TEST(Detect, EachRuleInOrder) {
       {"X.BIN", {}, 200000, cifUnknown},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(DkDetectImageFormat(c.name, c.first, c.size), c.expected)
-        << c.name << " " << c.size;
+    EXPECT_EQ(DkDetectImageFormat(c.name, c.first, c.size), c.expected) << c.name << " " << c.size;
   }
 }
 
@@ -110,10 +109,9 @@ TEST(Open, UnsupportedAndUnknownFilesHaveTheirMessages) {
             "unsupported: Image format Tap is not supported.");
   EXPECT_EQ(message(Text("C64File", 40), "x.p00"),
             "unsupported: Image format PcSidecar is not supported.");
-  EXPECT_EQ(message(Bytes(200000), "X.BIN"),
-            "format: Unrecognized disk-image size: 200000 bytes.");
-  EXPECT_EQ(message(Bytes(200000), "X.D64").rfind("format: Unrecognized D64 size: 200000 bytes.", 0),
-            0u);
+  EXPECT_EQ(message(Bytes(200000), "X.BIN"), "format: Unrecognized disk-image size: 200000 bytes.");
+  EXPECT_EQ(
+      message(Bytes(200000), "X.D64").rfind("format: Unrecognized D64 size: 200000 bytes.", 0), 0u);
   EXPECT_EQ(message(testing::BlankD64(), "X.D81"), "opened");
   EXPECT_EQ(message(Bytes(), "empty.d81"),
             "format: Unrecognized D81 size: 0 bytes. Expected 819200 or 822400 bytes - the "

@@ -65,7 +65,8 @@ class TempFile {
       : path_(std::filesystem::temp_directory_path() /
               ("kelvane-cli-test-" + std::to_string(counter_++) + "-" + name)) {
     std::ofstream out(path_, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
   }
   ~TempFile() {
     std::error_code ignored;
@@ -98,7 +99,8 @@ TEST(CliList, JsonCarriesEntriesNameBytesAndFormat) {
   for (const char* part :
        {"\"format\": \"D64\"", "\"variant\": \"Standard35\"", "\"disk_name\": \"KELVANE DEMO\"",
         "\"disk_id\": \"KV 2A\"", "\"free_blocks\": 643",
-        "\"name\": \"README\", \"name_hex\": \"d2c5c1c4cdc5a0a0a0a0a0a0a0a0a0a0\", \"type\": \"USR\"",
+        "\"name\": \"README\", \"name_hex\": \"d2c5c1c4cdc5a0a0a0a0a0a0a0a0a0a0\", \"type\": "
+        "\"USR\"",
         "\"locked\": true", "\"warnings\": []"}) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
   }
@@ -125,7 +127,8 @@ TEST(CliList, DamagedDirectoryListsWhatCanBeReadUnlessStrict) {
 
   const Result info = RunWith({"info", file.path()});
   EXPECT_EQ(info.status, kExitOk);
-  EXPECT_NE(info.out.find("Directory damage:\n  Directory chain broke at T40/S1"), std::string::npos);
+  EXPECT_NE(info.out.find("Directory damage:\n  Directory chain broke at T40/S1"),
+            std::string::npos);
 }
 
 TEST(CliInfo, ShowsFormatVariantTracksAndErrorInfo) {
@@ -134,9 +137,9 @@ TEST(CliInfo, ShowsFormatVariantTracksAndErrorInfo) {
   const TempFile file("forty.d64", bytes);
   const Result r = RunWith({"info", file.path()});
   EXPECT_EQ(r.status, kExitOk);
-  for (const char* part : {"Format:       D64\n", "DOS variant:  SpeedDOS40\n", "Tracks:       40\n",
-                           "Error info:   yes (768 sectors, 1 flagged)\n", "Free blocks:  749\n",
-                           "Disk name:    TEST DISK\n"}) {
+  for (const char* part : {"Format:       D64\n", "DOS variant:  SpeedDOS40\n",
+                           "Tracks:       40\n", "Error info:   yes (768 sectors, 1 flagged)\n",
+                           "Free blocks:  749\n", "Disk name:    TEST DISK\n"}) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
   }
 }
@@ -152,7 +155,8 @@ TEST(CliErrors, BadInputIsReportedWithTheLibrarysMessage) {
   EXPECT_EQ(r.status, kExitFailure);
   EXPECT_EQ(r.err, "kelvane info: Truncated G64 image: 9 bytes, header alone is 12.\n");
 
-  const TempFile tape("tape.tap", Bytes{'C', '6', '4', '-', 'T', 'A', 'P', 'E', '-', 'R', 'A', 'W'});
+  const TempFile tape("tape.tap",
+                      Bytes{'C', '6', '4', '-', 'T', 'A', 'P', 'E', '-', 'R', 'A', 'W'});
   r = RunWith({"list", tape.path()});
   EXPECT_EQ(r.status, kExitFailure);
   EXPECT_EQ(r.err, "kelvane list: Image format Tap is not supported.\n");
@@ -220,7 +224,8 @@ TEST(CliInfo, GcrImagesAndPc64Files) {
   r = RunWith({"info", p00.path()});
   EXPECT_EQ(r.status, kExitOk);
   EXPECT_NE(r.out.find("Format:       PC64 file\nCBM name:     GAME\n"), std::string::npos);
-  EXPECT_NE(r.out.find("Type:         PRG\nSize:         300 bytes (2 blocks)\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Type:         PRG\nSize:         300 bytes (2 blocks)\n"),
+            std::string::npos);
 
   const TempFile wrong_extension("game.x00", sidecar);
   r = RunWith({"info", wrong_extension.path()});

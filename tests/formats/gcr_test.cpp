@@ -1,11 +1,12 @@
 // G64 parsing, GCR decoding and NIB conversion. The fast decoder is checked against the simple
 // bit-by-bit model on real tracks written by cc1541 and on many built, random and mutated ones.
+#include "formats/gcr.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "cbm/registry.h"
-#include "formats/gcr.h"
 #include "support/disk_builder.h"
 #include "support/gcr_builder.h"
 
@@ -45,7 +46,8 @@ TEST(G64, Cc1541G64DecodesToItsD64) {
   for (int track = 1; track <= 35; ++track) {
     for (int sector = 0; sector < DkG64SectorsPerTrack(track); ++sector) {
       const auto at = static_cast<std::ptrdiff_t>(DkG64SectorOffset(track, sector));
-      EXPECT_TRUE(std::equal(d64.begin() + at, d64.begin() + at + 256, sectors.ImageBytes.begin() + at))
+      EXPECT_TRUE(
+          std::equal(d64.begin() + at, d64.begin() + at + 256, sectors.ImageBytes.begin() + at))
           << "T" << track << "/S" << sector;
     }
   }
@@ -63,7 +65,8 @@ TEST(G64, ConvertedImageListsLikeTheD64) {
   const auto from_d64 = DkOpenImage(ReadTestFile("tests/data/cc1541.d64"), "x.d64", false);
   ASSERT_EQ(from_g64->Entries().size(), from_d64->Entries().size());
   EXPECT_EQ(from_g64->FreeBlocks(), from_d64->FreeBlocks());
-  EXPECT_EQ(from_g64->ReadFile(from_g64->Entries().back()), from_d64->ReadFile(from_d64->Entries().back()));
+  EXPECT_EQ(from_g64->ReadFile(from_g64->Entries().back()),
+            from_d64->ReadFile(from_d64->Entries().back()));
 }
 
 // --- Parsing ----------------------------------------------------------------------------------
@@ -101,7 +104,8 @@ TEST(G64, ParseMessages) {
             "G64 track 0: declared length 100 exceeds max 99.");
   wrong = file;
   wrong.pop_back();
-  EXPECT_EQ(MessageOf([&] { TDkG64Image::Parse(wrong); }), "G64 track 0: data runs past end of file.");
+  EXPECT_EQ(MessageOf([&] { TDkG64Image::Parse(wrong); }),
+            "G64 track 0: data runs past end of file.");
 
   wrong = file;
   wrong[20] = 7;  // speed of slot 0: kept as -1, no error
@@ -184,9 +188,11 @@ TEST(GcrDecode, DifferentialOverEveryBitRotation) {
         rotated[static_cast<std::size_t>(k / 8)] |= static_cast<std::uint8_t>(0x80 >> (k % 8));
       }
     }
-    const TDkG64TrackDecode fast = DkGcrDecodeTrack(rotated, 0, static_cast<int>(rotated.size()), 1);
+    const TDkG64TrackDecode fast =
+        DkGcrDecodeTrack(rotated, 0, static_cast<int>(rotated.size()), 1);
     EXPECT_EQ(std::count(fast.Found.begin(), fast.Found.end(), 1), 21) << shift;
-    ExpectSameDecode(rotated, 0, static_cast<int>(rotated.size()), 1, "rotation " + std::to_string(shift));
+    ExpectSameDecode(rotated, 0, static_cast<int>(rotated.size()), 1,
+                     "rotation " + std::to_string(shift));
   }
 }
 
@@ -211,7 +217,8 @@ TEST(GcrDecode, DifferentialOnRandomAndMutatedTracks) {
       }
       if (kind == 3) track.resize(1 + rng() % track.size());
     }
-    ExpectSameDecode(track, 0, static_cast<int>(track.size()), 18, "round " + std::to_string(round));
+    ExpectSameDecode(track, 0, static_cast<int>(track.size()), 18,
+                     "round " + std::to_string(round));
     if (::testing::Test::HasFatalFailure()) return;
   }
 }
@@ -284,7 +291,9 @@ TEST(Nib, Messages) {
   EXPECT_EQ(MessageOf([] { DkNibToG64(Bytes(256)); }),
             "Not a NIB image: it does not start with 'MNIB-1541-RAW'.");
   EXPECT_EQ(MessageOf([] { DkNibToG64(BuildNib({}, {})); }), "This NIB image lists no tracks.");
-  EXPECT_EQ(MessageOf([] { DkNibToG64(BuildNib({{2, 0}, {4, 0}}, {Bytes(8192)})); }),
+  EXPECT_EQ(MessageOf([] {
+              DkNibToG64(BuildNib({{2, 0}, {4, 0}}, {Bytes(8192)}));
+            }),
             "Truncated NIB image: its track table lists 2 tracks, the file holds 1.");
 }
 

@@ -10,7 +10,8 @@ namespace {
 Bytes Sidecar(const Bytes& name, const Bytes& data, std::uint8_t record_length = 0) {
   Bytes bytes(26, 0);
   std::memcpy(bytes.data(), "C64File", 7);
-  std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(name.size(), 16)),
+  std::copy(name.begin(),
+            name.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(name.size(), 16)),
             bytes.begin() + 8);
   bytes[25] = record_length;
   bytes.insert(bytes.end(), data.begin(), data.end());
@@ -30,7 +31,8 @@ TEST(Pc64, ExtensionGivesTheType) {
 
   EXPECT_EQ(DkPcSidecarType("x.p0", type), "PC64 extension must match [PSUR][0-9][0-9]; got 'P0'.");
   EXPECT_EQ(type, cftDEL);
-  EXPECT_EQ(DkPcSidecarType("x.prg", type), "PC64 extension must match [PSUR][0-9][0-9]; got 'PRG'.");
+  EXPECT_EQ(DkPcSidecarType("x.prg", type),
+            "PC64 extension must match [PSUR][0-9][0-9]; got 'PRG'.");
   EXPECT_EQ(DkPcSidecarType("x.d00", type), "PC64 extension must start with P/S/U/R; got 'D'.");
   EXPECT_EQ(DkPcSidecarType("noext", type), "Path 'noext' has no PC64 extension.");
   EXPECT_EQ(DkPcSidecarType(".p00", type), "Path '.p00' has no PC64 extension.");
@@ -47,7 +49,8 @@ TEST(Pc64, ParseFieldsAndErrors) {
             "Invalid PC64 signature - expected \"C64File\\0\".");
 
   // A header alone is a valid, empty file; the record length is taken whatever the type.
-  EXPECT_EQ(DkPcSidecarParse("x.p00", Sidecar({'h', 0xC9, 0x60, ' ', 0xA0, 'Z'}, {}, 7), sidecar), "");
+  EXPECT_EQ(DkPcSidecarParse("x.p00", Sidecar({'h', 0xC9, 0x60, ' ', 0xA0, 'Z'}, {}, 7), sidecar),
+            "");
   EXPECT_TRUE(sidecar.Data.empty());
   EXPECT_EQ(sidecar.Name, "HI-");
   EXPECT_EQ(sidecar.NameBytes.size(), 16u);
@@ -63,7 +66,8 @@ TEST(Pc64, ReadGivesNameUpToItsEndAndRefusesEmptyNames) {
   Bytes name;
   TDkCbmFileType type = cftDEL;
   Bytes data;
-  EXPECT_TRUE(DkPcSidecarRead("dir/save.S03", Sidecar({'S', 'A', 'V', 'E', 0xA0, 'X'}, {9, 8, 7}), name, type, data));
+  EXPECT_TRUE(DkPcSidecarRead("dir/save.S03", Sidecar({'S', 'A', 'V', 'E', 0xA0, 'X'}, {9, 8, 7}),
+                              name, type, data));
   EXPECT_EQ(name, (Bytes{'S', 'A', 'V', 'E'}));
   EXPECT_EQ(type, cftSEQ);
   EXPECT_EQ(data, (Bytes{9, 8, 7}));

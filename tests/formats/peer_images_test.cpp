@@ -67,7 +67,9 @@ struct PeerImage {
   int free_blocks = -1;
 };
 
-void PrintTo(const PeerImage& image, std::ostream* os) { *os << image.file; }
+void PrintTo(const PeerImage& image, std::ostream* os) {
+  *os << image.file;
+}
 
 const std::map<std::string, std::string> kCc1541Inputs = {
     {"HELLO", "hello.prg"}, {"ODD NAME!", "data.seq"}, {"LOCKED", "tiny.prg"},
@@ -102,32 +104,34 @@ TEST_P(PeerImageTest, DirectoryMatchesThePeersListingAndFilesReadBack) {
     EXPECT_EQ(!ours.Closed, theirs.splat);
     EXPECT_EQ(ours.Locked, theirs.locked);
 
-    const std::string key = ours.Name.rfind("FILE", 0) == 0 && ours.Name.size() > 4 ? "FILE" : ours.Name;
+    const std::string key =
+        ours.Name.rfind("FILE", 0) == 0 && ours.Name.size() > 4 ? "FILE" : ours.Name;
     const auto input = peer.inputs.find(key);
     ASSERT_NE(input, peer.inputs.end());
     EXPECT_EQ(image->ReadFile(ours), testing::ReadTestFile("tests/data/inputs/" + input->second));
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Peers, PeerImageTest,
-    ::testing::Values(PeerImage{"cc1541.d64", kCc1541Inputs, 9},
-                      PeerImage{"cc1541.d71", kCc1541Inputs, 9, 664 - 189},
-                      PeerImage{"cc1541.d81", kCc1541Inputs, 9},
-                      PeerImage{"cc1541-full.d64", {{"FILE", "one.usr"}}, 144},
-                      PeerImage{"cbmconvert.d64", kCbmconvertInputs, 4},
-                      PeerImage{"cbmconvert.d71", kCbmconvertInputs, 4, 1328 - 183},
-                      PeerImage{"cbmconvert.d81", kCbmconvertInputs, 4}),
-    [](const auto& param_info) {
-      std::string name = param_info.param.file;
-      for (char& c : name) {
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-      }
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Peers, PeerImageTest,
+                         ::testing::Values(PeerImage{"cc1541.d64", kCc1541Inputs, 9},
+                                           PeerImage{"cc1541.d71", kCc1541Inputs, 9, 664 - 189},
+                                           PeerImage{"cc1541.d81", kCc1541Inputs, 9},
+                                           PeerImage{"cc1541-full.d64", {{"FILE", "one.usr"}}, 144},
+                                           PeerImage{"cbmconvert.d64", kCbmconvertInputs, 4},
+                                           PeerImage{"cbmconvert.d71", kCbmconvertInputs, 4,
+                                                     1328 - 183},
+                                           PeerImage{"cbmconvert.d81", kCbmconvertInputs, 4}),
+                         [](const auto& param_info) {
+                           std::string name = param_info.param.file;
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
 
 TEST(PeerImages, FullDirectoryTrackHoldsAllEighteenSectors) {
-  const auto image = DkOpenImage(testing::ReadTestFile("tests/data/cc1541-full.d64"), "full.d64", false);
+  const auto image =
+      DkOpenImage(testing::ReadTestFile("tests/data/cc1541-full.d64"), "full.d64", false);
   ASSERT_EQ(image->Entries().size(), 144u);
   EXPECT_EQ(image->Entries().back().Location.Track, 18);
   EXPECT_EQ(image->Entries().back().Location.Index, 7);

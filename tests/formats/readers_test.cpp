@@ -39,7 +39,9 @@ struct ReaderCase {
   std::string size_message;  // for the blank size + 1
 };
 
-void PrintTo(const ReaderCase& c, std::ostream* os) { *os << c.format_name; }
+void PrintTo(const ReaderCase& c, std::ostream* os) {
+  *os << c.format_name;
+}
 
 const std::vector<ReaderCase>& Cases() {
   static const std::vector<ReaderCase> cases = {
@@ -165,9 +167,10 @@ TEST(D64, SixSizesGiveTracksAndErrorInfo) {
       {42, false, 205312, ddvExtended42, 783}, {42, true, 206114, ddvExtended42, 783},
   };
   for (const auto& c : cases) {
-    const Bytes bytes = BlankD64(c.tracks, c.error_info, c.tracks == 35 ? ddvStandard35
-                                                          : c.tracks == 40 ? ddvSpeedDOS40
-                                                                           : ddvExtended42);
+    const Bytes bytes = BlankD64(c.tracks, c.error_info,
+                                 c.tracks == 35   ? ddvStandard35
+                                 : c.tracks == 40 ? ddvSpeedDOS40
+                                                  : ddvExtended42);
     ASSERT_EQ(bytes.size(), c.size);
     const auto image = TDkD64Image::Open(bytes, false);
     EXPECT_EQ(image->TrackCount(), c.tracks) << c.size;
@@ -199,7 +202,8 @@ TEST(D64, VariantDetectionOn40Tracks) {
     TDkD64Image::Open(both, true);
     ADD_FAILURE() << "no exception";
   } catch (const EDkAmbiguousD64Variant& error) {
-    EXPECT_EQ(error.Message(), "Multiple D64 DOS variants match this image: Dolphin40, SpeedDOS40.");
+    EXPECT_EQ(error.Message(),
+              "Multiple D64 DOS variants match this image: Dolphin40, SpeedDOS40.");
     EXPECT_EQ(error.Matches(), (TDkD64DosVariantArray{ddvDolphin40, ddvSpeedDOS40}));
   }
 }
@@ -255,7 +259,7 @@ TEST(D71, SingleSidedFlagIsRefused) {
 TEST(D81, ListsFrom40Slash3AndSkipsTrack40InTheCount) {
   Bytes bytes = BlankD81();
   SectorEditor editor(bytes, D81Offset);
-  editor.Link(40, 0, 40, 20);  // the header's link is not followed
+  editor.Link(40, 0, 40, 20);              // the header's link is not followed
   editor.Sector(40, 1)[16 + 6 * 39] = 40;  // track 40's own entry never counts
   editor.PutEntry(40, 3, 0, {"HERE", 0x82, 0, 0, 0});
   const auto image = TDkD81Image::Open(bytes, false);

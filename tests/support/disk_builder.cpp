@@ -91,18 +91,29 @@ kelvane::Bytes PatternBytes(std::size_t length, std::uint32_t seed) {
   return bytes;
 }
 
-int D64Offset(int track, int sector) { return DkD64Geometry().SectorOffset(track, sector); }
-int D71Offset(int track, int sector) { return DkD71Geometry().SectorOffset(track, sector); }
-int D81Offset(int track, int sector) { return ((track - 1) * 40 + sector) * 256; }
-int D80Offset(int track, int sector) { return DkD82Geometry().SectorOffset(track, sector); }
-int FlatOffset(int track, int sector) { return (track - 1) * 65536 + sector * 256; }
+int D64Offset(int track, int sector) {
+  return DkD64Geometry().SectorOffset(track, sector);
+}
+int D71Offset(int track, int sector) {
+  return DkD71Geometry().SectorOffset(track, sector);
+}
+int D81Offset(int track, int sector) {
+  return ((track - 1) * 40 + sector) * 256;
+}
+int D80Offset(int track, int sector) {
+  return DkD82Geometry().SectorOffset(track, sector);
+}
+int FlatOffset(int track, int sector) {
+  return (track - 1) * 65536 + sector * 256;
+}
 
 namespace {
 
 // Marks `sectors` sectors free in a bitmap of `bytes` bytes (bit set = free, LSB first).
 void FreeBits(std::span<std::uint8_t> bitmap, int sectors) {
   std::fill(bitmap.begin(), bitmap.end(), 0);
-  for (int s = 0; s < sectors; ++s) bitmap[static_cast<std::size_t>(s / 8)] |= static_cast<std::uint8_t>(1 << (s % 8));
+  for (int s = 0; s < sectors; ++s)
+    bitmap[static_cast<std::size_t>(s / 8)] |= static_cast<std::uint8_t>(1 << (s % 8));
 }
 
 void UseBit(std::span<std::uint8_t> bitmap, int sector) {
@@ -265,8 +276,12 @@ kelvane::Bytes BlankIeee(int tracks, bool error_info) {
 
 }  // namespace
 
-kelvane::Bytes BlankD80(bool error_info) { return BlankIeee(77, error_info); }
-kelvane::Bytes BlankD82(bool error_info) { return BlankIeee(154, error_info); }
+kelvane::Bytes BlankD80(bool error_info) {
+  return BlankIeee(77, error_info);
+}
+kelvane::Bytes BlankD82(bool error_info) {
+  return BlankIeee(154, error_info);
+}
 
 kelvane::Bytes BlankDnp(int tracks, bool current_layout) {
   kelvane::Bytes bytes(static_cast<std::size_t>(tracks) * 65536, 0);
@@ -286,7 +301,8 @@ kelvane::Bytes BlankDnp(int tracks, bool current_layout) {
     bam[3] = 0xB7;
   }
   for (int t = 1; t <= tracks && (current_layout ? t <= 255 : true); ++t) {
-    auto bitmap = std::span<std::uint8_t>(bytes).subspan(bitmap_start + static_cast<std::size_t>(32 * (t - 1)), 32);
+    auto bitmap = std::span<std::uint8_t>(bytes).subspan(
+        bitmap_start + static_cast<std::size_t>(32 * (t - 1)), 32);
     FreeBits(bitmap, 256);
     // The first 64 sectors of track 1 hold the system area (header, BAM, root directory).
     if (t == 1) std::fill(bitmap.begin(), bitmap.begin() + 8, 0);
@@ -307,7 +323,8 @@ kelvane::Bytes BlankDfi(int tracks) {
   std::fill(header.begin() + 0x90, header.begin() + 0xAB, 0xA0);
   PutHeaderName(header, 0x90, 0xA2, "2A");
   // Bitmap at $1000 (track 1 sector 16): set = used. Sectors 0-2 and the bitmap itself are used.
-  for (const int s : {0, 1, 2, 16}) bytes[0x1000 + static_cast<std::size_t>(s / 8)] |= static_cast<std::uint8_t>(1 << (s % 8));
+  for (const int s : {0, 1, 2, 16})
+    bytes[0x1000 + static_cast<std::size_t>(s / 8)] |= static_cast<std::uint8_t>(1 << (s % 8));
   disk.Link(1, 2, 0, 255);
   return bytes;
 }

@@ -102,7 +102,7 @@ kelvane::Bytes BlankDfi(int tracks);
 int D64Offset(int track, int sector);
 int D71Offset(int track, int sector);
 int D81Offset(int track, int sector);
-int D80Offset(int track, int sector);  // also D82
+int D80Offset(int track, int sector);   // also D82
 int FlatOffset(int track, int sector);  // DNP and DFI
 
 }  // namespace kelvane::testing

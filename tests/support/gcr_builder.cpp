@@ -24,7 +24,8 @@ Bytes GcrSector(int track, int sector, ByteView data, std::uint8_t id1, std::uin
   Bytes out(5, 0xFF);
   const std::uint8_t t = static_cast<std::uint8_t>(track);
   const std::uint8_t s = static_cast<std::uint8_t>(sector);
-  const Bytes header = {0x08, static_cast<std::uint8_t>(s ^ t ^ id2 ^ id1), s, t, id2, id1, 0x0F, 0x0F};
+  const Bytes header = {0x08, static_cast<std::uint8_t>(s ^ t ^ id2 ^ id1), s, t, id2, id1, 0x0F,
+                        0x0F};
   const Bytes header_gcr = GcrEncode(header);
   out.insert(out.end(), header_gcr.begin(), header_gcr.end());
   out.insert(out.end(), 9, 0x55);
@@ -46,7 +47,8 @@ Bytes GcrTrack(int track, ByteView d64, int length) {
   Bytes out;
   const int sectors = DkG64SectorsPerTrack(track);
   for (int s = 0; s < sectors; ++s) {
-    const Bytes sector = GcrSector(track, s, d64.subspan(static_cast<std::size_t>(DkG64SectorOffset(track, s)), 256));
+    const Bytes sector = GcrSector(
+        track, s, d64.subspan(static_cast<std::size_t>(DkG64SectorOffset(track, s)), 256));
     out.insert(out.end(), sector.begin(), sector.end());
   }
   if (static_cast<int>(out.size()) < length) out.resize(static_cast<std::size_t>(length), 0x55);
@@ -70,7 +72,9 @@ Bytes BuildG64(const std::vector<Bytes>& gcr_tracks, int slots, const char* sign
     if (data.empty() || slot >= static_cast<std::size_t>(slots)) continue;
     largest = std::max(largest, data.size());
     const auto offset = static_cast<std::uint32_t>(file.size());
-    for (int i = 0; i < 4; ++i) file[12 + 4 * slot + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(offset >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      file[12 + 4 * slot + static_cast<std::size_t>(i)] =
+          static_cast<std::uint8_t>(offset >> (8 * i));
     file.push_back(static_cast<std::uint8_t>(data.size() & 0xFF));
     file.push_back(static_cast<std::uint8_t>(data.size() >> 8));
     file.insert(file.end(), data.begin(), data.end());
@@ -126,7 +130,8 @@ TDkG64TrackDecode ReferenceDecodeTrack(ByteView bytes, int start, int length, in
   TDkG64TrackDecode result;
   result.Sectors.assign(static_cast<std::size_t>(sectors) * 256, 0);
   result.Found.assign(static_cast<std::size_t>(sectors), 0);
-  if (sectors == 0 || length < 1 || start < 0 || static_cast<std::size_t>(start) + static_cast<std::size_t>(length) > bytes.size()) {
+  if (sectors == 0 || length < 1 || start < 0 ||
+      static_cast<std::size_t>(start) + static_cast<std::size_t>(length) > bytes.size()) {
     return result;
   }
   const GcrStream stream{bytes, start, 8 * length};

@@ -13,7 +13,8 @@ namespace kelvane::testing {
 Bytes GcrEncode(ByteView bytes);
 
 // One sector as on the track: sync, header block, gap, sync, data block, gap.
-Bytes GcrSector(int track, int sector, ByteView data, std::uint8_t id1 = '1', std::uint8_t id2 = '2');
+Bytes GcrSector(int track, int sector, ByteView data, std::uint8_t id1 = '1',
+                std::uint8_t id2 = '2');
 
 // A whole track of D64 sector data (sector-interleaved as stored), padded with $55 gap bytes to
 // `length` when it is shorter.
@@ -21,7 +22,8 @@ Bytes GcrTrack(int track, ByteView d64, int length = 0);
 
 // A G64 file with one record per full track of `tracks` (the track data from `gcr_tracks[t]`, an
 // empty vector leaving the slot empty).
-Bytes BuildG64(const std::vector<Bytes>& gcr_tracks, int slots = 84, const char* signature = "GCR-1541");
+Bytes BuildG64(const std::vector<Bytes>& gcr_tracks, int slots = 84,
+               const char* signature = "GCR-1541");
 
 // A D64's tracks encoded as GCR (index = track number, 0 unused).
 std::vector<Bytes> GcrTracksOf(ByteView d64, int tracks);
