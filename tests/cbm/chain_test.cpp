@@ -4,6 +4,7 @@
 
 #include "cbm/errors.h"
 #include "support/disk_builder.h"
+#include "support/messages.h"
 
 namespace kelvane {
 namespace {
@@ -14,12 +15,7 @@ using testing::PatternBytes;
 // Expects `call` to throw EDkCbmMalformedDisk with exactly `message`.
 template <typename F>
 void ExpectMalformed(F&& call, const std::string& message) {
-  try {
-    call();
-    ADD_FAILURE() << "no exception; expected: " << message;
-  } catch (const EDkCbmMalformedDisk& error) {
-    EXPECT_EQ(error.Message(), message);
-  }
+  EXPECT_EQ(testing::MessageOf<EDkCbmMalformedDisk>(call), message);
 }
 
 class ChainTest : public ::testing::Test {

@@ -139,13 +139,6 @@ TEST(Slot, GeosBytesFillGeosFieldsUnlessTheFileIsRel) {
   EXPECT_EQ(prg.RecordLength, 0);
 }
 
-TEST(DirSlot, ValidityNeedsTrackFromOneAndNonNegativeSectorAndIndex) {
-  EXPECT_TRUE((TDkCbmDirSlot{1, 0, 0}).IsValid());
-  EXPECT_FALSE((TDkCbmDirSlot{0, 0, 0}).IsValid());
-  EXPECT_FALSE((TDkCbmDirSlot{18, -1, 0}).IsValid());
-  EXPECT_FALSE((TDkCbmDirSlot{18, 1, -1}).IsValid());
-  EXPECT_FALSE(TDkCbmDirSlot{}.IsValid());
-}
 
 }  // namespace
 }  // namespace kelvane

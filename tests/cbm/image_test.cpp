@@ -4,6 +4,7 @@
 
 #include "cbm/errors.h"
 #include "support/disk_builder.h"
+#include "support/messages.h"
 
 namespace kelvane {
 namespace {
@@ -11,14 +12,10 @@ namespace {
 using testing::EntrySpec;
 using testing::FlatDisk;
 
+// Expects `call` to throw EDkCbmMalformedDisk with exactly `message`.
 template <typename F>
 void ExpectMalformed(F&& call, const std::string& message) {
-  try {
-    call();
-    ADD_FAILURE() << "no exception; expected: " << message;
-  } catch (const EDkCbmMalformedDisk& error) {
-    EXPECT_EQ(error.Message(), message);
-  }
+  EXPECT_EQ(testing::MessageOf<EDkCbmMalformedDisk>(call), message);
 }
 
 // A 35-track disk whose directory starts at 18/1, the way most formats lay it out.

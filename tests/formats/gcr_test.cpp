@@ -8,22 +8,13 @@
 
 #include "cbm/registry.h"
 #include "support/disk_builder.h"
+#include "support/messages.h"
 #include "support/gcr_builder.h"
 
 namespace kelvane {
 namespace {
 
 using namespace testing;
-
-template <typename F>
-std::string MessageOf(F&& call) {
-  try {
-    call();
-  } catch (const Exception& error) {
-    return error.Message();
-  }
-  return "(no exception)";
-}
 
 void ExpectSameDecode(ByteView bytes, int start, int length, int track, const std::string& what) {
   const TDkG64TrackDecode fast = DkGcrDecodeTrack(bytes, start, length, track);

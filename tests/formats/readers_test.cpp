@@ -9,21 +9,12 @@
 #include "formats/d80_d82.h"
 #include "formats/dnp_dfi.h"
 #include "support/disk_builder.h"
+#include "support/messages.h"
 
 namespace kelvane {
 namespace {
 
 using namespace testing;
-
-template <typename F>
-std::string MessageOf(F&& call) {
-  try {
-    call();
-  } catch (const Exception& error) {
-    return error.Message();
-  }
-  return "(no exception)";
-}
 
 struct ReaderCase {
   const char* file_name;
