@@ -6,7 +6,6 @@
 #include <cctype>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 
 #include "cbm/registry.h"
@@ -35,23 +34,28 @@ std::string Upper(std::string text) {
   return text;
 }
 
+// cc1541 lists a disk as: `0 "NAME" ID`, then `BLOCKS "NAME"<hidden> <splat>TYP<lock>` per
+// entry, then `N blocks free.`; other lines (its own messages) are passed over.
 PeerListing ReadListing(const std::string& path) {
   std::ifstream in(path);
   if (!in) throw std::runtime_error("cannot open " + path);
-  const std::regex header(R"re(^0 "(.*)" (.*)$)re");
-  const std::regex entry(R"re(^(\d+) +"([^"]*)"\S* +([ *])(\w{3})([ <])$)re");
-  const std::regex free_line(R"re(^(\d+) blocks free\.$)re");
   PeerListing listing;
   std::string line;
-  std::smatch m;
+  const std::string free_suffix = " blocks free.";
   while (std::getline(in, line)) {
-    if (std::regex_match(line, m, header)) {
-      listing.disk_name = m[1];
-      listing.disk_id = m[2];
-    } else if (std::regex_match(line, m, entry)) {
-      listing.entries.push_back({std::stoi(m[1]), m[2], m[4], m[3] == "*", m[5] == "<"});
-    } else if (std::regex_match(line, m, free_line)) {
-      listing.free_blocks = std::stoi(m[1]);
+    const std::size_t open = line.find('"');
+    const std::size_t close = open == std::string::npos ? open : line.find('"', open + 1);
+    const bool numbered = !line.empty() && std::isdigit(static_cast<unsigned char>(line[0]));
+    if (line.rfind("0 \"", 0) == 0 && close != std::string::npos && listing.disk_name.empty()) {
+      listing.disk_name = line.substr(open + 1, close - open - 1);
+      listing.disk_id = line.substr(close + 2);
+    } else if (numbered && close != std::string::npos && line.size() >= close + 6) {
+      const std::string tail = line.substr(line.size() - 5);
+      listing.entries.push_back({std::stoi(line), line.substr(open + 1, close - open - 1),
+                                 tail.substr(1, 3), tail[0] == '*', tail[4] == '<'});
+    } else if (numbered && line.size() > free_suffix.size() &&
+               line.compare(line.size() - free_suffix.size(), free_suffix.size(), free_suffix) == 0) {
+      listing.free_blocks = std::stoi(line);
     }
   }
   return listing;
