@@ -3,6 +3,7 @@
 // The tool's subcommands. Each takes its arguments (after the command name) and returns an exit
 // status; library exceptions are reported by the dispatcher in cli.cpp.
 
+#include <filesystem>
 #include <iosfwd>
 #include <memory>
 #include <span>
@@ -36,6 +37,10 @@ bool IsGcrFile(const std::string& path, ByteView bytes);
 TDkG64Sectors DecodeGcrFile(const std::string& path, ByteView bytes);
 // Opens any image the tool reads; G64 and NIB files through their D64 form.
 std::unique_ptr<TDkCbmImage> OpenAnyImage(const std::string& path, bool recover);
+
+// A path from the UTF-8 text the tool works in (on Windows the command line is converted to
+// UTF-8 at start-up, so names in any script reach the file system intact).
+std::filesystem::path PathFromUtf8(const std::string& path);
 
 // The base name of a path (after the last '/' or '\').
 std::string BaseName(const std::string& path);

@@ -36,7 +36,8 @@ namespace {
 // Writes `bytes` to `path` through a temporary file beside it, so that a failed write never
 // leaves a half-written file under the final name.
 void WriteFileWhole(const std::string& path, const Bytes& bytes) {
-  const std::string temporary = path + ".kelvane.tmp";
+  const std::filesystem::path target = PathFromUtf8(path);
+  const std::filesystem::path temporary = PathFromUtf8(path + ".kelvane.tmp");
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -49,7 +50,7 @@ void WriteFileWhole(const std::string& path, const Bytes& bytes) {
     }
   }
   std::error_code error;
-  std::filesystem::rename(temporary, path, error);
+  std::filesystem::rename(temporary, target, error);
   if (error) {
     std::filesystem::remove(temporary, error);
     throw Exception(Format("%s: cannot write the file.", path.c_str()));
@@ -83,7 +84,7 @@ int RunConvert(CommandArgs args, std::ostream& out, std::ostream& err) {
     throw Exception(Format("%s: not a G64 or NIB file.", input.c_str()));
   }
   std::error_code error;
-  if (!force && std::filesystem::exists(output, error)) {
+  if (!force && std::filesystem::exists(PathFromUtf8(output), error)) {
     throw Exception(Format("%s: already exists (use --force to replace it).", output.c_str()));
   }
   const TDkG64Sectors sectors = DecodeGcrFile(input, bytes);

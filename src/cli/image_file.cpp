@@ -16,13 +16,18 @@ constexpr long long kMaxImageFileSize = 16LL * 1024 * 1024;
 
 }  // namespace
 
+std::filesystem::path PathFromUtf8(const std::string& path) {
+  const std::u8string text(path.begin(), path.end());
+  return std::filesystem::path(text);
+}
+
 std::string BaseName(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 Bytes ReadImageFile(const std::string& path) {
-  const std::filesystem::path file(path);
+  const std::filesystem::path file = PathFromUtf8(path);
   std::error_code error;
   if (std::filesystem::is_directory(file, error)) {
     throw Exception(Format("%s: is a folder, not an image file.", path.c_str()));

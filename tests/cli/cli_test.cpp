@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "cli/commands.h"
+
 namespace kelvane::cli {
 namespace {
 
@@ -183,6 +185,22 @@ TEST(CliErrors, WrongCommandLinesAreUsageErrors) {
 
 namespace kelvane::cli {
 namespace {
+
+TEST(CliList, NamesOutsideAsciiReachTheFileSystem) {
+  const std::string name = "kelvane-\xC3\xBC\xE2\x82\xAC.d64";  // u-umlaut and euro sign, UTF-8
+  const std::filesystem::path path = std::filesystem::temp_directory_path() / PathFromUtf8(name);
+  {
+    std::ofstream out(path, std::ios::binary);
+    const Bytes bytes = testing::BlankD64();
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+  }
+  const std::u8string utf8 = path.u8string();
+  const Result r = RunWith({"list", std::string(utf8.begin(), utf8.end())});
+  std::filesystem::remove(path);
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("664 BLOCKS FREE."), std::string::npos);
+}
 
 TEST(CliConvert, G64BecomesItsD64AndNeverOverwritesUnasked) {
   const TempFile target("converted.d64", Bytes{1, 2, 3});
