@@ -10,10 +10,9 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "render/charset.h"
 
 namespace kelvane {
-
-enum TDkCharset : int;  // render/charset.h
 
 // One straight, non-horizontal piece of an outline, in design units.
 struct TEdge {
