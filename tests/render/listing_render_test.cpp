@@ -1,0 +1,199 @@
+#include "render/listing_render.h"
+
+#include <gtest/gtest.h>
+
+#include "cbm/registry.h"
+#include "support/disk_builder.h"
+
+namespace kelvane {
+namespace {
+
+using namespace testing;
+
+std::uint32_t PixelAt(const TDkRenderImage& image, int x, int y) {
+  const std::uint8_t* p = image.Pixels.data() + (static_cast<std::size_t>(y) * image.Width + x) * 4;
+  EXPECT_EQ(p[3], 255);
+  return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+}
+
+// Every pixel of the cell at column `col` of row `row` against the glyph of `code` drawn in
+// `fg` on `bg`.
+void ExpectCell(const TDkRenderImage& image, int scale, int col, int row, std::uint8_t code,
+                TDkCharset charset, std::uint32_t fg, std::uint32_t bg) {
+  const TDkGlyph glyph = DkCharsetGlyph(code, charset, 0);
+  const int cell = 8 * scale;
+  for (int y = 0; y < cell; ++y) {
+    for (int x = 0; x < cell; ++x) {
+      const std::uint32_t expected = DkGlyphScaledPixelXY(glyph, scale, scale, x, y) ? fg : bg;
+      ASSERT_EQ(PixelAt(image, (col + 1) * cell + x, row * cell + y), expected)
+          << "code " << int{code} << " at " << x << "," << y << " scale " << scale;
+    }
+  }
+}
+
+Bytes DiskWith(const std::vector<EntrySpec>& entries, Bytes bytes = BlankD64(),
+               OffsetFunc offset = D64Offset, int dir_track = 18, int dir_sector = 1) {
+  SectorEditor editor(bytes, std::move(offset));
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    editor.PutEntry(dir_track, dir_sector, static_cast<int>(i), entries[i]);
+  return bytes;
+}
+
+TEST(ListingRender, EmptyDiskSizesAndTheHeaderBand) {
+  TDkRenderImage image;
+  ASSERT_TRUE(DkRenderDiskPreview(BlankD64(), "x.d64", 0, 1, 0, image, csUpperGraphics));
+  // Rows: the header (26 bytes: 0 "name" id) and "664 BLOCKS FREE."; one empty cell of margin.
+  EXPECT_EQ(image.Width, 27 * 8);
+  EXPECT_EQ(image.Height, 2 * 8);
+  EXPECT_EQ(image.Pixels.size(), static_cast<std::size_t>(27 * 8 * 16 * 4));
+  // The band spans the whole width, the margin included; the page below it is dark.
+  EXPECT_EQ(PixelAt(image, 0, 0), kDkHeaderBand);
+  EXPECT_EQ(PixelAt(image, image.Width - 1, 7), kDkHeaderBand);
+  EXPECT_EQ(PixelAt(image, 0, 8), kDkPageBackground);
+  // Header text: "0" then a blank then the quote.
+  ExpectCell(image, 1, 0, 0, 0x30, csUpperGraphics, kDkHeaderText, kDkHeaderBand);
+  ExpectCell(image, 1, 2, 0, 0x22, csUpperGraphics, kDkHeaderText, kDkHeaderBand);
+  ExpectCell(image, 1, 0, 1, 0x36, csUpperGraphics, kDkRowText, kDkPageBackground);  // "6"
+  ExpectCell(image, 1, 4, 1, 0x02, csUpperGraphics, kDkRowText, kDkPageBackground);  // "B"
+
+  // A wider minimum width widens the band with it; the row limit cuts rows.
+  ASSERT_TRUE(DkRenderDiskPreview(BlankD64(), "x.d64", 500, 1, 1, image, csUpperGraphics));
+  EXPECT_EQ(image.Width, 500);
+  EXPECT_EQ(image.Height, 8);
+  EXPECT_EQ(PixelAt(image, 499, 3), kDkHeaderBand);
+}
+
+TEST(ListingRender, GlyphPixelsAtEveryScaleAndCharset) {
+  const Bytes disk = DiskWith({{"AB", 0x82, 1, 0, 1}});
+  for (int scale = 1; scale <= 4; ++scale) {
+    for (const TDkCharset charset : {csUpperGraphics, csLowerUpper}) {
+      TDkRenderImage image;
+      ASSERT_TRUE(DkRenderDiskPreview(disk, "x.d64", 0, scale, 0, image, charset));
+      EXPECT_EQ(image.Height, 3 * 8 * scale);
+      // Entry row: "1" at column 0, the quote in column 6, then A and B.
+      ExpectCell(image, scale, 0, 1, 0x31, charset, kDkRowText, kDkPageBackground);
+      ExpectCell(image, scale, 6, 1, 0x22, charset, kDkRowText, kDkPageBackground);
+      ExpectCell(image, scale, 7, 1, 0x01, charset, kDkRowText, kDkPageBackground);
+      ExpectCell(image, scale, 8, 1, 0x02, charset, kDkRowText, kDkPageBackground);
+    }
+  }
+}
+
+TEST(ListingRender, RejectsWhatItCannotRead) {
+  TDkRenderImage image;
+  EXPECT_FALSE(DkRenderDiskPreview(BlankD64(), "x.d64", 0, 0, 0, image, csUpperGraphics));
+  EXPECT_FALSE(DkRenderDiskPreview(Bytes(1000), "x.bin", 0, 1, 0, image, csUpperGraphics));
+  EXPECT_FALSE(DkRenderDiskPreview(Bytes(200000), "x.d64", 0, 1, 0, image, csUpperGraphics));
+  EXPECT_EQ(image.Width, 0);
+  EXPECT_TRUE(image.Pixels.empty());
+  // A damaged directory still renders what can be read.
+  Bytes damaged = DiskWith({{"KEPT", 0x82, 1, 0, 1}});
+  SectorEditor(damaged, D64Offset).Link(18, 1, 50, 0);
+  ASSERT_TRUE(DkRenderDiskPreview(damaged, "x.d64", 0, 1, 0, image, csUpperGraphics));
+  EXPECT_EQ(image.Height, 3 * 8);
+}
+
+TEST(ListingRender, FlaggedTypesDependOnTheFormat) {
+  const std::vector<EntrySpec> entries = {
+      {"CBM", 0x85, 1, 0, 1}, {"DIR", 0x86, 1, 0, 1}, {"PRG", 0x82, 1, 0, 1}};
+  const auto flags = [&](Bytes bytes, OffsetFunc offset, int t, int s, const char* name) {
+    const Bytes disk = DiskWith(entries, std::move(bytes), std::move(offset), t, s);
+    const auto image = DkOpenImage(disk, name, false);
+    const TRenderRows rows =
+        BuildRenderRows(image->DiskNameBytes(), image->DiskIdBytes(), image->Entries(),
+                        image->FreeBlocks(), image->FormatName());
+    return std::vector<bool>{rows[1].Flagged, rows[2].Flagged, rows[3].Flagged};
+  };
+  EXPECT_EQ(flags(BlankD64(), D64Offset, 18, 1, "x.d64"), (std::vector<bool>{true, true, false}));
+  EXPECT_EQ(flags(BlankD81(), D81Offset, 40, 3, "x.d81"), (std::vector<bool>{false, true, false}));
+  EXPECT_EQ(flags(BlankDnp(1), FlatOffset, 1, 34, "x.dnp"),
+            (std::vector<bool>{false, false, false}));
+
+  // A flagged row draws its text in red.
+  TDkRenderImage image;
+  ASSERT_TRUE(DkRenderDiskPreview(DiskWith(entries), "x.d64", 0, 1, 0, image, csUpperGraphics));
+  ExpectCell(image, 1, 7, 1, 0x03, csUpperGraphics, kDkFlaggedText, kDkPageBackground);  // "C"
+  ExpectCell(image, 1, 7, 3, 0x10, csUpperGraphics, kDkRowText, kDkPageBackground);      // "P"
+}
+
+TEST(ListingRender, RunsSplitAtColourChangesAndColoursCarryOn) {
+  // RVS ON and a red colour code inside the first name, outside the quotes (after a hidden $A0).
+  Bytes name = PaddedName("AB");
+  name[3] = 0x12;  // reverse on
+  name[4] = 0x1C;  // red
+  name[5] = 'Z';
+  TDkCbmEntry first = DkCbmEntryFromSlot(
+      [&] {
+        Bytes slot(32, 0);
+        slot[2] = 0x82;
+        std::copy(name.begin(), name.end(), slot.begin() + 5);
+        slot[30] = 1;
+        return slot;
+      }(),
+      {18, 1, 0});
+  TDkCbmEntry second = first;
+  second.NameBytes = PaddedName("NEXT");
+  const TRenderRows rows =
+      BuildRenderRows(PaddedName("D"), Bytes(5, 0x20), {first, second}, 0, "D64");
+  const TDkListCells& cells = rows[1].Cells;
+  // Cells up to the closing quote are plain colour 14; "Z" is reverse red.
+  const auto z =
+      std::find_if(cells.begin(), cells.end(), [](const TDkListCell& c) { return c.Code == 0x1A; });
+  ASSERT_NE(z, cells.end());
+  EXPECT_TRUE(z->Reverse);
+  EXPECT_EQ(z->Color, 2);
+  EXPECT_EQ(rows[2].Cells[0].Color, 2);  // the next entry starts red
+  EXPECT_FALSE(rows[2].Cells[0].Reverse);
+
+  const TDkListRuns runs = BuildListRuns(cells, kDkRowText, kDkPageBackground);
+  ASSERT_GE(runs.size(), 2u);
+  EXPECT_EQ(runs[0].Start, 0);
+  EXPECT_EQ(runs[0].Foreground, kDkRowText);
+  EXPECT_EQ(runs[0].Background, kDkPageBackground);
+  // The reversed red run: background-coloured glyphs on the palette red.
+  EXPECT_EQ(runs[1].Start, static_cast<int>(z - cells.begin()));
+  EXPECT_EQ(runs[1].Foreground, kDkPageBackground);
+  EXPECT_EQ(runs[1].Background, DkPaletteColor(2));
+  EXPECT_EQ(DkPaletteColor(2), 0x383381u);
+  int covered = 0;
+  for (const TDkListRun& run : runs) covered += run.Count;
+  EXPECT_EQ(covered, static_cast<int>(cells.size()));
+
+  // In a flagged row colour 14 resolves to the flagged text colour.
+  const TDkListRuns flagged = BuildListRuns(rows[2].Cells, kDkFlaggedText, kDkPageBackground);
+  EXPECT_EQ(flagged[0].Foreground, DkPaletteColor(2));
+  TDkListCells plain = {{0x01, 14, false}, {0x02, 14, false}, {0x03, 6, true}};
+  const TDkListRuns mixed = BuildListRuns(plain, kDkFlaggedText, kDkPageBackground);
+  ASSERT_EQ(mixed.size(), 2u);
+  EXPECT_EQ(mixed[0].Count, 2);
+  EXPECT_EQ(mixed[0].Foreground, kDkFlaggedText);
+  EXPECT_EQ(mixed[1].Foreground, kDkPageBackground);
+  EXPECT_EQ(mixed[1].Background, kDkPageBackground);
+}
+
+TEST(ListingRender, BlitClipsAtEveryEdge) {
+  TDkRenderImage image;
+  image.Width = 10;
+  image.Height = 6;
+  image.Pixels.assign(10 * 6 * 4, 0);
+  FillImageRows(image, 0, 10, 6, 0);
+  TCellCache cache;
+  const Bytes codes = {0xA0, 0xA0, 0xA0};  // reverse blanks: all foreground
+  BlitGlyphRun(image, cache, -5, -3, codes, 1, 1, 0x0000FF, 0, csUpperGraphics);
+  EXPECT_EQ(cache.size(), 1u);
+  for (int y = 0; y < 6; ++y) {
+    for (int x = 0; x < 10; ++x)
+      EXPECT_EQ(PixelAt(image, x, y), y < 5 ? 0x0000FFu : 0u) << x << "," << y;
+  }
+  BlitGlyphRun(image, cache, 0, 6, codes, 1, 1, 0x00FF00, 0, csUpperGraphics);
+  EXPECT_EQ(cache.size(), 1u);  // no visible row: no bank is made
+  BlitGlyphRun(image, cache, 20, 0, codes, 1, 1, 0x00FF00, 0, csUpperGraphics);
+  EXPECT_EQ(cache.size(), 2u);  // rows visible: the bank is made, but no tile lands
+  EXPECT_TRUE(cache[1].Tiles[0xA0].empty());
+  EXPECT_EQ(PixelAt(image, 9, 0), 0x0000FFu);
+  EXPECT_EQ(CellBankFor(cache, csUpperGraphics, 1, 1, 0x0000FF, 0), 0);
+  EXPECT_EQ(CellBankFor(cache, csLowerUpper, 1, 1, 0x0000FF, 0), 2);
+}
+
+}  // namespace
+}  // namespace kelvane
