@@ -6,12 +6,14 @@ SAMPLE ?=
 
 .PHONY: demo test test-native test-asan test-windows windows bench fuzz format clean
 
-# The main job: build the tool and list the bundled sample image.
+# The main job: build the tool, list the bundled sample image and render its listing to a PNG.
 demo:
 	@tools/deps.sh build
 	cmake --preset release >/dev/null
 	cmake --build --preset release -j $(JOBS)
 	build/release/src/cli/kelvane list samples/demo.d64
+	build/release/src/cli/kelvane render samples/demo.d64 -o build/demo.png
+	@echo "The rendered listing is $(CURDIR)/build/demo.png"
 
 # Every test: native, under ASan+UBSan, and the Windows build under Wine.
 test:

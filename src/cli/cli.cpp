@@ -35,6 +35,12 @@ const std::vector<Command>& Commands() {
        "decode a GCR-level image into a D64 and report its unreadable sectors (--verbose lists\n"
        "      them); an existing OUT is only replaced with --force",
        RunConvert},
+      {"render",
+       "render IMAGE -o OUT.png [--charset upper|lower] [--scale N] [--rows N] [--width PX]",
+       "draw the listing as the machine shows it into a PNG (scale 2, all rows by default)",
+       RunRender},
+      {"thumbnail", "thumbnail -s SIZE IMAGE OUT.png",
+       "the top of the listing fitted into a SIZE x SIZE box, for file managers", RunThumbnail},
   };
   return commands;
 }

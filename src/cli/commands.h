@@ -21,6 +21,11 @@ using CommandArgs = std::span<const std::string>;
 int RunList(CommandArgs args, std::ostream& out, std::ostream& err);
 int RunInfo(CommandArgs args, std::ostream& out, std::ostream& err);
 int RunConvert(CommandArgs args, std::ostream& out, std::ostream& err);
+int RunRender(CommandArgs args, std::ostream& out, std::ostream& err);
+int RunThumbnail(CommandArgs args, std::ostream& out, std::ostream& err);
+
+// Writes a whole file through a temporary file beside it and a rename.
+void WriteFileWhole(const std::string& path, const Bytes& bytes);
 
 // Thrown for a wrong command line; the dispatcher prints it with the usage hint, exit status 2.
 struct UsageError {

@@ -31,8 +31,6 @@ std::unique_ptr<TDkCbmImage> OpenAnyImage(const std::string& path, bool recover)
   return DkOpenImage(std::move(bytes), BaseName(path), recover);
 }
 
-namespace {
-
 // Writes `bytes` to `path` through a temporary file beside it, so that a failed write never
 // leaves a half-written file under the final name.
 void WriteFileWhole(const std::string& path, const Bytes& bytes) {
@@ -56,8 +54,6 @@ void WriteFileWhole(const std::string& path, const Bytes& bytes) {
     throw Exception(Format("%s: cannot write the file.", path.c_str()));
   }
 }
-
-}  // namespace
 
 int RunConvert(CommandArgs args, std::ostream& out, std::ostream& err) {
   std::vector<std::string> paths;

@@ -101,7 +101,7 @@ TEST(CliList, JsonCarriesEntriesNameBytesAndFormat) {
   for (const char* part :
        {"\"format\": \"D64\"", "\"variant\": \"Standard35\"", "\"disk_name\": \"KELVANE DEMO\"",
         "\"disk_id\": \"KV 2A\"", "\"free_blocks\": 643",
-        "\"name\": \"README\", \"name_hex\": \"d2c5c1c4cdc5a0a0a0a0a0a0a0a0a0a0\", \"type\": "
+        "\"name\": \"README\", \"name_hex\": \"524541444d45a0a0a0a0a0a0a0a0a0a0\", \"type\": "
         "\"USR\"",
         "\"locked\": true", "\"warnings\": []"}) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
@@ -249,6 +249,71 @@ TEST(CliInfo, GcrImagesAndPc64Files) {
   r = RunWith({"info", wrong_extension.path()});
   EXPECT_EQ(r.status, kExitFailure);
   EXPECT_EQ(r.err, "kelvane info: PC64 extension must start with P/S/U/R; got 'X'.\n");
+}
+
+}  // namespace
+}  // namespace kelvane::cli
+
+namespace kelvane::cli {
+namespace {
+
+bool IsPng(const Bytes& bytes) {
+  static const Bytes kSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  return bytes.size() > 24 && std::equal(kSignature.begin(), kSignature.end(), bytes.begin());
+}
+
+int PngWidth(const Bytes& png) {
+  return (png[16] << 24) | (png[17] << 16) | (png[18] << 8) | png[19];
+}
+int PngHeight(const Bytes& png) {
+  return (png[20] << 24) | (png[21] << 16) | (png[22] << 8) | png[23];
+}
+
+TEST(CliRender, WritesTheListingAsPng) {
+  const TempFile target("listing.png", {});
+#if defined(KELVANE_HAVE_PNG)
+  Result r = RunWith({"render", "samples/demo.d64", "-o", target.path()});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  // 7 rows of 16-pixel cells; the widest row (an entry line, 30 bytes) plus one cell of margin.
+  EXPECT_EQ(r.out, "Wrote " + target.path() + ": 496 x 112 pixels.\n");
+  Bytes png = testing::ReadTestFile(target.path());
+  ASSERT_TRUE(IsPng(png));
+  EXPECT_EQ(PngWidth(png), 496);
+  EXPECT_EQ(PngHeight(png), 112);
+
+  r = RunWith({"render", "samples/demo.d64", "-o", target.path(), "--scale", "1", "--rows", "3",
+               "--width", "600", "--charset", "lower"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  png = testing::ReadTestFile(target.path());
+  EXPECT_EQ(PngWidth(png), 600);
+  EXPECT_EQ(PngHeight(png), 24);
+
+  // Thumbnails fit the box and keep the listing's shape.
+  r = RunWith({"thumbnail", "-s", "64", "tests/data/cc1541-full.d64", target.path()});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  png = testing::ReadTestFile(target.path());
+  EXPECT_TRUE(IsPng(png));
+  EXPECT_LE(PngWidth(png), 64);
+  EXPECT_LE(PngHeight(png), 64);
+  EXPECT_GE(std::max(PngWidth(png), PngHeight(png)), 63);
+
+  const TempFile junk("junk.d64", Bytes(1000, 0));
+  r = RunWith({"render", junk.path(), "-o", target.path()});
+  EXPECT_EQ(r.status, kExitFailure);
+  EXPECT_NE(r.err.find("Unrecognized D64 size: 1000 bytes."), std::string::npos);
+#else
+  const Result r = RunWith({"render", "samples/demo.d64", "-o", target.path()});
+  EXPECT_EQ(r.status, kExitFailure);
+  EXPECT_EQ(r.err,
+            "kelvane render: This build of kelvane has no PNG support (libpng was not found).\n");
+#endif
+  EXPECT_EQ(RunWith({"render", "samples/demo.d64"}).status, kExitUsage);
+  EXPECT_EQ(RunWith({"render", "samples/demo.d64", "-o", target.path(), "--scale", "0"}).status,
+            kExitUsage);
+  EXPECT_EQ(
+      RunWith({"render", "samples/demo.d64", "-o", target.path(), "--charset", "greek"}).status,
+      kExitUsage);
+  EXPECT_EQ(RunWith({"thumbnail", "-s", "64", "samples/demo.d64"}).status, kExitUsage);
 }
 
 }  // namespace

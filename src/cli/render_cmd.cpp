@@ -1,0 +1,185 @@
+// kelvane render and kelvane thumbnail: the listing bitmap as a PNG file.
+#include <algorithm>
+#include <cstdlib>
+#include <ostream>
+
+#include "cbm/registry.h"
+#include "cli/commands.h"
+#include "common/format.h"
+#include "render/listing_render.h"
+
+#if defined(KELVANE_HAVE_PNG)
+#include <png.h>
+#endif
+
+namespace kelvane::cli {
+
+namespace {
+
+int ParseInt(const std::string& text, const char* option, int low, int high) {
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || end == nullptr || *end != '\0' || value < low || value > high) {
+    throw UsageError{
+        Format("%s wants a whole number from %d to %d, got '%s'", option, low, high, text.c_str())};
+  }
+  return static_cast<int>(value);
+}
+
+// The image bytes the renderer reads: GCR images through their D64 form.
+struct RenderInput {
+  Bytes bytes;
+  std::string name;
+};
+
+RenderInput ReadRenderInput(const std::string& path) {
+  Bytes bytes = ReadImageFile(path);
+  if (IsGcrFile(path, bytes)) return {DecodeGcrFile(path, bytes).ImageBytes, "converted.d64"};
+  return {std::move(bytes), BaseName(path)};
+}
+
+TDkRenderImage Render(const RenderInput& input, int width, int scale, int rows,
+                      TDkCharset charset) {
+  TDkRenderImage image;
+  if (!DkRenderDiskPreview(input.bytes, input.name, width, scale, rows, image, charset)) {
+    // Say why in the library's words: opening again raises the reader's own message.
+    DkOpenImage(input.bytes, input.name, true);
+    throw Exception("The listing could not be rendered.");
+  }
+  return image;
+}
+
+Bytes EncodePng(const TDkRenderImage& image) {
+#if defined(KELVANE_HAVE_PNG)
+  // The simplified libpng interface, from memory to memory: no setjmp across C++ frames.
+  png_image png{};
+  png.version = PNG_IMAGE_VERSION;
+  png.width = static_cast<png_uint_32>(image.Width);
+  png.height = static_cast<png_uint_32>(image.Height);
+  png.format = PNG_FORMAT_BGRA;
+  png_alloc_size_t size = 0;
+  if (!png_image_write_to_memory(&png, nullptr, &size, 0, image.Pixels.data(), 0, nullptr)) {
+    throw Exception(Format("PNG encoding failed: %s", png.message));
+  }
+  Bytes out(size);
+  if (!png_image_write_to_memory(&png, out.data(), &size, 0, image.Pixels.data(), 0, nullptr)) {
+    throw Exception(Format("PNG encoding failed: %s", png.message));
+  }
+  out.resize(size);
+  return out;
+#else
+  (void)image;
+  throw Exception("This build of kelvane has no PNG support (libpng was not found).");
+#endif
+}
+
+// Area-average resampling of `image` into a `width` x `height` image.
+TDkRenderImage Resample(const TDkRenderImage& image, int width, int height) {
+  TDkRenderImage out;
+  out.Width = width;
+  out.Height = height;
+  out.Pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+  for (int y = 0; y < height; ++y) {
+    const int y0 = static_cast<int>(static_cast<long long>(y) * image.Height / height);
+    const int y1 =
+        std::max(y0 + 1, static_cast<int>(static_cast<long long>(y + 1) * image.Height / height));
+    for (int x = 0; x < width; ++x) {
+      const int x0 = static_cast<int>(static_cast<long long>(x) * image.Width / width);
+      const int x1 =
+          std::max(x0 + 1, static_cast<int>(static_cast<long long>(x + 1) * image.Width / width));
+      unsigned sum[3] = {0, 0, 0};
+      for (int sy = y0; sy < y1; ++sy) {
+        for (int sx = x0; sx < x1; ++sx) {
+          const std::uint8_t* p =
+              image.Pixels.data() + (static_cast<std::size_t>(sy) * image.Width + sx) * 4;
+          for (int c = 0; c < 3; ++c) sum[c] += p[c];
+        }
+      }
+      const unsigned count = static_cast<unsigned>((y1 - y0) * (x1 - x0));
+      std::uint8_t* q = out.Pixels.data() + (static_cast<std::size_t>(y) * width + x) * 4;
+      for (int c = 0; c < 3; ++c) q[c] = static_cast<std::uint8_t>((sum[c] + count / 2) / count);
+      q[3] = 255;
+    }
+  }
+  return out;
+}
+
+TDkCharset ParseCharset(const std::string& text) {
+  if (text == "upper") return csUpperGraphics;
+  if (text == "lower") return csLowerUpper;
+  throw UsageError{Format("--charset is 'upper' or 'lower', got '%s'", text.c_str())};
+}
+
+}  // namespace
+
+int RunRender(CommandArgs args, std::ostream& out, std::ostream& err) {
+  std::string input;
+  std::string output;
+  TDkCharset charset = csUpperGraphics;
+  int scale = 2;
+  int rows = 0;
+  int width = 0;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool has_value = i + 1 < args.size();
+    if ((arg == "-o" || arg == "--charset" || arg == "--scale" || arg == "--rows" ||
+         arg == "--width") &&
+        !has_value) {
+      throw UsageError{Format("render: %s needs a value", arg.c_str())};
+    }
+    if (arg == "-o")
+      output = args[++i];
+    else if (arg == "--charset")
+      charset = ParseCharset(args[++i]);
+    else if (arg == "--scale")
+      scale = ParseInt(args[++i], "--scale", 1, 16);
+    else if (arg == "--rows")
+      rows = ParseInt(args[++i], "--rows", 0, 100000);
+    else if (arg == "--width")
+      width = ParseInt(args[++i], "--width", 0, 16384);
+    else if (!arg.empty() && arg[0] == '-')
+      throw UsageError{Format("render: unknown option '%s'", arg.c_str())};
+    else if (input.empty())
+      input = arg;
+    else
+      throw UsageError{Format("render: one image at a time ('%s' is extra)", arg.c_str())};
+  }
+  if (input.empty() || output.empty()) throw UsageError{"render: give an image and -o OUT.png"};
+  const TDkRenderImage image = Render(ReadRenderInput(input), width, scale, rows, charset);
+  WriteFileWhole(output, EncodePng(image));
+  out << "Wrote " << output << ": " << image.Width << " x " << image.Height << " pixels.\n";
+  (void)err;
+  return 0;
+}
+
+int RunThumbnail(CommandArgs args, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> paths;
+  int size = 128;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "-s" || args[i] == "--size") {
+      if (i + 1 >= args.size()) throw UsageError{"thumbnail: -s needs a size"};
+      size = ParseInt(args[++i], "-s", 8, 2048);
+    } else if (!args[i].empty() && args[i][0] == '-') {
+      throw UsageError{Format("thumbnail: unknown option '%s'", args[i].c_str())};
+    } else {
+      paths.push_back(args[i]);
+    }
+  }
+  if (paths.size() != 2) throw UsageError{"thumbnail: give -s SIZE, the image and OUT.png"};
+  const RenderInput input = ReadRenderInput(paths[0]);
+  // The top of the listing, about as many rows as make it square at scale 1.
+  TDkRenderImage probe = Render(input, 0, 1, 1, csUpperGraphics);
+  const int rows = std::max(2, probe.Width / 8);
+  const TDkRenderImage full = Render(input, 0, 1, rows, csUpperGraphics);
+  // Fit into the box, keeping the aspect; never enlarge beyond whole pixels of the listing.
+  const double factor =
+      std::min(static_cast<double>(size) / full.Width, static_cast<double>(size) / full.Height);
+  const int width = std::max(1, static_cast<int>(full.Width * factor));
+  const int height = std::max(1, static_cast<int>(full.Height * factor));
+  WriteFileWhole(paths[1], EncodePng(Resample(full, width, height)));
+  (void)out;
+  (void)err;
+  return 0;
+}
+
+}  // namespace kelvane::cli
