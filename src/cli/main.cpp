@@ -5,8 +5,9 @@
 #include "cli/cli.h"
 
 #if defined(_WIN32)
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
 
 // The tool works in UTF-8: on Windows the arguments are taken from the wide command line, since
 // the narrow argv holds them in the ANSI code page and loses every character outside it.

@@ -257,6 +257,7 @@ TEST(CliInfo, GcrImagesAndPc64Files) {
 namespace kelvane::cli {
 namespace {
 
+#if defined(KELVANE_HAVE_PNG)
 bool IsPng(const Bytes& bytes) {
   static const Bytes kSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   return bytes.size() > 24 && std::equal(kSignature.begin(), kSignature.end(), bytes.begin());
@@ -268,6 +269,7 @@ int PngWidth(const Bytes& png) {
 int PngHeight(const Bytes& png) {
   return (png[20] << 24) | (png[21] << 16) | (png[22] << 8) | png[23];
 }
+#endif
 
 TEST(CliRender, WritesTheListingAsPng) {
   const TempFile target("listing.png", {});
