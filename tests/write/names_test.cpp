@@ -1,0 +1,82 @@
+#include "write/names.h"
+
+#include <gtest/gtest.h>
+
+#include "support/messages.h"
+#include "write/writer_base.h"
+
+namespace kelvane {
+namespace {
+
+using testing::MessageOf;
+
+Bytes B(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
+
+TEST(FileNames, ValidationInItsOrder) {
+  EXPECT_EQ(DkCbmValidateFileName(B("ABCDEFGHIJKLMNOP")), B("ABCDEFGHIJKLMNOP"));
+  Bytes padded = B("HI");
+  padded.resize(16, 0xA0);
+  EXPECT_EQ(DkCbmValidateFileName(B("HI")), padded);
+  EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([] { DkCbmValidateFileName(Bytes{}); }),
+            "File name may not be empty.");
+  EXPECT_EQ(
+      MessageOf<EDkCbmConstraintViolation>([] { DkCbmValidateFileName(B("ABCDEFGHIJKLMNOPQ")); }),
+      "File name is 17 bytes; the maximum is 16.");
+  EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([] {
+              DkCbmValidateFileName(Bytes{'A', 0xA0, 'B'});
+            }),
+            "File name contains reserved byte 0xA0 at position 1.");
+  EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([] { DkCbmValidateFileName(B("A*B,C")); }),
+            "File name contains reserved byte 0x2A at position 1.");
+  EXPECT_NO_THROW(DkCbmValidateFileName(Bytes{'A', 0x0D, 'B'}));  // control codes are allowed
+  for (const std::uint8_t b : {0x3D, 0x2C, 0x3A, 0x2A, 0x3F, 0x00, 0xA0})
+    EXPECT_TRUE(DkCbmIsReservedNameByte(b));
+  EXPECT_FALSE(DkCbmIsReservedNameByte('A'));
+}
+
+TEST(FileNames, EqualityTreatsPaddingAsAbsent) {
+  Bytes padded = B("GAME");
+  padded.resize(16, 0xA0);
+  EXPECT_TRUE(DkCbmNamesEqual(B("GAME"), padded));
+  EXPECT_FALSE(DkCbmNamesEqual(B("GAME"), B("game")));
+  EXPECT_FALSE(DkCbmNamesEqual(B("GAME"), B("GAME ")));
+  EXPECT_TRUE(DkCbmNamesEqual(B("ABCDEFGHIJKLMNOPXYZ"), B("ABCDEFGHIJKLMNOP")));  // only 16 count
+}
+
+TEST(FileNames, TypeExtensions) {
+  TDkCbmFileType type = cftDEL;
+  EXPECT_TRUE(DkCbmFileTypeFromExtension(".PRG", type));
+  EXPECT_EQ(type, cftPRG);
+  EXPECT_TRUE(DkCbmFileTypeFromExtension(".Seq", type));
+  EXPECT_EQ(type, cftSEQ);
+  EXPECT_FALSE(DkCbmFileTypeFromExtension(".cbm", type));
+  EXPECT_EQ(type, cftPRG);
+  EXPECT_FALSE(DkCbmFileTypeFromExtension("", type));
+  EXPECT_FALSE(DkCbmIsCbmExtension("prg"));
+  EXPECT_EQ(DkCbmFileTypeExtension(cftREL), ".rel");
+  EXPECT_EQ(DkCbmFileTypeExtension(cftDIR), "");
+}
+
+TEST(FileNames, HostNamesToBytes) {
+  EXPECT_EQ(DkCbmHostNameToBytes("game 1.prg"), B("GAME 1.PRG"));
+  EXPECT_EQ(DkCbmHostNameToBytes("a:b=c?d\\e^f`g{h~"), B("A_B_C_D_E_F_G_H_"));
+  EXPECT_EQ(DkCbmHostNameToBytes("x\xC3\xA9"), B("X__"));  // every byte from 0x80 on
+  EXPECT_EQ(DkCbmHostNameToBytes("a,b*c"), B("A,B*C"));    // refused later by the name rule
+  EXPECT_EQ(DkCbmHostNameToBytes("[;<>@]_"), B("[;<>@]_"));
+}
+
+TEST(FileNames, UniqueNamesFromHostFiles) {
+  EXPECT_EQ(DkCbmUniqueName("C:\\games\\GAME.PRG"), "GAME");
+  EXPECT_EQ(DkCbmUniqueName("/home/u/README"), "README      .001");
+  EXPECT_EQ(DkCbmUniqueName("a,b=c.seq"), "a_b_c");
+  EXPECT_EQ(DkCbmUniqueName("notes.txt"), "notes       .txt");
+  EXPECT_EQ(DkCbmUniqueName("a-rather-long-name.txt"), "a-rather-lon.001");
+  EXPECT_EQ(DkCbmUniqueName(".prg"), ".prg        .001");
+  EXPECT_EQ(DkCbmUniqueName("x:/y/seventeen-chars-stem.prg"), "seventeen-chars-");
+  EXPECT_EQ(DkCbmUniqueName("  .prg"), "            .prg");  // an empty tail falls through
+}
+
+}  // namespace
+}  // namespace kelvane
