@@ -1,0 +1,131 @@
+#pragma once
+
+// Writers for the 1541 (D64), 1571 (D71), 8050 (D80) and 8250 (D82): geometry, where each
+// track's BAM lives, the drives' allocation orders for data and directory blocks, and free counts.
+
+#include <memory>
+
+#include "cbm/d64_variant.h"
+#include "formats/geometry.h"
+#include "write/writer_base.h"
+
+namespace kelvane {
+
+// Shared by the zoned-geometry writers.
+class TDkZonedWriter : public TDkCbmImageWriter {
+ public:
+  int TrackCount() const override { return track_count_; }
+  int SectorsOnTrack(int track) const override {
+    return track <= track_count_ ? geometry_.SectorsInTrack(track) : 0;
+  }
+  int RawSectorOffset(int track, int sector) const override {
+    return geometry_.SectorOffset(track, sector);
+  }
+  bool HasErrorInfo() const { return has_error_info_; }
+
+ protected:
+  TDkZonedWriter(Bytes& bytes, const TDkZoneGeometry& geometry, int track_count,
+                 bool has_error_info)
+      : TDkCbmImageWriter(bytes),
+        geometry_(geometry),
+        track_count_(track_count),
+        has_error_info_(has_error_info) {}
+  // The lowest-numbered free sector of `track`, marked used.
+  bool TakeFirstFree(int track, int& sector);
+  // Tries the `count` sectors of `track` from `start` on (wrapping) and takes the first free one.
+  bool TakeFromSector(int track, int start, int& sector);
+
+ private:
+  const TDkZoneGeometry& geometry_;
+  int track_count_;
+  bool has_error_info_;
+};
+
+class TDkD64Writer : public TDkZonedWriter {
+ public:
+  static std::unique_ptr<TDkD64Writer> FromBytes(Bytes& bytes);
+  TDkD64DosVariant Variant() const { return variant_; }
+
+  void LocateBam(TDkBamLocation& location, int track) const override;
+  int HeaderTrack() const override { return 18; }
+  int HeaderSector() const override { return 0; }
+  std::string FormatName() const override { return "D64"; }
+  std::string DriveName() const override { return "1541"; }
+  int DirTrack() const override { return 18; }
+  int FirstDirSector() const override { return 1; }
+  bool AllocateDataSector(int prev_track, int prev_sector, int& track, int& sector) override;
+  int FreeBlocks() const override;
+  bool ExtendDirectory(int last_track, int last_sector, int& track, int& sector,
+                       int& slot) override;
+
+ private:
+  TDkD64Writer(Bytes& bytes, int track_count, bool has_error_info, TDkD64DosVariant variant);
+  TDkD64DosVariant variant_;
+  int ext_bam_offset_;
+  int ext_bam_tracks_;
+};
+
+class TDkD71Writer : public TDkZonedWriter {
+ public:
+  static std::unique_ptr<TDkD71Writer> FromBytes(Bytes& bytes);
+
+  void LocateBam(TDkBamLocation& location, int track) const override;
+  int HeaderTrack() const override { return 18; }
+  int HeaderSector() const override { return 0; }
+  std::string FormatName() const override { return "D71"; }
+  std::string DriveName() const override { return "1571"; }
+  int DirTrack() const override { return 18; }
+  int FirstDirSector() const override { return 1; }
+  bool AllocateDataSector(int prev_track, int prev_sector, int& track, int& sector) override;
+  int FreeBlocks() const override;
+  bool ExtendDirectory(int last_track, int last_sector, int& track, int& sector,
+                       int& slot) override;
+
+ private:
+  using TDkZonedWriter::TDkZonedWriter;
+};
+
+// 8050 and 8250: header on track 39, BAM sectors on track 38 covering 50 tracks each.
+class TDkIeeeWriter : public TDkZonedWriter {
+ public:
+  void LocateBam(TDkBamLocation& location, int track) const override;
+  void CheckWritable() const override;
+  int HeaderTrack() const override { return 39; }
+  int HeaderSector() const override { return 0; }
+  int DirTrack() const override { return 39; }
+  int FirstDirSector() const override { return 1; }
+  bool AllocateDataSector(int prev_track, int prev_sector, int& track, int& sector) override;
+  int FreeBlocks() const override;
+  bool ExtendDirectory(int last_track, int last_sector, int& track, int& sector,
+                       int& slot) override;
+  // Sector 38/0 byte 3 is 255: header and BAM links an 8050/8250 cannot follow.
+  bool IsOldLayout() const { return old_layout_; }
+
+ protected:
+  TDkIeeeWriter(Bytes& bytes, const TDkZoneGeometry& geometry, bool has_error_info);
+
+ private:
+  bool old_layout_;
+};
+
+class TDkD80Writer : public TDkIeeeWriter {
+ public:
+  static std::unique_ptr<TDkD80Writer> FromBytes(Bytes& bytes);
+  std::string FormatName() const override { return "D80"; }
+  std::string DriveName() const override { return "8050"; }
+
+ private:
+  using TDkIeeeWriter::TDkIeeeWriter;
+};
+
+class TDkD82Writer : public TDkIeeeWriter {
+ public:
+  static std::unique_ptr<TDkD82Writer> FromBytes(Bytes& bytes);
+  std::string FormatName() const override { return "D82"; }
+  std::string DriveName() const override { return "8250"; }
+
+ private:
+  using TDkIeeeWriter::TDkIeeeWriter;
+};
+
+}  // namespace kelvane

@@ -1,0 +1,244 @@
+// Adding files through the D64, D71, D80 and D82 writers: the drives' allocation orders, the
+// directory growth, the checks before any change, and what the readers then see.
+#include <gtest/gtest.h>
+
+#include "cbm/chain.h"
+#include "cbm/errors.h"
+#include "cbm/registry.h"
+#include "support/disk_builder.h"
+#include "support/messages.h"
+#include "write/cbm_writers.h"
+#include "write/directory_writer.h"
+
+namespace kelvane {
+namespace {
+
+using namespace testing;
+
+Bytes Name(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
+
+// The sectors of a file's chain, in order.
+std::vector<std::pair<int, int>> ChainOf(const TDkCbmImageWriter& writer, int track, int sector) {
+  std::vector<std::pair<int, int>> chain;
+  while (track != 0 && chain.size() < 1000) {
+    chain.emplace_back(track, sector);
+    const Bytes data = writer.ReadSector(track, sector);
+    track = data[0];
+    sector = data[1];
+  }
+  return chain;
+}
+
+TDkCbmEntry Add(TDkCbmImageWriter& writer, const std::string& name, std::size_t length,
+                TDkCbmFileType type = cftPRG) {
+  return DkCbmAddFile(writer, writer.DirTrack(), writer.FirstDirSector(), Name(name), type,
+                      PatternBytes(length, static_cast<std::uint32_t>(length)));
+}
+
+TEST(D64Writer, BlocksFollowTheDrivesInterleave) {
+  Bytes bytes = BlankD64();
+  auto writer = TDkD64Writer::FromBytes(bytes);
+  const TDkCbmEntry entry = Add(*writer, "SEVEN", 7 * 254);
+  EXPECT_EQ(entry.Blocks, 7);
+  EXPECT_EQ(ChainOf(*writer, entry.FirstTrack, entry.FirstSector),
+            (std::vector<std::pair<int, int>>{
+                {17, 0}, {17, 10}, {17, 20}, {17, 8}, {17, 18}, {17, 6}, {17, 16}}));
+  EXPECT_EQ(writer->FreeBlocks(), 664 - 7);
+
+  // The reader sees the file, its bytes and the new free count.
+  const auto image = DkOpenImage(bytes, "x.d64", false);
+  ASSERT_EQ(image->Entries().size(), 1u);
+  EXPECT_EQ(image->Entries()[0].Name, "SEVEN");
+  EXPECT_TRUE(image->Entries()[0].Closed);
+  EXPECT_EQ(image->ReadFile(image->Entries()[0]), PatternBytes(7 * 254, 7 * 254));
+  EXPECT_EQ(image->FreeBlocks(), 657);
+}
+
+TEST(D64Writer, DirectoryGrowsTo18Slash4Then18Slash7) {
+  Bytes bytes = BlankD64();
+  auto writer = TDkD64Writer::FromBytes(bytes);
+  for (int i = 0; i < 8; ++i) Add(*writer, "F" + std::to_string(i), 0, cftDEL);
+  const TDkCbmEntry ninth = Add(*writer, "NINTH", 0, cftDEL);
+  EXPECT_EQ(ninth.Location.Sector, 4);
+  EXPECT_EQ(ninth.Location.Index, 0);
+  for (int i = 0; i < 7; ++i) Add(*writer, "G" + std::to_string(i), 0, cftDEL);
+  EXPECT_EQ(Add(*writer, "SEVENTEENTH", 0, cftDEL).Location.Sector, 7);
+  EXPECT_EQ(DkOpenImage(bytes, "x.d64", false)->Entries().size(), 17u);
+  EXPECT_FALSE(writer->IsSectorFree(18, 4));
+  EXPECT_EQ(writer->FreeBlocks(), 664);  // the directory track is not counted
+}
+
+TEST(D64Writer, BlockCountsAndLastByteIndex) {
+  Bytes bytes = BlankD64();
+  auto writer = TDkD64Writer::FromBytes(bytes);
+  const TDkCbmEntry empty_prg = Add(*writer, "EMPTY", 0);
+  EXPECT_EQ(empty_prg.Blocks, 1);
+  const Bytes only = writer->ReadSector(empty_prg.FirstTrack, empty_prg.FirstSector);
+  EXPECT_EQ(only[0], 0);
+  EXPECT_EQ(only[1], 1);
+  const TDkCbmEntry empty_del = Add(*writer, "NOTHING", 0, cftDEL);
+  EXPECT_EQ(empty_del.Blocks, 0);
+  EXPECT_EQ(empty_del.FirstTrack, 0);
+  const TDkCbmEntry full = Add(*writer, "ONE BLOCK", 254);
+  EXPECT_EQ(writer->ReadSector(full.FirstTrack, full.FirstSector)[1], 255);
+  const TDkCbmEntry spill = Add(*writer, "TWO BLOCKS", 255);
+  const auto chain = ChainOf(*writer, spill.FirstTrack, spill.FirstSector);
+  ASSERT_EQ(chain.size(), 2u);
+  EXPECT_EQ(writer->ReadSector(chain[1].first, chain[1].second)[1], 2);
+  EXPECT_EQ(DkCbmChainReadFile(spill.FirstTrack, spill.FirstSector,
+                               [&](int t, int s) { return writer->ReadSector(t, s); }),
+            PatternBytes(255, 255));
+}
+
+TEST(DirectoryWriter, RefusalsComeBeforeAnyChange) {
+  Bytes bytes = BlankD64();
+  auto writer = TDkD64Writer::FromBytes(bytes);
+  Add(*writer, "TAKEN", 10);
+  const Bytes before = bytes;
+  const auto refused = [&](const Bytes& name, TDkCbmFileType type, std::size_t length) {
+    return MessageOf<EDkCbmConstraintViolation>(
+        [&] { DkCbmAddFile(*writer, 18, 1, name, type, PatternBytes(length, 1)); });
+  };
+  EXPECT_EQ(refused(Name("X"), cftDIR, 1), "Cannot write a DIR entry on a 1541 image.");
+  EXPECT_EQ(refused(Name("X"), cftCBM, 1), "Cannot write a CBM entry on a 1541 image.");
+  EXPECT_EQ(refused(Name("X"), cftREL, 1),
+            "REL files need side sectors the 1541 writer does not emit yet.");
+  EXPECT_EQ(refused(Name("A:B"), cftPRG, 1),
+            "File name contains reserved byte 0x3A at position 1.");
+  // The stored name is padded with $A0; the new one is not: still a clash.
+  EXPECT_EQ(refused(Name("TAKEN"), cftPRG, 1), "A file named 'TAKEN' already exists.");
+  // A clash is reported before the space check.
+  EXPECT_EQ(refused(Name("TAKEN"), cftPRG, 10'000'000), "A file named 'TAKEN' already exists.");
+  EXPECT_EQ(
+      refused(Name("HUGE"), cftSEQ, 700 * 254),
+      "File does not fit on this 1541 image: needs 700 block(s), only 663 free (177800 byte(s) of "
+      "content).");
+  EXPECT_EQ(bytes, before);
+  EXPECT_TRUE(DkCbmHostNameInDirectory(*writer, 18, 1, "taken  "));
+  EXPECT_TRUE(DkCbmBytesNameInDirectory(*writer, 18, 1, "taken"));
+  EXPECT_FALSE(DkCbmBytesNameInDirectory(*writer, 18, 1, "taken2"));
+}
+
+TEST(DirectoryWriter, DirectoryExtensionCountsAgainstTheSpace) {
+  Bytes bytes = BlankD64();
+  auto writer = TDkD64Writer::FromBytes(bytes);
+  for (int i = 0; i < 8; ++i) Add(*writer, "F" + std::to_string(i), 0, cftDEL);
+  // Leave exactly 12 free blocks outside the directory track.
+  SectorEditor editor(bytes, D64Offset);
+  for (int t = 1; t <= 35; ++t) {
+    if (t == 18) continue;
+    editor.Sector(18, 0)[static_cast<std::size_t>(4 * t)] = 0;
+    for (int b = 1; b <= 3; ++b) editor.Sector(18, 0)[static_cast<std::size_t>(4 * t + b)] = 0;
+  }
+  editor.Sector(18, 0)[4] = 12;
+  editor.Sector(18, 0)[5] = 0xFF;
+  editor.Sector(18, 0)[6] = 0x0F;
+  EXPECT_EQ(DkCbmDirExtensionNeeded(*writer, 18, 1), 1);
+  EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*writer, "TWELVE", 12 * 254); }),
+            "File does not fit on this 1541 image: needs 12 block(s) + 1 for directory extension, "
+            "only 12 "
+            "free (3048 byte(s) of content).");
+  EXPECT_NO_THROW(Add(*writer, "ELEVEN", 11 * 254));
+}
+
+TEST(DirectoryWriter, SectorsInUseAreProtectedEvenWhenTheBamCallsThemFree) {
+  Bytes bytes = BlankD64();
+  auto writer = TDkD64Writer::FromBytes(bytes);
+  const TDkCbmEntry first = Add(*writer, "FIRST", 3 * 254);
+  // A damaged BAM that frees the file's sectors again, and a chain that loops on itself.
+  for (const auto& [t, s] : ChainOf(*writer, first.FirstTrack, first.FirstSector))
+    writer->SetSectorFree(t, s, true);
+  SectorEditor editor(bytes, D64Offset);
+  editor.PutEntry(18, 1, 1, {"LOOP", 0x82, 20, 5, 1});
+  editor.Link(20, 5, 20, 5);
+  TDkSectorOccupancy map;
+  DkCbmBuildOccupancy(*writer, 18, 1, map);
+  EXPECT_EQ(DkCbmCountHiddenUsed(*writer, map), 4);
+  const TDkCbmEntry second = Add(*writer, "SECOND", 5 * 254);
+  for (const auto& sector : ChainOf(*writer, second.FirstTrack, second.FirstSector)) {
+    EXPECT_NE(sector, std::make_pair(17, 0));
+    EXPECT_NE(sector, std::make_pair(17, 10));
+    EXPECT_NE(sector, std::make_pair(17, 20));
+    EXPECT_NE(sector, std::make_pair(20, 5));
+  }
+  EXPECT_EQ(writer->ProtectedSectors(), nullptr);
+}
+
+TEST(D71Writer, BothSidesInTheDrivesOrder) {
+  Bytes bytes = BlankD71();
+  auto writer = TDkD71Writer::FromBytes(bytes);
+  const TDkCbmEntry entry = Add(*writer, "A", 2 * 254);
+  EXPECT_EQ(ChainOf(*writer, entry.FirstTrack, entry.FirstSector),
+            (std::vector<std::pair<int, int>>{{17, 0}, {17, 6}}));
+  // With side 1 full, files go to side 2 from track 52.
+  for (int t = 1; t <= 35; ++t) {
+    for (int s = 0; s < writer->SectorsOnTrack(t); ++s) {
+      if (t != 18) writer->MarkSectorUsed(t, s);
+    }
+  }
+  const TDkCbmEntry side2 = Add(*writer, "B", 3 * 254);
+  EXPECT_EQ(ChainOf(*writer, side2.FirstTrack, side2.FirstSector),
+            (std::vector<std::pair<int, int>>{{52, 0}, {52, 6}, {52, 12}}));
+  // The side-2 count in 18/0 and the bitmap in 53/0 changed together.
+  SectorEditor editor(bytes, D71Offset);
+  EXPECT_EQ(editor.Sector(18, 0)[0xDD + 52 - 36], 21 - 3);
+  EXPECT_EQ(editor.Sector(53, 0)[3 * (52 - 36)] & 0x01, 0);
+  EXPECT_EQ(DkOpenImage(bytes, "x.d71", false)
+                ->ReadFile(DkOpenImage(bytes, "x.d71", false)->Entries()[1]),
+            PatternBytes(3 * 254, 3 * 254));
+}
+
+TEST(D80D82Writers, TrackOrderAroundTheDirectoryTrack) {
+  Bytes d80 = BlankD80();
+  auto writer = TDkD80Writer::FromBytes(d80);
+  EXPECT_EQ(writer->FreeBlocks(), 2052);
+  const TDkCbmEntry entry = Add(*writer, "LONG", 30 * 254);
+  const auto chain = ChainOf(*writer, entry.FirstTrack, entry.FirstSector);
+  ASSERT_EQ(chain.size(), 30u);
+  std::vector<std::pair<int, int>> expected;
+  for (int s = 0; s < 29; ++s) {
+    if (s != 0 && s != 3) expected.emplace_back(38, s);  // the BAM sectors stay
+  }
+  for (int s = 0; s < 3; ++s) expected.emplace_back(40, s);
+  EXPECT_EQ(chain, expected);
+  EXPECT_EQ(DkOpenImage(d80, "x.d80", false)->FreeBlocks(), 2052 - 30);
+
+  Bytes d82 = BlankD82();
+  auto writer82 = TDkD82Writer::FromBytes(d82);
+  EXPECT_EQ(writer82->FreeBlocks(), 4133);
+  const TDkCbmEntry small = Add(*writer82, "SMALL", 254);
+  EXPECT_EQ(small.FirstTrack, 38);
+  EXPECT_EQ(small.FirstSector, 1);
+}
+
+TEST(D80D82Writers, OldLayoutStaysReadOnly) {
+  Bytes d82 = BlankD82();
+  SectorEditor(d82, D80Offset).Sector(38, 0)[3] = 255;
+  auto writer = TDkD82Writer::FromBytes(d82);
+  EXPECT_TRUE(writer->IsOldLayout());
+  const Bytes before = d82;
+  EXPECT_EQ(
+      MessageOf<EDkCbmConstraintViolation>([&] { Add(*writer, "NO", 10); }),
+      "This D82 has old header and BAM links an 8250 cannot follow. It stays read-only until it is "
+      "converted.");
+  EXPECT_EQ(d82, before);
+}
+
+TEST(Writers, SizeChecks) {
+  Bytes wrong(1000);
+  EXPECT_EQ(
+      MessageOf([&] { TDkD71Writer::FromBytes(wrong); }),
+      "Unrecognized D71 size: 1000 bytes. Expected 349696 or 351062 bytes - the second includes a "
+      "trailing error-info block.");
+  EXPECT_THROW(TDkD64Writer::FromBytes(wrong), EDkD64FormatError);
+  Bytes with_errors = BlankD64(40, true, ddvSpeedDOS40);
+  auto writer = TDkD64Writer::FromBytes(with_errors);
+  EXPECT_TRUE(writer->HasErrorInfo());
+  EXPECT_EQ(writer->Variant(), ddvSpeedDOS40);
+  EXPECT_EQ(writer->FreeBlocks(), 749);
+}
+
+}  // namespace
+}  // namespace kelvane
