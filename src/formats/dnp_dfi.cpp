@@ -62,6 +62,34 @@ std::uint8_t DkDnpBitmapByte(ByteView bytes, int index) {
   return bytes[at];
 }
 
+int DkDnpCountFree(ByteView all, int track_count) {
+  int free_blocks = 0;
+  if (DkDnpIsCurrentLayout(all)) {
+    // Track 256 has no bitmap entry a drive uses, and the first 64 sectors of track 1 are the
+    // system area, never free.
+    const int tracks = std::min(track_count, 255);
+    for (int track = 1; track <= tracks; ++track) {
+      const std::size_t start = kCurrentBitmapStart + static_cast<std::size_t>(kBitmapBytesPerTrack * (track - 1));
+      for (int i = track == 1 ? 8 : 0; i < kBitmapBytesPerTrack; ++i) {
+        if (start + static_cast<std::size_t>(i) < all.size()) free_blocks += DkBitCount(all[start + static_cast<std::size_t>(i)]);
+      }
+    }
+  } else {
+    for (int i = 0; i < kBitmapBytesPerTrack * track_count; ++i) free_blocks += DkBitCount(DkDnpBitmapByte(all, i));
+  }
+  return free_blocks;
+}
+
+int DkDfiCountFree(ByteView all, int track_count) {
+  const std::size_t bitmap_bytes = static_cast<std::size_t>(kBitmapBytesPerTrack * track_count);
+  if (all.size() < kDfiBitmapStart + bitmap_bytes) {
+    throw EDkCbmImageFormatError(Format("DFI BAM: %d tracks do not fit the image.", track_count));
+  }
+  int used = 0;
+  for (std::size_t i = 0; i < bitmap_bytes; ++i) used += DkBitCount(all[kDfiBitmapStart + i]);
+  return 256 * track_count - used;
+}
+
 int TDkFlatImage::SectorsInTrack(int track) const {
   return (track >= 1 && track <= kDnpMaxTracks) ? 256 : 0;
 }
@@ -94,24 +122,7 @@ std::unique_ptr<TDkDnpImage> TDkDnpImage::Open(kelvane::Bytes bytes, bool recove
   image->CheckDirectoryTrack(header, "DNP root directory");
   image->LoadDirectory(header[0], header[1], recover);
 
-  const ByteView all(image->bytes_);
-  int free_blocks = 0;
-  if (DkDnpIsCurrentLayout(all)) {
-    // Track 256 has no bitmap entry a drive uses, and the first 64 sectors of track 1 are the
-    // system area, never free.
-    const int tracks = std::min(info.TrackCount, 255);
-    for (int track = 1; track <= tracks; ++track) {
-      const std::size_t start =
-          kCurrentBitmapStart + static_cast<std::size_t>(kBitmapBytesPerTrack * (track - 1));
-      for (int i = track == 1 ? 8 : 0; i < kBitmapBytesPerTrack; ++i) {
-        free_blocks += DkBitCount(all[start + static_cast<std::size_t>(i)]);
-      }
-    }
-  } else {
-    for (int i = 0; i < kBitmapBytesPerTrack * info.TrackCount; ++i) {
-      free_blocks += DkBitCount(DkDnpBitmapByte(all, i));
-    }
-  }
+  const int free_blocks = DkDnpCountFree(image->bytes_, info.TrackCount);
   image->free_blocks_ = free_blocks;
   image->SetErrorInfo(false, 0);
   return image;
@@ -133,15 +144,7 @@ std::unique_ptr<TDkDfiImage> TDkDfiImage::Open(kelvane::Bytes bytes, bool recove
   image->CheckDirectoryTrack(header, "DFI directory");
   image->LoadDirectory(header[0], header[1], recover);
 
-  const ByteView all(image->bytes_);
-  const std::size_t bitmap_bytes = static_cast<std::size_t>(kBitmapBytesPerTrack * info.TrackCount);
-  if (all.size() < kDfiBitmapStart + bitmap_bytes) {
-    throw EDkCbmImageFormatError(
-        Format("DFI BAM: %d tracks do not fit the image.", info.TrackCount));
-  }
-  int used = 0;
-  for (std::size_t i = 0; i < bitmap_bytes; ++i) used += DkBitCount(all[kDfiBitmapStart + i]);
-  image->free_blocks_ = 256 * info.TrackCount - used;
+  image->free_blocks_ = DkDfiCountFree(image->bytes_, info.TrackCount);
   image->SetErrorInfo(false, 0);
   return image;
 }

@@ -41,6 +41,10 @@ bool DkDnpIsCurrentLayout(ByteView bytes);
 // Old-layout bitmap byte `index` (0..8191), at image byte 288 + index.
 std::uint8_t DkDnpBitmapByte(ByteView bytes, int index);
 
+// Free sectors as the BAM counts them: DNP by the layout in force, DFI from its used-bit map.
+int DkDnpCountFree(ByteView bytes, int track_count);
+int DkDfiCountFree(ByteView bytes, int track_count);
+
 // The flat geometry both formats share.
 class TDkFlatImage : public TDkCbmImage {
  public:

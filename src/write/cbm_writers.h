@@ -99,7 +99,7 @@ class TDkIeeeWriter : public TDkZonedWriter {
   bool ExtendDirectory(int last_track, int last_sector, int& track, int& sector,
                        int& slot) override;
   // Sector 38/0 byte 3 is 255: header and BAM links an 8050/8250 cannot follow.
-  bool IsOldLayout() const { return old_layout_; }
+  bool IsOldLayout() const override { return old_layout_; }
 
  protected:
   TDkIeeeWriter(Bytes& bytes, const TDkZoneGeometry& geometry, bool has_error_info);

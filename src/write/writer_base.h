@@ -70,6 +70,8 @@ class TDkCbmImageWriter {
   virtual int FreeBlocks() const = 0;
   virtual bool ExtendDirectory(int last_track, int last_sector, int& track, int& sector,
                                int& slot) = 0;
+  // An old layout the drive cannot follow (D80, D81, D82, DNP can have one).
+  virtual bool IsOldLayout() const { return false; }
   // The last change to a new entry before it is stored: clears bytes 24-29 (GEOS fields).
   virtual void FinishEntry(Bytes& dir_sector, int entry_offset) const;
 

@@ -1,0 +1,88 @@
+#include "write/writer_select.h"
+
+#include <array>
+
+#include "cbm/errors.h"
+#include "common/format.h"
+#include "write/cbm_writers.h"
+#include "write/flat_writers.h"
+
+namespace kelvane {
+
+namespace {
+
+struct ConversionState {
+  std::array<TDkLayoutConverter, 12> converters;
+  TDkConversionConsent consent;
+};
+
+ConversionState& Conversion() {
+  static ConversionState state;
+  return state;
+}
+
+}  // namespace
+
+void DkRegisterLayoutConverter(TDkCbmImageFormat format, TDkLayoutConverter converter) {
+  const int index = static_cast<int>(format);
+  if (index >= 0 && index < 12) Conversion().converters[static_cast<std::size_t>(index)] = std::move(converter);
+}
+
+void DkSetConversionConsentHook(TDkConversionConsent hook) { Conversion().consent = std::move(hook); }
+
+std::unique_ptr<TDkCbmImageWriter> DkCreateWriter(Bytes& bytes, const std::string& file_name,
+                                                  TDkCbmImageFormat format) {
+  switch (format) {
+    case cifD64: return TDkD64Writer::FromBytes(bytes);
+    case cifD71: return TDkD71Writer::FromBytes(bytes);
+    case cifD81: return TDkD81Writer::FromBytes(bytes);
+    case cifD80: return TDkD80Writer::FromBytes(bytes);
+    case cifD82: return TDkD82Writer::FromBytes(bytes);
+    case cifDnp: return TDkDnpWriter::FromBytes(bytes);
+    case cifDfi: return TDkDfiWriter::FromBytes(bytes);
+    case cifUnknown:
+      throw EDkCbmImageFormatError(DkSizeErrorText(file_name, static_cast<long long>(bytes.size())));
+    default:
+      throw EDkUnsupportedImageFormat(
+          Format("Image format %s is not supported.", DkImageFormatName(format).c_str()));
+  }
+}
+
+std::unique_ptr<TDkCbmImageWriter> DkOpenWriter(Bytes& bytes, const std::string& file_name) {
+  const TDkCbmImageFormat format = DkDetectImageFormat(file_name, bytes, static_cast<long long>(bytes.size()));
+  std::unique_ptr<TDkCbmImageWriter> writer = DkCreateWriter(bytes, file_name, format);
+  if (writer->IsOldLayout()) {
+    ConversionState& state = Conversion();
+    const TDkLayoutConverter& converter = state.converters[static_cast<std::size_t>(format)];
+    if (state.consent && converter && state.consent(file_name, format) == 1) {
+      Bytes converted = converter(bytes);
+      writer.reset();
+      bytes = std::move(converted);
+      writer = DkCreateWriter(bytes, file_name, format);
+    }
+  }
+  return writer;
+}
+
+std::string DkWriteBlockReason(const std::string& file_name, long long size) {
+  if (DkIsWritableFormat(DkDetectImageFormat(file_name, size))) return {};
+  return DkSizeErrorText(file_name, size);
+}
+
+std::string DkReadOnlyReasonText(TDkCbmImageFormat format) {
+  switch (format) {
+    case cifD81:
+      return "This D81 has a partition in an old layout a 1581 cannot read. It stays read-only until it is "
+             "converted.";
+    case cifD80:
+      return "This D80 has old header and BAM links an 8050 cannot follow. It stays read-only until it is "
+             "converted.";
+    case cifD82:
+      return "This D82 has old header and BAM links an 8250 cannot follow. It stays read-only until it is "
+             "converted.";
+    default:
+      return "This DNP has an old layout a CMD drive cannot read. It stays read-only until it is converted.";
+  }
+}
+
+}  // namespace kelvane

@@ -1,0 +1,198 @@
+// D81, DNP and DFI writers, writer selection and drop preparation.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "cbm/errors.h"
+#include "cbm/registry.h"
+#include "support/disk_builder.h"
+#include "support/messages.h"
+#include "write/directory_writer.h"
+#include "write/drop_prep.h"
+#include "write/flat_writers.h"
+#include "write/writer_select.h"
+
+namespace kelvane {
+namespace {
+
+using namespace testing;
+
+TDkCbmEntry Add(TDkCbmImageWriter& writer, const std::string& name, std::size_t length) {
+  return DkCbmAddFile(writer, writer.DirTrack(), writer.FirstDirSector(), Bytes(name.begin(), name.end()),
+                      cftPRG, PatternBytes(length, 3));
+}
+
+TEST(DnpWriter, BlocksFollowEachOtherFromSector64WithMsbFirstBits) {
+  Bytes bytes = BlankDnp(80);
+  auto writer = TDkDnpWriter::FromBytes(bytes);
+  std::tm fixed{};
+  fixed.tm_year = 126;
+  fixed.tm_mon = 11;
+  fixed.tm_mday = 6;
+  fixed.tm_hour = 8;
+  fixed.tm_min = 15;
+  writer->SetClock([fixed] { return fixed; });
+  EXPECT_EQ(writer->FormatName(), "DNP (80 tracks)");
+  const int free_before = writer->FreeBlocks();
+  const TDkCbmEntry entry = Add(*writer, "STAMPED", 3 * 254);
+  EXPECT_EQ(entry.FirstTrack, 1);
+  EXPECT_EQ(entry.FirstSector, 64);
+  EXPECT_EQ(writer->ReadSector(1, 64)[1], 65);
+  EXPECT_EQ(writer->ReadSector(1, 65)[1], 66);
+  EXPECT_EQ(writer->FreeBlocks(), free_before - 3);
+  // Sector 64 of track 1 is bit 7 of the ninth bitmap byte of track 1 (1/2 offset 32 + 8).
+  EXPECT_EQ(bytes[512 + 32 + 8], 0x1F);
+  const Bytes dir = writer->ReadSector(entry.Location.Track, entry.Location.Sector);
+  const std::size_t at = static_cast<std::size_t>(32 * entry.Location.Index);
+  EXPECT_EQ((Bytes(dir.begin() + at + 24, dir.begin() + at + 30)), (Bytes{0, 126, 12, 6, 8, 15}));
+}
+
+TEST(DnpWriter, ReadOnlyReasons) {
+  Bytes old = BlankDnp(4, false);
+  auto old_writer = TDkDnpWriter::FromBytes(old);
+  EXPECT_TRUE(old_writer->IsOldLayout());
+  EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*old_writer, "NO", 1); }),
+            "This DNP has an old layout a CMD drive cannot read. It stays read-only until it is converted.");
+  Bytes huge = BlankDnp(256);
+  auto huge_writer = TDkDnpWriter::FromBytes(huge);
+  EXPECT_EQ(huge_writer->ReadOnlyReason(), "A DNP of 256 tracks cannot be written: a CMD partition holds at most 255.");
+  EXPECT_GT(huge_writer->FreeBlocks(), 0);  // still answers queries
+  Bytes bad(65537);
+  EXPECT_EQ(MessageOf([&] { TDkDnpWriter::FromBytes(bad); }),
+            "Unrecognized DNP size: 65537 bytes. Expected a multiple of 65536 bytes, 1 to 256 tracks.");
+}
+
+TEST(DfiWriter, UsedBitsAndADirectoryConfinedToTrackOneSectors2To15) {
+  Bytes bytes = BlankDfi(2);
+  auto writer = TDkDfiWriter::FromBytes(bytes);
+  const TDkCbmEntry entry = Add(*writer, "FIRST", 254);
+  EXPECT_EQ(entry.FirstTrack, 1);
+  EXPECT_EQ(entry.FirstSector, 48);
+  EXPECT_EQ(bytes[0x1000 + 6] & 0x01, 0x01);  // sector 48: bit 0 of byte 6, set = used
+  EXPECT_EQ(writer->FreeBlocks(), 512 - 5);
+  for (int i = 0; i < 13 * 8 + 7; ++i) Add(*writer, "F" + std::to_string(i), 0);
+  EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*writer, "ONE MORE", 0); }),
+            "Directory is full on this DFI image.");
+  EXPECT_EQ(DkOpenImage(bytes, "x.dfi", false)->Entries().size(), 14u * 8u);
+
+  Bytes moved = BlankDfi(1);
+  moved[257] = 20;
+  EXPECT_EQ(TDkDfiWriter::FromBytes(moved)->ReadOnlyReason(),
+            "This DFI's directory starts at 1/20, outside T1/S2-15; it stays read-only.");
+}
+
+// A D81 with one partition entry on the root directory.
+Bytes D81WithPartition(int track, int sector, int blocks, bool header_at_start) {
+  Bytes bytes = BlankD81();
+  SectorEditor editor(bytes, D81Offset);
+  editor.PutEntry(40, 3, 0, {"PART", 0x85, track, sector, blocks});
+  if (header_at_start) {
+    auto header = editor.Sector(track, sector);
+    header[0] = static_cast<std::uint8_t>(track);
+    header[1] = 3;
+    header[2] = 'D';
+    header[3] = 0;
+    header[20] = header[21] = header[24] = 0xA0;
+    header[25] = '3';
+    header[26] = 'D';
+  }
+  return bytes;
+}
+
+TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
+  Bytes current = D81WithPartition(10, 0, 160, true);
+  EXPECT_FALSE(TDkD81Writer::FromBytes(current)->IsOldLayout());
+  Bytes odd_blocks = D81WithPartition(10, 0, 100, true);
+  auto writer = TDkD81Writer::FromBytes(odd_blocks);
+  EXPECT_TRUE(writer->IsOldLayout());
+  EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*writer, "NO", 1); }),
+            "This D81 has a partition in an old layout a 1581 cannot read. It stays read-only until it is "
+            "converted.");
+  Bytes odd_start = D81WithPartition(10, 5, 160, true);
+  EXPECT_TRUE(TDkD81Writer::FromBytes(odd_start)->IsOldLayout());
+  Bytes no_header = D81WithPartition(10, 5, 100, false);
+  EXPECT_FALSE(TDkD81Writer::FromBytes(no_header)->IsOldLayout());
+  // Nested: an odd partition inside a current one is found by searching inside.
+  Bytes nested = D81WithPartition(10, 0, 160, false);
+  SectorEditor editor(nested, D81Offset);
+  editor.PutEntry(10, 3, 0, {"INNER", 0x85, 11, 7, 80});
+  auto inner = editor.Sector(11, 7);
+  inner[0] = 11;
+  inner[2] = 'D';
+  inner[20] = inner[21] = inner[24] = 0xA0;
+  inner[25] = '3';
+  inner[26] = 'D';
+  EXPECT_TRUE(TDkD81Writer::FromBytes(nested)->IsOldLayout());
+}
+
+TEST(D81Writer, TracksInAscendingOrderAroundTheHeaderTrack) {
+  Bytes bytes = BlankD81();
+  auto writer = TDkD81Writer::FromBytes(bytes);
+  const TDkCbmEntry entry = Add(*writer, "A", 41 * 254);
+  EXPECT_EQ(entry.FirstTrack, 1);
+  EXPECT_EQ(entry.FirstSector, 0);
+  EXPECT_EQ(writer->FreeBlocks(), 3160 - 41);
+  EXPECT_EQ(writer->ReadSector(1, 39)[0], 2);  // the 40th block goes on to track 2
+}
+
+TEST(WriterSelection, FormatsReasonsAndRefusals) {
+  Bytes d64 = BlankD64();
+  EXPECT_EQ(DkOpenWriter(d64, "x.bin")->FormatName(), "D64");
+  Bytes g64 = {'G', 'C', 'R', '-', '1', '5', '4', '1', 0, 0, 0, 0};
+  EXPECT_EQ(MessageOf<EDkUnsupportedImageFormat>([&] { DkOpenWriter(g64, "x.g64"); }),
+            "Image format G64 is not supported.");
+  Bytes junk(1234);
+  EXPECT_EQ(MessageOf<EDkCbmImageFormatError>([&] { DkOpenWriter(junk, "x.bin"); }),
+            "Unrecognized disk-image size: 1234 bytes.");
+  EXPECT_EQ(DkWriteBlockReason("x.d64", 174848), "");
+  EXPECT_EQ(DkWriteBlockReason("x.g64", 5000), "Unrecognized disk-image size: 5000 bytes.");
+  EXPECT_EQ(DkReadOnlyReasonText(cifD80),
+            "This D80 has old header and BAM links an 8050 cannot follow. It stays read-only until it is converted.");
+  EXPECT_EQ(DkReadOnlyReasonText(cifD64), DkReadOnlyReasonText(cifDnp));
+  Bytes old_d80 = BlankD80();
+  SectorEditor(old_d80, D80Offset).Sector(38, 0)[3] = 255;
+  EXPECT_TRUE(DkOpenWriter(old_d80, "x.d80")->IsOldLayout());  // no converter is installed
+}
+
+TEST(DropPreparation, NamesTypesAndPc64Files) {
+  TDkPreparedFile prepared = DkPrepareDroppedFile("game.rel", Bytes(10, 1));
+  EXPECT_EQ(prepared.CbmName, "game");
+  EXPECT_EQ(prepared.FileType, cftPRG);
+  EXPECT_TRUE(prepared.RawName.empty());
+  EXPECT_EQ(DkPrepareDroppedFile("data.SEQ", {}).FileType, cftSEQ);
+
+  Bytes p00(26, 0);
+  std::memcpy(p00.data(), "C64File", 7);
+  p00[8] = 'H';
+  p00[9] = 0xC9;
+  p00.push_back(42);
+  prepared = DkPrepareDroppedFile("hi.s00", p00);
+  EXPECT_EQ(prepared.RawName, (Bytes{'H', 0xC9}));
+  EXPECT_EQ(prepared.CbmName, "HI");
+  EXPECT_EQ(prepared.FileType, cftSEQ);
+  EXPECT_EQ(prepared.Content, Bytes{42});
+
+  EXPECT_EQ(DkBlocksForBytes(0, cftDEL), 0);
+  EXPECT_EQ(DkBlocksForBytes(0, cftSEQ), 1);
+  EXPECT_EQ(DkBlocksForBytes(255, cftPRG), 2);
+}
+
+TEST(DropPreparation, SpacePlanCountsDirectorySectors) {
+  Bytes bytes = BlankD64();
+  auto writer = DkOpenWriter(bytes, "x.d64");
+  for (int i = 0; i < 5; ++i) Add(*writer, "F" + std::to_string(i), 0);  // 3 free slots left
+  std::vector<TDkCbmSpaceSource> sources(20, {cftPRG, 300});
+  sources.push_back({cftREL, 5000});  // counted neither as blocks nor as an entry
+  TDkSpacePlan plan = DkPlanSpace(*writer, sources);
+  EXPECT_EQ(plan.Blocks, 40);
+  EXPECT_EQ(plan.DirSectors, 3);
+  EXPECT_EQ(plan.Total, 43);
+  EXPECT_EQ(plan.Free, 664 - 5);
+  EXPECT_TRUE(DkPlanFits(plan));
+  plan = DkPlanSpace(*writer, {{cftPRG, 700 * 254}});
+  EXPECT_EQ(plan.DirSectors, 0);
+  EXPECT_FALSE(DkPlanFits(plan));
+}
+
+}  // namespace
+}  // namespace kelvane

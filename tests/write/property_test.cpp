@@ -1,0 +1,110 @@
+// For every writable format: random files are added until the disk or its directory is full.
+// After every add the reader lists every file and reads it back byte for byte, no sector belongs
+// to two chains or to the system area, every chain sector is used in the BAM, and the free count
+// equals the free bits; the final refusal has one of the directory writer's messages.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <set>
+
+#include "cbm/registry.h"
+#include "support/disk_builder.h"
+#include "write/directory_writer.h"
+#include "write/writer_select.h"
+
+namespace kelvane {
+namespace {
+
+using namespace testing;
+
+struct FormatCase {
+  const char* file_name;
+  std::function<Bytes()> blank;
+  std::set<int> uncounted_tracks;  // tracks the free count leaves out
+  int max_track_for_bits;          // tracks whose bits the free count covers
+  int reserved_track1;             // sectors of track 1 the count never covers
+};
+
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.file_name; }
+
+class WriterProperty : public ::testing::TestWithParam<FormatCase> {};
+
+int CountFreeBits(const TDkCbmImageWriter& writer, const FormatCase& c) {
+  int free_bits = 0;
+  for (int t = 1; t <= std::min(writer.TrackCount(), c.max_track_for_bits); ++t) {
+    if (c.uncounted_tracks.count(t) != 0) continue;
+    for (int s = (t == 1 ? c.reserved_track1 : 0); s < writer.SectorsOnTrack(t); ++s) {
+      free_bits += writer.IsSectorFree(t, s);
+    }
+  }
+  return free_bits;
+}
+
+TEST_P(WriterProperty, RandomFilesUntilFull) {
+  const FormatCase& c = GetParam();
+  Bytes bytes = c.blank();
+  std::mt19937 rng(12345);
+  std::map<std::string, Bytes> written;
+  std::string refusal;
+  for (int round = 0; round < 2000 && refusal.empty(); ++round) {
+    const int kind = static_cast<int>(rng() % 6);
+    const std::size_t length = kind == 0 ? 0 : kind == 1 ? 254 : kind == 2 ? 255 : kind == 3 ? 1 + rng() % 300
+                                                                                             : 1 + rng() % (40 * 254);
+    const std::string name = "F" + std::to_string(round) + (rng() % 2 ? " X" : "");
+    const Bytes content = PatternBytes(length, static_cast<std::uint32_t>(round));
+    auto writer = DkOpenWriter(bytes, c.file_name);
+    try {
+      DkCbmAddFile(*writer, writer->DirTrack(), writer->FirstDirSector(), Bytes(name.begin(), name.end()),
+                   rng() % 5 == 0 ? cftSEQ : cftPRG, content);
+    } catch (const EDkCbmConstraintViolation& error) {
+      refusal = error.Message();
+      break;
+    }
+    written[name] = content;
+
+    // The reader's view. (A 3-track DNP would be 196608 bytes, a D64 size; 4 tracks it is.)
+    const auto image = DkOpenImage(bytes, c.file_name, false);
+    ASSERT_EQ(image->Entries().size(), written.size());
+    std::set<std::pair<int, int>> owned;
+    TDkSectorOccupancy system;
+    writer->BuildSystemSectorMap(writer->DirTrack(), writer->FirstDirSector(), system);
+    for (const TDkCbmEntry& entry : image->Entries()) {
+      const auto expected = written.find(entry.Name);
+      ASSERT_NE(expected, written.end()) << entry.Name;
+      ASSERT_EQ(image->ReadFile(entry), expected->second) << entry.Name;
+      int track = entry.FirstTrack, sector = entry.FirstSector;
+      while (track != 0) {
+        ASSERT_TRUE(owned.insert({track, sector}).second) << "T" << track << "/S" << sector << " twice";
+        ASSERT_EQ(system.At(track, sector), 0) << "file block in the system area";
+        ASSERT_FALSE(writer->IsSectorFree(track, sector)) << "file block free in the BAM";
+        const Bytes data = image->ReadSector(track, sector);
+        track = data[0];
+        sector = data[1];
+      }
+    }
+    ASSERT_EQ(writer->FreeBlocks(), CountFreeBits(*writer, c)) << "after " << name;
+    ASSERT_EQ(image->FreeBlocks(), writer->FreeBlocks());
+  }
+  EXPECT_GT(written.size(), 5u);
+  const bool full_disk = refusal.rfind("File does not fit on this ", 0) == 0 || refusal == "No free sectors available.";
+  const bool full_dir = refusal.rfind("Directory is full on this ", 0) == 0;
+  EXPECT_TRUE(full_disk || full_dir) << refusal;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, WriterProperty,
+    ::testing::Values(FormatCase{"p.d64", [] { return BlankD64(); }, {18}, 35, 0},
+                      FormatCase{"p.d71", [] { return BlankD71(); }, {18, 53}, 70, 0},
+                      FormatCase{"p.d81", [] { return BlankD81(); }, {40}, 80, 0},
+                      FormatCase{"p.d80", [] { return BlankD80(); }, {39}, 77, 0},
+                      FormatCase{"p.d82", [] { return BlankD82(); }, {39}, 154, 0},
+                      FormatCase{"p.dnp", [] { return BlankDnp(4); }, {}, 255, 64},
+                      FormatCase{"p.dfi", [] { return BlankDfi(2); }, {}, 256, 0}),
+    [](const auto& param_info) {
+      std::string name = param_info.param.file_name;
+      return name.substr(2);
+    });
+
+}  // namespace
+}  // namespace kelvane
