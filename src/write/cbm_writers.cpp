@@ -26,6 +26,7 @@ bool AroundTrack(int centre, int max_distance, int low, int high, F&& try_track)
 }  // namespace
 
 bool TDkZonedWriter::TakeFirstFree(int track, int& sector) {
+  if (!TrackMayHaveFree(track)) return false;
   for (int s = 0; s < SectorsOnTrack(track); ++s) {
     if (IsSectorFree(track, s)) {
       MarkSectorUsed(track, s);
@@ -37,6 +38,7 @@ bool TDkZonedWriter::TakeFirstFree(int track, int& sector) {
 }
 
 bool TDkZonedWriter::TakeFromSector(int track, int start, int& sector) {
+  if (!TrackMayHaveFree(track)) return false;
   const int count = SectorsOnTrack(track);
   for (int i = 0; i < count; ++i) {
     const int s = (start + i) % count;

@@ -48,14 +48,13 @@ std::string UpperTrimmed(std::string text) {
 void MarkChain(const TDkCbmImageWriter& writer, int track, int sector, TDkSectorOccupancy& map) {
   while (track != 0 && ValidSector(writer, track, sector) && map.At(track, sector) == 0) {
     map.At(track, sector) = 1;
-    Bytes data;
     try {
-      data = writer.ReadSector(track, sector);
+      const int next_track = writer.SectorByte(track, sector, 0);
+      sector = writer.SectorByte(track, sector, 1);
+      track = next_track;
     } catch (const EDkCbmMalformedDisk&) {
       return;
     }
-    track = data[0];
-    sector = data[1];
   }
 }
 

@@ -46,11 +46,13 @@ int DkBlocksForBytes(std::int64_t byte_count, TDkCbmFileType file_type) {
   return static_cast<int>((byte_count + 253) / 254);
 }
 
-TDkSpacePlan DkPlanSpace(const TDkCbmImageWriter& writer, const std::vector<TDkCbmSpaceSource>& sources) {
+TDkSpacePlan DkPlanSpace(const TDkCbmImageWriter& writer,
+                         const std::vector<TDkCbmSpaceSource>& sources) {
   TDkSpacePlan plan;
   int entries = 0;
   for (const TDkCbmSpaceSource& source : sources) {
-    if (source.FileType == cftREL || source.FileType == cftCBM || source.FileType == cftDIR) continue;
+    if (source.FileType == cftREL || source.FileType == cftCBM || source.FileType == cftDIR)
+      continue;
     plan.Blocks += DkBlocksForBytes(source.ByteCount, source.FileType);
     ++entries;
   }
@@ -77,6 +79,8 @@ TDkSpacePlan DkPlanSpace(const TDkCbmImageWriter& writer, const std::vector<TDkC
   return plan;
 }
 
-bool DkPlanFits(const TDkSpacePlan& plan) { return plan.Free >= plan.Total; }
+bool DkPlanFits(const TDkSpacePlan& plan) {
+  return plan.Free >= plan.Total;
+}
 
 }  // namespace kelvane

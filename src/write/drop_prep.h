@@ -35,7 +35,8 @@ struct TDkSpacePlan {
 TDkPreparedFile DkPrepareDroppedFile(const std::string& file_name, ByteView bytes);
 TDkCbmFileType DkFileTypeForHostName(const std::string& file_name);
 int DkBlocksForBytes(std::int64_t byte_count, TDkCbmFileType file_type);
-TDkSpacePlan DkPlanSpace(const TDkCbmImageWriter& writer, const std::vector<TDkCbmSpaceSource>& sources);
+TDkSpacePlan DkPlanSpace(const TDkCbmImageWriter& writer,
+                         const std::vector<TDkCbmSpaceSource>& sources);
 bool DkPlanFits(const TDkSpacePlan& plan);
 
 }  // namespace kelvane

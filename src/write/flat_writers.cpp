@@ -31,7 +31,8 @@ bool IsD81PartitionHeader(ByteView bytes, int track, int sector) {
 bool HasOldPartition(ByteView bytes, int first_track, int low, int high, int depth) {
   int track = first_track;
   int sector = 3;
-  for (int count = 0; track >= low && track <= high && sector < 40 && count < kMaxDirSectors; ++count) {
+  for (int count = 0; track >= low && track <= high && sector < 40 && count < kMaxDirSectors;
+       ++count) {
     const std::size_t at = static_cast<std::size_t>(((track - 1) * 40 + sector) * 256);
     if (!RangeInside(bytes.size(), at, kSectorSize)) return false;
     const ByteView dir = bytes.subspan(at, kSectorSize);
@@ -49,7 +50,8 @@ bool HasOldPartition(ByteView bytes, int first_track, int low, int high, int dep
       const int last_track = start_track + blocks / 40 - 1;
       const bool inside = start_track != 40 && !(start_track < 40 && last_track >= 40) &&
                           start_track >= low && last_track <= high && depth + 1 < kMaxNesting;
-      if (inside && HasOldPartition(bytes, start_track, start_track, last_track, depth + 1)) return true;
+      if (inside && HasOldPartition(bytes, start_track, start_track, last_track, depth + 1))
+        return true;
     }
     track = dir[0];
     sector = dir[1];
@@ -73,7 +75,9 @@ std::tm LocalNow() {
 // --- D81 ----------------------------------------------------------------------------------------
 
 TDkD81Writer::TDkD81Writer(Bytes& bytes, bool has_error_info)
-    : TDkCbmImageWriter(bytes), has_error_info_(has_error_info), old_layout_(HasOldPartition(bytes, kHeaderTrack, 1, 80, 0)) {}
+    : TDkCbmImageWriter(bytes),
+      has_error_info_(has_error_info),
+      old_layout_(HasOldPartition(bytes, kHeaderTrack, 1, 80, 0)) {}
 
 std::unique_ptr<TDkD81Writer> TDkD81Writer::FromBytes(Bytes& bytes) {
   const long long size = static_cast<long long>(bytes.size());
@@ -88,7 +92,8 @@ std::unique_ptr<TDkD81Writer> TDkD81Writer::FromBytes(Bytes& bytes) {
 void TDkD81Writer::CheckWritable() const {
   if (old_layout_) {
     throw EDkCbmConstraintViolation(
-        "This D81 has a partition in an old layout a 1581 cannot read. It stays read-only until it is "
+        "This D81 has a partition in an old layout a 1581 cannot read. It stays read-only until it "
+        "is "
         "converted.");
   }
 }
@@ -105,7 +110,7 @@ void TDkD81Writer::LocateBam(TDkBamLocation& location, int track) const {
 
 bool TDkD81Writer::AllocateDataSector(int, int, int& track, int& sector) {
   for (int t = 1; t <= 80; ++t) {
-    if (t == kHeaderTrack) continue;
+    if (t == kHeaderTrack || !TrackMayHaveFree(t)) continue;
     for (int s = 0; s < 40; ++s) {
       if (!IsSectorFree(t, s)) continue;
       MarkSectorUsed(t, s);
@@ -123,12 +128,13 @@ int TDkD81Writer::FreeBlocks() const {
     if (t == kHeaderTrack) continue;
     TDkBamLocation location;
     LocateBam(location, t);
-    free_blocks += ReadSector(location.CountTrack, location.CountSector)[static_cast<std::size_t>(location.CountOffset)];
+    free_blocks += SectorByte(location.CountTrack, location.CountSector, location.CountOffset);
   }
   return free_blocks;
 }
 
-bool TDkD81Writer::ExtendDirectory(int last_track, int last_sector, int& track, int& sector, int& slot) {
+bool TDkD81Writer::ExtendDirectory(int last_track, int last_sector, int& track, int& sector,
+                                   int& slot) {
   if (ClaimEmptyDirSector(last_track, last_sector, track, sector, slot)) {
     MarkSectorUsed(track, sector);
     return true;
@@ -161,6 +167,11 @@ bool TDkFlatWriter::NextFreeFrom(int track, int sector, int& found_track, int& f
       if (++track > track_count_) track = 1;
     }
     if (track == 1 && sector < reserved_) continue;
+    if (sector == 0 && !TrackMayHaveFree(track)) {
+      sector = 255;  // nothing free on this track: on to the next one
+      step += 255;
+      continue;
+    }
     if (!IsSectorFree(track, sector)) continue;
     MarkSectorUsed(track, sector);
     found_track = track;
@@ -176,25 +187,31 @@ bool TDkFlatWriter::AllocateDataSector(int prev_track, int prev_sector, int& tra
   return NextFreeFrom(prev_track, prev_sector, track, sector);
 }
 
-TDkDnpWriter::TDkDnpWriter(Bytes& bytes) : TDkFlatWriter(bytes, 64), old_layout_(!DkDnpIsCurrentLayout(bytes)), clock_(LocalNow) {
+TDkDnpWriter::TDkDnpWriter(Bytes& bytes)
+    : TDkFlatWriter(bytes, 64), old_layout_(!DkDnpIsCurrentLayout(bytes)), clock_(LocalNow) {
   if (old_layout_) {
-    SetReadOnlyReason("This DNP has an old layout a CMD drive cannot read. It stays read-only until it is converted.");
+    SetReadOnlyReason(
+        "This DNP has an old layout a CMD drive cannot read. It stays read-only until it is "
+        "converted.");
   } else if (TrackCount() > 255) {
-    SetReadOnlyReason(Format("A DNP of %d tracks cannot be written: a CMD partition holds at most %d.",
-                             TrackCount(), 255));
+    SetReadOnlyReason(
+        Format("A DNP of %d tracks cannot be written: a CMD partition holds at most %d.",
+               TrackCount(), 255));
   }
 }
 
 std::unique_ptr<TDkDnpWriter> TDkDnpWriter::FromBytes(Bytes& bytes) {
   const long long size = static_cast<long long>(bytes.size());
   if (!DkDnpSizeMatches(size)) {
-    throw EDkCbmImageFormatError(Format("Unrecognized DNP size: %lld bytes. Expected %s.", size,
-                                        DkDnpSizesText().c_str()));
+    throw EDkCbmImageFormatError(
+        Format("Unrecognized DNP size: %lld bytes. Expected %s.", size, DkDnpSizesText().c_str()));
   }
   return std::unique_ptr<TDkDnpWriter>(new TDkDnpWriter(bytes));
 }
 
-std::string TDkDnpWriter::FormatName() const { return Format("DNP (%d tracks)", TrackCount()); }
+std::string TDkDnpWriter::FormatName() const {
+  return Format("DNP (%d tracks)", TrackCount());
+}
 
 void TDkDnpWriter::LocateBam(TDkBamLocation& location, int track) const {
   location.Track = track;
@@ -206,9 +223,12 @@ void TDkDnpWriter::LocateBam(TDkBamLocation& location, int track) const {
   location.BitmapOffset = position % 256;
 }
 
-int TDkDnpWriter::FreeBlocks() const { return DkDnpCountFree(ImageBytesRef(), TrackCount()); }
+int TDkDnpWriter::FreeBlocks() const {
+  return DkDnpCountFree(ImageBytesRef(), TrackCount());
+}
 
-bool TDkDnpWriter::ExtendDirectory(int last_track, int last_sector, int& track, int& sector, int& slot) {
+bool TDkDnpWriter::ExtendDirectory(int last_track, int last_sector, int& track, int& sector,
+                                   int& slot) {
   CheckWritable();
   int start = last_sector + 1;
   if (start >= 256) {
@@ -245,19 +265,21 @@ void TDkDnpWriter::FinishEntry(Bytes& dir_sector, int entry_offset) const {
 TDkDfiWriter::TDkDfiWriter(Bytes& bytes) : TDkFlatWriter(bytes, 48) {
   const int dir_track = bytes.size() >= 512 ? bytes[256] : 0;
   if (TrackCount() > 255) {
-    SetReadOnlyReason(Format("A DFI of %d tracks cannot be written: a sector link names at most track %d.",
-                             TrackCount(), 255));
+    SetReadOnlyReason(
+        Format("A DFI of %d tracks cannot be written: a sector link names at most track %d.",
+               TrackCount(), 255));
   } else if (dir_track != 1 || FirstDirSector() < 2 || FirstDirSector() > 15) {
-    SetReadOnlyReason(Format("This DFI's directory starts at %d/%d, outside T1/S2-15; it stays read-only.",
-                             dir_track, FirstDirSector()));
+    SetReadOnlyReason(
+        Format("This DFI's directory starts at %d/%d, outside T1/S2-15; it stays read-only.",
+               dir_track, FirstDirSector()));
   }
 }
 
 std::unique_ptr<TDkDfiWriter> TDkDfiWriter::FromBytes(Bytes& bytes) {
   const long long size = static_cast<long long>(bytes.size());
   if (!DkDnpSizeMatches(size)) {
-    throw EDkCbmImageFormatError(Format("Unrecognized DFI size: %lld bytes. Expected %s.", size,
-                                        DkDnpSizesText().c_str()));
+    throw EDkCbmImageFormatError(
+        Format("Unrecognized DFI size: %lld bytes. Expected %s.", size, DkDnpSizesText().c_str()));
   }
   if (!DkDfiHasSignature(bytes)) {
     throw EDkCbmImageFormatError("Not a DFI: no 'DREAMLOAD FILE ARCHIVE' at byte 1.");
@@ -275,9 +297,12 @@ void TDkDfiWriter::LocateBam(TDkBamLocation& location, int track) const {
   location.BitmapOffset = position % 256;
 }
 
-int TDkDfiWriter::FreeBlocks() const { return DkDfiCountFree(ImageBytesRef(), TrackCount()); }
+int TDkDfiWriter::FreeBlocks() const {
+  return DkDfiCountFree(ImageBytesRef(), TrackCount());
+}
 
-bool TDkDfiWriter::ExtendDirectory(int last_track, int last_sector, int& track, int& sector, int& slot) {
+bool TDkDfiWriter::ExtendDirectory(int last_track, int last_sector, int& track, int& sector,
+                                   int& slot) {
   CheckWritable();
   TDkSectorOccupancy system;
   BuildSystemSectorMap(1, FirstDirSector(), system);

@@ -21,14 +21,17 @@ class TDkD81Writer : public TDkCbmImageWriter {
   int HeaderSector() const override { return 0; }
   int TrackCount() const override { return 80; }
   int SectorsOnTrack(int track) const override { return track >= 1 && track <= 80 ? 40 : 0; }
-  int RawSectorOffset(int track, int sector) const override { return ((track - 1) * 40 + sector) * 256; }
+  int RawSectorOffset(int track, int sector) const override {
+    return ((track - 1) * 40 + sector) * 256;
+  }
   std::string FormatName() const override { return "D81"; }
   std::string DriveName() const override { return "1581"; }
   int DirTrack() const override { return kHeaderTrack; }
   int FirstDirSector() const override { return 3; }
   bool AllocateDataSector(int prev_track, int prev_sector, int& track, int& sector) override;
   int FreeBlocks() const override;
-  bool ExtendDirectory(int last_track, int last_sector, int& track, int& sector, int& slot) override;
+  bool ExtendDirectory(int last_track, int last_sector, int& track, int& sector,
+                       int& slot) override;
   bool IsOldLayout() const override { return old_layout_; }
   bool HasErrorInfo() const { return has_error_info_; }
 
@@ -46,8 +49,12 @@ class TDkFlatWriter : public TDkCbmImageWriter {
   int HeaderTrack() const override { return 1; }
   int HeaderSector() const override { return 1; }
   int TrackCount() const override { return track_count_; }
-  int SectorsOnTrack(int track) const override { return track >= 1 && track <= track_count_ ? 256 : 0; }
-  int RawSectorOffset(int track, int sector) const override { return (track - 1) * 65536 + sector * 256; }
+  int SectorsOnTrack(int track) const override {
+    return track >= 1 && track <= track_count_ ? 256 : 0;
+  }
+  int RawSectorOffset(int track, int sector) const override {
+    return (track - 1) * 65536 + sector * 256;
+  }
   int DirTrack() const override { return 1; }
   int FirstDirSector() const override { return first_dir_sector_; }
   bool AllocateDataSector(int prev_track, int prev_sector, int& track, int& sector) override;
@@ -73,11 +80,14 @@ class TDkDnpWriter : public TDkFlatWriter {
   static std::unique_ptr<TDkDnpWriter> FromBytes(Bytes& bytes);
 
   void LocateBam(TDkBamLocation& location, int track) const override;
-  std::uint8_t BamBitMask(int sector) const override { return static_cast<std::uint8_t>(0x80u >> (sector % 8)); }
+  std::uint8_t BamBitMask(int sector) const override {
+    return static_cast<std::uint8_t>(0x80u >> (sector % 8));
+  }
   std::string FormatName() const override;
   std::string DriveName() const override { return "DNP"; }
   int FreeBlocks() const override;
-  bool ExtendDirectory(int last_track, int last_sector, int& track, int& sector, int& slot) override;
+  bool ExtendDirectory(int last_track, int last_sector, int& track, int& sector,
+                       int& slot) override;
   bool IsOldLayout() const override { return old_layout_; }
   // Stamps the entry with the local date and time.
   void FinishEntry(Bytes& dir_sector, int entry_offset) const override;
@@ -99,7 +109,8 @@ class TDkDfiWriter : public TDkFlatWriter {
   std::string FormatName() const override { return "DFI"; }
   std::string DriveName() const override { return "DFI"; }
   int FreeBlocks() const override;
-  bool ExtendDirectory(int last_track, int last_sector, int& track, int& sector, int& slot) override;
+  bool ExtendDirectory(int last_track, int last_sector, int& track, int& sector,
+                       int& slot) override;
 
  private:
   explicit TDkDfiWriter(Bytes& bytes);

@@ -34,6 +34,11 @@ Bytes TDkCbmImageWriter::ReadSector(int track, int sector) const {
   return Bytes(begin, begin + kSectorSize);
 }
 
+std::uint8_t TDkCbmImageWriter::SectorByte(int track, int sector, int index) const {
+  return bytes_[static_cast<std::size_t>(SectorOffset(track, sector)) +
+                static_cast<std::size_t>(index & 0xFF)];
+}
+
 void TDkCbmImageWriter::WriteSector(int track, int sector, ByteView data) {
   CheckWritable();
   if (data.size() != static_cast<std::size_t>(kSectorSize)) {
@@ -58,6 +63,28 @@ bool TDkCbmImageWriter::IsSectorFree(int track, int sector) const {
                                location.BitmapOffset + sector / 8);
   if (at >= bytes_.size()) return false;
   return ((bytes_[at] & BamBitMask(sector)) != 0) == BamBitMeansFree();
+}
+
+bool TDkCbmImageWriter::TrackMayHaveFree(int track) const {
+  TDkBamLocation location;
+  location.Track = track;
+  LocateBam(location, track);
+  if (!location.BitmapPresent) return false;
+  const int sectors = SectorsOnTrack(track);
+  const std::size_t base = static_cast<std::size_t>(
+      SectorOffset(location.BitmapTrack, location.BitmapSector) + location.BitmapOffset);
+  const std::uint8_t all_used = BamBitMeansFree() ? 0x00 : 0xFF;
+  // Whole bytes first: whatever the bit order, a byte of all-used bits has no free sector.
+  for (int i = 0; i < sectors / 8; ++i) {
+    if (base + static_cast<std::size_t>(i) >= bytes_.size()) return true;
+    if (bytes_[base + static_cast<std::size_t>(i)] != all_used) return true;
+  }
+  for (int s = sectors / 8 * 8; s < sectors; ++s) {
+    const std::size_t at = base + static_cast<std::size_t>(s / 8);
+    if (at >= bytes_.size() || ((bytes_[at] & BamBitMask(s)) != 0) == BamBitMeansFree())
+      return true;
+  }
+  return false;
 }
 
 void TDkCbmImageWriter::SetSectorFree(int track, int sector, bool free) {

@@ -78,9 +78,14 @@ class TDkCbmImageWriter {
   // Validated byte offset of a sector (track, then sector, then the end of the image).
   int SectorOffset(int track, int sector) const;
   Bytes ReadSector(int track, int sector) const;
+  // Byte `index` of a sector without copying the sector (validated like ReadSector).
+  std::uint8_t SectorByte(int track, int sector, int index) const;
   void WriteSector(int track, int sector, ByteView data);
   Bytes ReadHeaderSector() const { return ReadSector(HeaderTrack(), HeaderSector()); }
   bool IsSectorFree(int track, int sector) const;
+  // False when the BAM shows no free sector at all on `track`: a quick test that lets the
+  // allocation scans pass over full tracks (true means "maybe", IsSectorFree decides).
+  bool TrackMayHaveFree(int track) const;
   void SetSectorFree(int track, int sector, bool free);
   void MarkSectorUsed(int track, int sector) { SetSectorFree(track, sector, false); }
   Bytes ImageBytes() const { return bytes_; }

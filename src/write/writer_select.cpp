@@ -25,23 +25,34 @@ ConversionState& Conversion() {
 
 void DkRegisterLayoutConverter(TDkCbmImageFormat format, TDkLayoutConverter converter) {
   const int index = static_cast<int>(format);
-  if (index >= 0 && index < 12) Conversion().converters[static_cast<std::size_t>(index)] = std::move(converter);
+  if (index >= 0 && index < 12)
+    Conversion().converters[static_cast<std::size_t>(index)] = std::move(converter);
 }
 
-void DkSetConversionConsentHook(TDkConversionConsent hook) { Conversion().consent = std::move(hook); }
+void DkSetConversionConsentHook(TDkConversionConsent hook) {
+  Conversion().consent = std::move(hook);
+}
 
 std::unique_ptr<TDkCbmImageWriter> DkCreateWriter(Bytes& bytes, const std::string& file_name,
                                                   TDkCbmImageFormat format) {
   switch (format) {
-    case cifD64: return TDkD64Writer::FromBytes(bytes);
-    case cifD71: return TDkD71Writer::FromBytes(bytes);
-    case cifD81: return TDkD81Writer::FromBytes(bytes);
-    case cifD80: return TDkD80Writer::FromBytes(bytes);
-    case cifD82: return TDkD82Writer::FromBytes(bytes);
-    case cifDnp: return TDkDnpWriter::FromBytes(bytes);
-    case cifDfi: return TDkDfiWriter::FromBytes(bytes);
+    case cifD64:
+      return TDkD64Writer::FromBytes(bytes);
+    case cifD71:
+      return TDkD71Writer::FromBytes(bytes);
+    case cifD81:
+      return TDkD81Writer::FromBytes(bytes);
+    case cifD80:
+      return TDkD80Writer::FromBytes(bytes);
+    case cifD82:
+      return TDkD82Writer::FromBytes(bytes);
+    case cifDnp:
+      return TDkDnpWriter::FromBytes(bytes);
+    case cifDfi:
+      return TDkDfiWriter::FromBytes(bytes);
     case cifUnknown:
-      throw EDkCbmImageFormatError(DkSizeErrorText(file_name, static_cast<long long>(bytes.size())));
+      throw EDkCbmImageFormatError(
+          DkSizeErrorText(file_name, static_cast<long long>(bytes.size())));
     default:
       throw EDkUnsupportedImageFormat(
           Format("Image format %s is not supported.", DkImageFormatName(format).c_str()));
@@ -49,7 +60,8 @@ std::unique_ptr<TDkCbmImageWriter> DkCreateWriter(Bytes& bytes, const std::strin
 }
 
 std::unique_ptr<TDkCbmImageWriter> DkOpenWriter(Bytes& bytes, const std::string& file_name) {
-  const TDkCbmImageFormat format = DkDetectImageFormat(file_name, bytes, static_cast<long long>(bytes.size()));
+  const TDkCbmImageFormat format =
+      DkDetectImageFormat(file_name, bytes, static_cast<long long>(bytes.size()));
   std::unique_ptr<TDkCbmImageWriter> writer = DkCreateWriter(bytes, file_name, format);
   if (writer->IsOldLayout()) {
     ConversionState& state = Conversion();
@@ -72,16 +84,20 @@ std::string DkWriteBlockReason(const std::string& file_name, long long size) {
 std::string DkReadOnlyReasonText(TDkCbmImageFormat format) {
   switch (format) {
     case cifD81:
-      return "This D81 has a partition in an old layout a 1581 cannot read. It stays read-only until it is "
+      return "This D81 has a partition in an old layout a 1581 cannot read. It stays read-only "
+             "until it is "
              "converted.";
     case cifD80:
-      return "This D80 has old header and BAM links an 8050 cannot follow. It stays read-only until it is "
+      return "This D80 has old header and BAM links an 8050 cannot follow. It stays read-only "
+             "until it is "
              "converted.";
     case cifD82:
-      return "This D82 has old header and BAM links an 8250 cannot follow. It stays read-only until it is "
+      return "This D82 has old header and BAM links an 8250 cannot follow. It stays read-only "
+             "until it is "
              "converted.";
     default:
-      return "This DNP has an old layout a CMD drive cannot read. It stays read-only until it is converted.";
+      return "This DNP has an old layout a CMD drive cannot read. It stays read-only until it is "
+             "converted.";
   }
 }
 

@@ -24,7 +24,8 @@ std::string DkWriteBlockReason(const std::string& file_name, long long size);
 std::string DkReadOnlyReasonText(TDkCbmImageFormat format);
 
 using TDkLayoutConverter = std::function<Bytes(const Bytes&)>;
-using TDkConversionConsent = std::function<int(const std::string& file_name, TDkCbmImageFormat format)>;
+using TDkConversionConsent =
+    std::function<int(const std::string& file_name, TDkCbmImageFormat format)>;
 void DkRegisterLayoutConverter(TDkCbmImageFormat format, TDkLayoutConverter converter);
 void DkSetConversionConsentHook(TDkConversionConsent hook);
 

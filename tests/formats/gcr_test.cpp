@@ -8,8 +8,8 @@
 
 #include "cbm/registry.h"
 #include "support/disk_builder.h"
-#include "support/messages.h"
 #include "support/gcr_builder.h"
+#include "support/messages.h"
 
 namespace kelvane {
 namespace {

@@ -10,56 +10,15 @@
 
 #include "cbm/registry.h"
 #include "support/disk_builder.h"
+#include "support/peer_listing.h"
 
 namespace kelvane {
 namespace {
 
-struct PeerEntry {
-  int blocks;
-  std::string name;
-  std::string type;
-  bool splat;
-  bool locked;
-};
-
-struct PeerListing {
-  std::string disk_name;
-  std::string disk_id;
-  std::vector<PeerEntry> entries;
-  int free_blocks = -1;
-};
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// cc1541 lists a disk as: `0 "NAME" ID`, then `BLOCKS "NAME"<hidden> <splat>TYP<lock>` per
-// entry, then `N blocks free.`; other lines (its own messages) are passed over.
-PeerListing ReadListing(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) throw std::runtime_error("cannot open " + path);
-  PeerListing listing;
-  std::string line;
-  const std::string free_suffix = " blocks free.";
-  while (std::getline(in, line)) {
-    const std::size_t open = line.find('"');
-    const std::size_t close = open == std::string::npos ? open : line.find('"', open + 1);
-    const bool numbered = !line.empty() && std::isdigit(static_cast<unsigned char>(line[0]));
-    if (line.rfind("0 \"", 0) == 0 && close != std::string::npos && listing.disk_name.empty()) {
-      listing.disk_name = line.substr(open + 1, close - open - 1);
-      listing.disk_id = line.substr(close + 2);
-    } else if (numbered && close != std::string::npos && line.size() >= close + 6) {
-      const std::string tail = line.substr(line.size() - 5);
-      listing.entries.push_back({std::stoi(line), line.substr(open + 1, close - open - 1),
-                                 tail.substr(1, 3), tail[0] == '*', tail[4] == '<'});
-    } else if (numbered && line.size() > free_suffix.size() &&
-               line.compare(line.size() - free_suffix.size(), free_suffix.size(), free_suffix) == 0) {
-      listing.free_blocks = std::stoi(line);
-    }
-  }
-  return listing;
-}
+using testing::PeerEntry;
+using testing::PeerListing;
+using testing::ReadListing;
+using testing::Upper;
 
 struct PeerImage {
   const char* file;

@@ -13,7 +13,8 @@ std::string MessageOf(F&& call) {
   try {
     call();
   } catch (const Exception& error) {
-    if (dynamic_cast<const E*>(&error) == nullptr) return "(other exception class) " + error.Message();
+    if (dynamic_cast<const E*>(&error) == nullptr)
+      return "(other exception class) " + error.Message();
     return error.Message();
   }
   return "(no exception)";

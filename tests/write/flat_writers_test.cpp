@@ -1,4 +1,6 @@
 // D81, DNP and DFI writers, writer selection and drop preparation.
+#include "write/flat_writers.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,7 +11,6 @@
 #include "support/messages.h"
 #include "write/directory_writer.h"
 #include "write/drop_prep.h"
-#include "write/flat_writers.h"
 #include "write/writer_select.h"
 
 namespace kelvane {
@@ -18,8 +19,8 @@ namespace {
 using namespace testing;
 
 TDkCbmEntry Add(TDkCbmImageWriter& writer, const std::string& name, std::size_t length) {
-  return DkCbmAddFile(writer, writer.DirTrack(), writer.FirstDirSector(), Bytes(name.begin(), name.end()),
-                      cftPRG, PatternBytes(length, 3));
+  return DkCbmAddFile(writer, writer.DirTrack(), writer.FirstDirSector(),
+                      Bytes(name.begin(), name.end()), cftPRG, PatternBytes(length, 3));
 }
 
 TEST(DnpWriter, BlocksFollowEachOtherFromSector64WithMsbFirstBits) {
@@ -52,14 +53,17 @@ TEST(DnpWriter, ReadOnlyReasons) {
   auto old_writer = TDkDnpWriter::FromBytes(old);
   EXPECT_TRUE(old_writer->IsOldLayout());
   EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*old_writer, "NO", 1); }),
-            "This DNP has an old layout a CMD drive cannot read. It stays read-only until it is converted.");
+            "This DNP has an old layout a CMD drive cannot read. It stays read-only until it is "
+            "converted.");
   Bytes huge = BlankDnp(256);
   auto huge_writer = TDkDnpWriter::FromBytes(huge);
-  EXPECT_EQ(huge_writer->ReadOnlyReason(), "A DNP of 256 tracks cannot be written: a CMD partition holds at most 255.");
+  EXPECT_EQ(huge_writer->ReadOnlyReason(),
+            "A DNP of 256 tracks cannot be written: a CMD partition holds at most 255.");
   EXPECT_GT(huge_writer->FreeBlocks(), 0);  // still answers queries
   Bytes bad(65537);
-  EXPECT_EQ(MessageOf([&] { TDkDnpWriter::FromBytes(bad); }),
-            "Unrecognized DNP size: 65537 bytes. Expected a multiple of 65536 bytes, 1 to 256 tracks.");
+  EXPECT_EQ(
+      MessageOf([&] { TDkDnpWriter::FromBytes(bad); }),
+      "Unrecognized DNP size: 65537 bytes. Expected a multiple of 65536 bytes, 1 to 256 tracks.");
 }
 
 TEST(DfiWriter, UsedBitsAndADirectoryConfinedToTrackOneSectors2To15) {
@@ -106,7 +110,8 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
   auto writer = TDkD81Writer::FromBytes(odd_blocks);
   EXPECT_TRUE(writer->IsOldLayout());
   EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*writer, "NO", 1); }),
-            "This D81 has a partition in an old layout a 1581 cannot read. It stays read-only until it is "
+            "This D81 has a partition in an old layout a 1581 cannot read. It stays read-only "
+            "until it is "
             "converted.");
   Bytes odd_start = D81WithPartition(10, 5, 160, true);
   EXPECT_TRUE(TDkD81Writer::FromBytes(odd_start)->IsOldLayout());
@@ -147,7 +152,8 @@ TEST(WriterSelection, FormatsReasonsAndRefusals) {
   EXPECT_EQ(DkWriteBlockReason("x.d64", 174848), "");
   EXPECT_EQ(DkWriteBlockReason("x.g64", 5000), "Unrecognized disk-image size: 5000 bytes.");
   EXPECT_EQ(DkReadOnlyReasonText(cifD80),
-            "This D80 has old header and BAM links an 8050 cannot follow. It stays read-only until it is converted.");
+            "This D80 has old header and BAM links an 8050 cannot follow. It stays read-only until "
+            "it is converted.");
   EXPECT_EQ(DkReadOnlyReasonText(cifD64), DkReadOnlyReasonText(cifDnp));
   Bytes old_d80 = BlankD80();
   SectorEditor(old_d80, D80Offset).Sector(38, 0)[3] = 255;

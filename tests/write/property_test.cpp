@@ -26,7 +26,9 @@ struct FormatCase {
   int reserved_track1;             // sectors of track 1 the count never covers
 };
 
-void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.file_name; }
+void PrintTo(const FormatCase& c, std::ostream* os) {
+  *os << c.file_name;
+}
 
 class WriterProperty : public ::testing::TestWithParam<FormatCase> {};
 
@@ -49,14 +51,17 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
   std::string refusal;
   for (int round = 0; round < 2000 && refusal.empty(); ++round) {
     const int kind = static_cast<int>(rng() % 6);
-    const std::size_t length = kind == 0 ? 0 : kind == 1 ? 254 : kind == 2 ? 255 : kind == 3 ? 1 + rng() % 300
-                                                                                             : 1 + rng() % (40 * 254);
+    const std::size_t length = kind == 0   ? 0
+                               : kind == 1 ? 254
+                               : kind == 2 ? 255
+                               : kind == 3 ? 1 + rng() % 300
+                                           : 1 + rng() % (40 * 254);
     const std::string name = "F" + std::to_string(round) + (rng() % 2 ? " X" : "");
     const Bytes content = PatternBytes(length, static_cast<std::uint32_t>(round));
     auto writer = DkOpenWriter(bytes, c.file_name);
     try {
-      DkCbmAddFile(*writer, writer->DirTrack(), writer->FirstDirSector(), Bytes(name.begin(), name.end()),
-                   rng() % 5 == 0 ? cftSEQ : cftPRG, content);
+      DkCbmAddFile(*writer, writer->DirTrack(), writer->FirstDirSector(),
+                   Bytes(name.begin(), name.end()), rng() % 5 == 0 ? cftSEQ : cftPRG, content);
     } catch (const EDkCbmConstraintViolation& error) {
       refusal = error.Message();
       break;
@@ -75,7 +80,8 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
       ASSERT_EQ(image->ReadFile(entry), expected->second) << entry.Name;
       int track = entry.FirstTrack, sector = entry.FirstSector;
       while (track != 0) {
-        ASSERT_TRUE(owned.insert({track, sector}).second) << "T" << track << "/S" << sector << " twice";
+        ASSERT_TRUE(owned.insert({track, sector}).second)
+            << "T" << track << "/S" << sector << " twice";
         ASSERT_EQ(system.At(track, sector), 0) << "file block in the system area";
         ASSERT_FALSE(writer->IsSectorFree(track, sector)) << "file block free in the BAM";
         const Bytes data = image->ReadSector(track, sector);
@@ -87,7 +93,8 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
     ASSERT_EQ(image->FreeBlocks(), writer->FreeBlocks());
   }
   EXPECT_GT(written.size(), 5u);
-  const bool full_disk = refusal.rfind("File does not fit on this ", 0) == 0 || refusal == "No free sectors available.";
+  const bool full_disk = refusal.rfind("File does not fit on this ", 0) == 0 ||
+                         refusal == "No free sectors available.";
   const bool full_dir = refusal.rfind("Directory is full on this ", 0) == 0;
   EXPECT_TRUE(full_disk || full_dir) << refusal;
 }

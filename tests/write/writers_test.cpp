@@ -242,3 +242,32 @@ TEST(Writers, SizeChecks) {
 
 }  // namespace
 }  // namespace kelvane
+
+namespace kelvane {
+namespace {
+
+// A BAM whose counts promise room its bitmaps do not have: the add fails only after it began
+// allocating, so the caller (working on a copy) must discard the bytes; the protection map is
+// released either way.
+TEST(DirectoryWriter, FailureAfterChangesBeganLeavesItToTheCallerToDiscard) {
+  const Bytes original = [] {
+    Bytes bytes = BlankD64();
+    SectorEditor editor(bytes, D64Offset);
+    for (int t = 1; t <= 35; ++t) {
+      if (t == 18) continue;
+      for (int b = 1; b <= 3; ++b) editor.Sector(18, 0)[static_cast<std::size_t>(4 * t + b)] = 0;
+    }
+    editor.Sector(18, 0)[4 * 1 + 1] = 0x03;  // two sectors really free on track 1
+    return bytes;
+  }();
+  Bytes working = original;
+  auto writer = TDkD64Writer::FromBytes(working);
+  EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*writer, "THREE", 3 * 254); }),
+            "No free sectors available.");
+  EXPECT_EQ(writer->ProtectedSectors(), nullptr);
+  EXPECT_NE(working, original);  // the two blocks were taken before the third failed
+  EXPECT_EQ(DkOpenImage(original, "x.d64", false)->Entries().size(), 0u);
+}
+
+}  // namespace
+}  // namespace kelvane
