@@ -1,0 +1,175 @@
+#include "extract/entry_io.h"
+
+#include <gtest/gtest.h>
+
+#include "cbm/registry.h"
+#include "support/disk_builder.h"
+#include "support/messages.h"
+
+namespace kelvane {
+namespace {
+
+using namespace testing;
+
+TEST(HostFileName, CharactersTrimAndExtensions) {
+  EXPECT_EQ(DkHostFileName("A/B", cftSEQ), "A_B.seq");
+  EXPECT_EQ(DkHostFileName("GAME.PRG", cftPRG), "GAME.PRG");
+  EXPECT_EQ(DkHostFileName("GAME.prg", cftSEQ), "GAME.prg.seq");
+  EXPECT_EQ(DkHostFileName("??**", cftPRG), "____.prg");
+  EXPECT_EQ(DkHostFileName("   ", cftUSR), "extracted.usr");
+  EXPECT_EQ(DkHostFileName("PART", cftCBM), "PART");
+  EXPECT_EQ(DkHostFileName(" (A+B)-C_D ", cftDEL), "(A+B)-C_D.del");
+}
+
+TEST(HostFileName, NamesAHostTreatsSpeciallyGetASafeForm) {
+  // ".." as a folder would write into the parent of the folder extracted into.
+  EXPECT_EQ(DkHostFileName("..", cftDIR), ".._");
+  EXPECT_EQ(DkHostFileName(".", cftCBM), "._");
+  EXPECT_EQ(DkHostFileName("GAME.", cftDIR), "GAME._");
+  EXPECT_EQ(DkHostFileName("..", cftPRG), "...prg");  // a file name with an extension is harmless
+  EXPECT_EQ(DkHostFileName("CON", cftSEQ), "_CON.seq");
+  EXPECT_EQ(DkHostFileName("nul", cftDIR), "_nul");
+  EXPECT_EQ(DkHostFileName("LPT1.TXT", cftPRG), "_LPT1.TXT.prg");
+  EXPECT_EQ(DkHostFileName("COM9", cftCBM), "_COM9");
+  EXPECT_EQ(DkHostFileName("COM0", cftCBM), "COM0");
+  EXPECT_EQ(DkHostFileName("CONSOLE", cftCBM), "CONSOLE");
+}
+
+TEST(EntryPaths, BothPartitionNotations) {
+  EXPECT_EQ(MakeEntryPath("C:\\disks\\a.d81", 7), "C:\\disks\\a.d81::7");
+  std::string image;
+  int index = 0;
+  EXPECT_TRUE(ParseEntryPath("/x/a.D64::12", image, index));
+  EXPECT_EQ(image, "/x/a.D64");
+  EXPECT_EQ(index, 12);
+  EXPECT_FALSE(ParseEntryPath("/x/a.txt::1", image, index));
+  EXPECT_EQ(index, -1);
+  EXPECT_FALSE(ParseEntryPath("::1", image, index));
+  EXPECT_FALSE(ParseEntryPath("/x/a.d64::-1", image, index));
+
+  std::vector<int> chain;
+  EXPECT_TRUE(ParsePartitionChain("a.d81::3::1", image, chain));
+  EXPECT_EQ(image, "a.d81");
+  EXPECT_EQ(chain, (std::vector<int>{3, 1}));
+  EXPECT_TRUE(ParsePartitionChain("a.dnp::3>1>2", image, chain));
+  EXPECT_EQ(chain, (std::vector<int>{3, 1, 2}));
+  EXPECT_TRUE(ParsePartitionChain("a.dnp::3>1::4", image, chain));
+  EXPECT_EQ(chain, (std::vector<int>{3, 1, 4}));
+  EXPECT_FALSE(ParsePartitionChain("a.dnp::3>-1", image, chain));
+  EXPECT_TRUE(image.empty());
+  EXPECT_FALSE(ParsePartitionChain("a.dnp", image, chain));
+}
+
+// A DNP whose root holds FILE, SUB (a sub-directory holding INNER and DEEPER, a further
+// sub-directory holding LEAF) and TEXT.
+struct DnpTree {
+  Bytes bytes = BlankDnp(1);
+  DnpTree() {
+    SectorEditor disk(bytes, FlatOffset);
+    disk.WriteFile({{1, 100}}, PatternBytes(250, 1));
+    disk.WriteFile({{1, 101}, {1, 102}}, PatternBytes(400, 2));
+    disk.WriteFile({{1, 103}}, PatternBytes(10, 3));
+    disk.WriteFile({{1, 104}}, PatternBytes(20, 4));
+    disk.PutEntry(1, 34, 0, {"FILE", 0x82, 1, 100, 1});
+    disk.PutEntry(1, 34, 1, {"SUB", 0x86, 1, 70, 1});
+    disk.PutEntry(1, 34, 2, {"TEXT", 0x81, 1, 104, 1});
+    disk.Link(1, 70, 1, 71);  // sub-directory header -> its directory
+    disk.Link(1, 71, 0, 255);
+    disk.PutEntry(1, 71, 0, {"INNER", 0x82, 1, 101, 2});
+    disk.PutEntry(1, 71, 1, {"DEEPER", 0x86, 1, 80, 1});
+    disk.Link(1, 80, 1, 81);
+    disk.Link(1, 81, 0, 255);
+    disk.PutEntry(1, 81, 0, {"LEAF", 0x83, 1, 103, 1});
+  }
+};
+
+TEST(ReadSelection, FilesFoldersAndPartitionPaths) {
+  DnpTree tree;
+  const auto image = DkOpenImage(tree.bytes, "t.dnp", false);
+  TDkDiskEntryReadArray reads;
+  std::string error;
+  ASSERT_TRUE(ReadSelection({"t.dnp::1", "t.dnp::0"}, {"sub", ""}, *image, true, reads, error))
+      << error;
+  ASSERT_EQ(reads.size(), 5u);
+  EXPECT_EQ(reads[0].Name, "SUB");
+  EXPECT_TRUE(reads[0].IsDirectory);
+  EXPECT_EQ(reads[1].Name, "FILE.prg");
+  EXPECT_EQ(reads[1].Bytes, PatternBytes(250, 1));
+  // Below the folder, depth first, each pointing to its folder.
+  EXPECT_EQ(reads[2].Name, "INNER.prg");
+  EXPECT_EQ(reads[2].Parent, 0);
+  EXPECT_EQ(reads[2].Bytes, PatternBytes(400, 2));
+  EXPECT_EQ(reads[3].Name, "DEEPER");
+  EXPECT_EQ(reads[4].Name, "LEAF.usr");
+  EXPECT_EQ(reads[4].Parent, 3);
+  EXPECT_EQ(reads[1].Parent, -1);
+
+  // Without recursion a folder is read as a file along its chain.
+  ASSERT_TRUE(ReadSelection({"t.dnp::1"}, {}, *image, false, reads, error));
+  EXPECT_FALSE(reads[0].IsDirectory);
+
+  // A selection inside the sub-directory, by partition path.
+  ASSERT_TRUE(ReadSelection({"t.dnp::1::0", "t.dnp::1::5", "other.d64::0"}, {}, *image, false,
+                            reads, error));
+  EXPECT_EQ(reads[0].Name, "INNER.prg");
+  EXPECT_EQ(reads[1].Error, "entry 5 is not on this disk");
+  EXPECT_EQ(reads[2].Error, "Selection spans more than one disk image.");
+  ASSERT_TRUE(ReadSelection({"t.dnp::2"}, {"GONE"}, *image, false, reads, error));
+  EXPECT_EQ(reads[0].Error, "That entry is no longer on this disk.");
+  EXPECT_TRUE(reads[0].Bytes.empty());
+
+  EXPECT_FALSE(ReadSelection({"t.dnp"}, {}, *image, false, reads, error));
+  EXPECT_EQ(error, "Not a disk-image selection.");
+  EXPECT_FALSE(ReadSelection({"t.dnp::9::0"}, {}, *image, false, reads, error));
+  EXPECT_EQ(error, "Entry 9 is not on this disk.");
+  EXPECT_FALSE(ReadSelection({"t.dnp::0::0"}, {}, *image, false, reads, error));
+  EXPECT_EQ(error, "That entry is not a partition.");
+  EXPECT_TRUE(ReadSelection({}, {}, *image, true, reads, error));
+  EXPECT_TRUE(reads.empty());
+}
+
+TEST(ReadSelection, LoopingDirectoriesStopTheExtraction) {
+  DnpTree tree;
+  SectorEditor disk(tree.bytes, FlatOffset);
+  disk.PutEntry(1, 81, 1, {"BACK", 0x86, 1, 70, 1});  // DEEPER holds SUB again
+  const auto image = DkOpenImage(tree.bytes, "t.dnp", false);
+  TDkDiskEntryReadArray reads;
+  std::string error;
+  EXPECT_EQ(MessageOf([&] { ReadSelection({"t.dnp::1"}, {}, *image, true, reads, error); }),
+            "BACK: this directory loops back into itself.");
+  // The same folder selected twice is a loop across the selection.
+  DnpTree plain;
+  const auto clean = DkOpenImage(plain.bytes, "t.dnp", false);
+  EXPECT_EQ(MessageOf([&] {
+              ReadSelection({"t.dnp::1", "t.dnp::1"}, {}, *clean, true, reads, error);
+            }),
+            "SUB: this directory loops back into itself.");
+}
+
+TEST(OpenPartitionChain, NestedPartitionsMustLieInsideTheirParent) {
+  Bytes bytes = BlankD81();
+  SectorEditor disk(bytes, D81Offset);
+  disk.PutEntry(40, 3, 0, {"OUTER", 0x85, 10, 0, 160});
+  disk.Link(10, 0, 10, 3);
+  disk.Link(10, 3, 0, 255);
+  disk.PutEntry(10, 3, 0, {"INNER", 0x85, 11, 0, 40});
+  disk.PutEntry(10, 3, 1, {"OUTSIDE", 0x85, 20, 0, 40});
+  disk.Link(11, 0, 11, 3);
+  disk.Link(11, 3, 0, 255);
+  disk.WriteFile({{12, 0}}, PatternBytes(50, 5));
+  disk.PutEntry(11, 3, 0, {"DEEP FILE", 0x82, 12, 0, 1});
+  const auto image = DkOpenImage(bytes, "p.d81", false);
+  TDkCbmEntryArray entries;
+  std::string error;
+  ASSERT_TRUE(OpenPartitionChain(*image, {0, 0}, entries, error)) << error;
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].Name, "DEEP FILE");
+  EXPECT_FALSE(OpenPartitionChain(*image, {0, 1}, entries, error));
+  EXPECT_EQ(error, "A partition inside a partition cannot be opened.");
+  TDkDiskEntryReadArray reads;
+  ASSERT_TRUE(ReadSelection({"p.d81::0>0::0"}, {}, *image, false, reads, error)) << error;
+  EXPECT_EQ(reads[0].Bytes, PatternBytes(50, 5));
+}
+
+}  // namespace
+}  // namespace kelvane
