@@ -127,8 +127,7 @@ bool DkIsSupportedImage(const std::string& file_name, ByteView first_bytes, long
   return DkIsValidImageSize(file_name, size);
 }
 
-std::string DkSizeErrorText(const std::string& file_name, long long size) {
-  const TDkCbmImageFormat format = DkDetectImageFormat(file_name, size);
+std::string DkFormatSizeErrorText(TDkCbmImageFormat format, long long size) {
   std::string expected;
   switch (format) {
     case cifD64:
@@ -155,6 +154,10 @@ std::string DkSizeErrorText(const std::string& file_name, long long size) {
   }
   return Format("Unrecognized %s size: %lld bytes. Expected %s.", DkImageFormatName(format).c_str(),
                 size, expected.c_str());
+}
+
+std::string DkSizeErrorText(const std::string& file_name, long long size) {
+  return DkFormatSizeErrorText(DkDetectImageFormat(file_name, size), size);
 }
 
 std::unique_ptr<TDkCbmImage> DkOpenImage(Bytes bytes, const std::string& file_name, bool recover) {

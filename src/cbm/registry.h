@@ -39,6 +39,8 @@ bool DkIsWritableFormat(TDkCbmImageFormat format);
 bool DkIsValidImageSize(const std::string& file_name, long long size);
 bool DkIsSupportedImage(const std::string& file_name, ByteView first_bytes, long long size);
 std::string DkSizeErrorText(const std::string& file_name, long long size);
+// The size message of one format ("Unrecognized D71 size: ..."), the generic one for the others.
+std::string DkFormatSizeErrorText(TDkCbmImageFormat format, long long size);
 
 // Opens `bytes` with the reader of the detected format. The image belongs to the caller.
 std::unique_ptr<TDkCbmImage> DkOpenImage(Bytes bytes, const std::string& file_name, bool recover);

@@ -129,6 +129,13 @@ TDkD64DosVariantResult DkD64DetectVariant(ByteView bam, int track_count) {
   return result;
 }
 
+TDkD64DosVariant DkD64ResolveVariant(ByteView bam, int track_count) {
+  const TDkD64DosVariantResult detected = DkD64DetectVariant(bam, track_count);
+  if (detected.Matches.size() > 1) throw EDkAmbiguousD64Variant(detected.Matches);
+  if (detected.Found) return detected.Variant;
+  return track_count == 40 ? ddvSpeedDOS40 : track_count == 42 ? ddvExtended42 : ddvStandard35;
+}
+
 int DkD64CountFree(ByteView bam, int track_count, const TDkD64VariantLayout& layout) {
   int free_blocks = 0;
   const int standard = std::min(track_count, kStandardTracks);
@@ -168,15 +175,7 @@ std::unique_ptr<TDkD64Image> TDkD64Image::Open(kelvane::Bytes bytes, bool recove
   image->SetSectorDataSize(static_cast<std::size_t>(sectors) * kSectorSize);
 
   const kelvane::Bytes bam = image->ReadSector(kD64BamTrack, kD64BamSector);
-  const TDkD64DosVariantResult detected = DkD64DetectVariant(bam, info.TrackCount);
-  if (detected.Matches.size() > 1) throw EDkAmbiguousD64Variant(detected.Matches);
-
-  TDkD64DosVariant variant = detected.Variant;
-  if (!detected.Found) {
-    variant = info.TrackCount == 40   ? ddvSpeedDOS40
-              : info.TrackCount == 42 ? ddvExtended42
-                                      : ddvStandard35;
-  }
+  const TDkD64DosVariant variant = DkD64ResolveVariant(bam, info.TrackCount);
   image->track_count_ = info.TrackCount;
   image->variant_ = variant;
   const TDkD64VariantLayout layout = DkD64VariantOffsets(variant);

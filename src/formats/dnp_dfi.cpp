@@ -69,13 +69,16 @@ int DkDnpCountFree(ByteView all, int track_count) {
     // system area, never free.
     const int tracks = std::min(track_count, 255);
     for (int track = 1; track <= tracks; ++track) {
-      const std::size_t start = kCurrentBitmapStart + static_cast<std::size_t>(kBitmapBytesPerTrack * (track - 1));
+      const std::size_t start =
+          kCurrentBitmapStart + static_cast<std::size_t>(kBitmapBytesPerTrack * (track - 1));
       for (int i = track == 1 ? 8 : 0; i < kBitmapBytesPerTrack; ++i) {
-        if (start + static_cast<std::size_t>(i) < all.size()) free_blocks += DkBitCount(all[start + static_cast<std::size_t>(i)]);
+        if (start + static_cast<std::size_t>(i) < all.size())
+          free_blocks += DkBitCount(all[start + static_cast<std::size_t>(i)]);
       }
     }
   } else {
-    for (int i = 0; i < kBitmapBytesPerTrack * track_count; ++i) free_blocks += DkBitCount(DkDnpBitmapByte(all, i));
+    for (int i = 0; i < kBitmapBytesPerTrack * track_count; ++i)
+      free_blocks += DkBitCount(DkDnpBitmapByte(all, i));
   }
   return free_blocks;
 }

@@ -1,6 +1,7 @@
 #include "write/cbm_writers.h"
 
 #include "cbm/errors.h"
+#include "cbm/registry.h"
 #include "common/format.h"
 #include "formats/common.h"
 #include "formats/d64.h"
@@ -65,19 +66,11 @@ std::unique_ptr<TDkD64Writer> TDkD64Writer::FromBytes(Bytes& bytes) {
   const long long size = static_cast<long long>(bytes.size());
   const TDkD64SizeInfo info = DkD64SizeMatch(size);
   if (!info.Matched) {
-    throw EDkD64FormatError(
-        Format("Unrecognized D64 size: %lld bytes. Expected %s.", size, DkD64SizesText().c_str()));
+    throw EDkD64FormatError(DkFormatSizeErrorText(cifD64, size));
   }
   const std::size_t bam = static_cast<std::size_t>(DkD64Geometry().SectorOffset(kD64BamTrack, 0));
-  const TDkD64DosVariantResult detected =
-      DkD64DetectVariant(ByteView(bytes).subspan(bam, kSectorSize), info.TrackCount);
-  if (detected.Matches.size() > 1) throw EDkAmbiguousD64Variant(detected.Matches);
-  TDkD64DosVariant variant = detected.Variant;
-  if (!detected.Found) {
-    variant = info.TrackCount == 40   ? ddvSpeedDOS40
-              : info.TrackCount == 42 ? ddvExtended42
-                                      : ddvStandard35;
-  }
+  const TDkD64DosVariant variant =
+      DkD64ResolveVariant(ByteView(bytes).subspan(bam, kSectorSize), info.TrackCount);
   return std::unique_ptr<TDkD64Writer>(
       new TDkD64Writer(bytes, info.TrackCount, info.HasErrorInfo, variant));
 }
@@ -171,8 +164,7 @@ std::unique_ptr<TDkD71Writer> TDkD71Writer::FromBytes(Bytes& bytes) {
   const long long size = static_cast<long long>(bytes.size());
   const TDkSizeMatch match = DkD71SizeMatch(size);
   if (!match.Matched) {
-    throw EDkCbmImageFormatError(Format("Unrecognized D71 size: %lld bytes. Expected %s.", size,
-                                        DkSizePairText(349696, 351062).c_str()));
+    throw EDkCbmImageFormatError(DkFormatSizeErrorText(cifD71, size));
   }
   return std::unique_ptr<TDkD71Writer>(
       new TDkD71Writer(bytes, DkD71Geometry(), 70, match.HasErrorInfo));
@@ -306,8 +298,7 @@ std::unique_ptr<TDkD80Writer> TDkD80Writer::FromBytes(Bytes& bytes) {
   const long long size = static_cast<long long>(bytes.size());
   const TDkSizeMatch match = DkD80SizeMatch(size);
   if (!match.Matched) {
-    throw EDkCbmImageFormatError(Format("Unrecognized D80 size: %lld bytes. Expected %s.", size,
-                                        DkSizePairText(533248, 535331).c_str()));
+    throw EDkCbmImageFormatError(DkFormatSizeErrorText(cifD80, size));
   }
   return std::unique_ptr<TDkD80Writer>(
       new TDkD80Writer(bytes, DkD80Geometry(), match.HasErrorInfo));
@@ -317,8 +308,7 @@ std::unique_ptr<TDkD82Writer> TDkD82Writer::FromBytes(Bytes& bytes) {
   const long long size = static_cast<long long>(bytes.size());
   const TDkSizeMatch match = DkD82SizeMatch(size);
   if (!match.Matched) {
-    throw EDkCbmImageFormatError(Format("Unrecognized D82 size: %lld bytes. Expected %s.", size,
-                                        DkSizePairText(1066496, 1070662).c_str()));
+    throw EDkCbmImageFormatError(DkFormatSizeErrorText(cifD82, size));
   }
   return std::unique_ptr<TDkD82Writer>(
       new TDkD82Writer(bytes, DkD82Geometry(), match.HasErrorInfo));

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cbm/errors.h"
+#include "cbm/registry.h"
 #include "common/format.h"
 #include "formats/common.h"
 #include "formats/d71_d81.h"
@@ -83,8 +84,7 @@ std::unique_ptr<TDkD81Writer> TDkD81Writer::FromBytes(Bytes& bytes) {
   const long long size = static_cast<long long>(bytes.size());
   const TDkSizeMatch match = DkD81SizeMatch(size);
   if (!match.Matched) {
-    throw EDkCbmImageFormatError(Format("Unrecognized D81 size: %lld bytes. Expected %s.", size,
-                                        DkSizePairText(819200, 822400).c_str()));
+    throw EDkCbmImageFormatError(DkFormatSizeErrorText(cifD81, size));
   }
   return std::unique_ptr<TDkD81Writer>(new TDkD81Writer(bytes, match.HasErrorInfo));
 }
@@ -203,8 +203,7 @@ TDkDnpWriter::TDkDnpWriter(Bytes& bytes)
 std::unique_ptr<TDkDnpWriter> TDkDnpWriter::FromBytes(Bytes& bytes) {
   const long long size = static_cast<long long>(bytes.size());
   if (!DkDnpSizeMatches(size)) {
-    throw EDkCbmImageFormatError(
-        Format("Unrecognized DNP size: %lld bytes. Expected %s.", size, DkDnpSizesText().c_str()));
+    throw EDkCbmImageFormatError(DkFormatSizeErrorText(cifDnp, size));
   }
   return std::unique_ptr<TDkDnpWriter>(new TDkDnpWriter(bytes));
 }
@@ -278,8 +277,7 @@ TDkDfiWriter::TDkDfiWriter(Bytes& bytes) : TDkFlatWriter(bytes, 48) {
 std::unique_ptr<TDkDfiWriter> TDkDfiWriter::FromBytes(Bytes& bytes) {
   const long long size = static_cast<long long>(bytes.size());
   if (!DkDnpSizeMatches(size)) {
-    throw EDkCbmImageFormatError(
-        Format("Unrecognized DFI size: %lld bytes. Expected %s.", size, DkDnpSizesText().c_str()));
+    throw EDkCbmImageFormatError(DkFormatSizeErrorText(cifDfi, size));
   }
   if (!DkDfiHasSignature(bytes)) {
     throw EDkCbmImageFormatError("Not a DFI: no 'DREAMLOAD FILE ARCHIVE' at byte 1.");
