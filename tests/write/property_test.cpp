@@ -68,7 +68,7 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
     }
     written[name] = content;
 
-    // The reader's view. (A 3-track DNP would be 196608 bytes, a D64 size; 4 tracks it is.)
+    // The reader's view.
     const auto image = DkOpenImage(bytes, c.file_name, false);
     ASSERT_EQ(image->Entries().size(), written.size());
     std::set<std::pair<int, int>> owned;
@@ -106,6 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{"p.d81", [] { return BlankD81(); }, {40}, 80, 0},
                       FormatCase{"p.d80", [] { return BlankD80(); }, {39}, 77, 0},
                       FormatCase{"p.d82", [] { return BlankD82(); }, {39}, 154, 0},
+                      // 4 tracks: a 3-track DNP would be 196608 bytes, a D64 size.
                       FormatCase{"p.dnp", [] { return BlankDnp(4); }, {}, 255, 64},
                       FormatCase{"p.dfi", [] { return BlankDfi(2); }, {}, 256, 0}),
     [](const auto& param_info) {
