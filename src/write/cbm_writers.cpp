@@ -148,12 +148,7 @@ bool TDkD64Writer::ExtendDirectory(int last_track, int last_sector, int& track, 
   for (int i = 0; i < n; ++i) {
     const int s = (start + i) % n;
     if (s == 0 || !IsSectorFree(kD64BamTrack, s)) continue;
-    MarkSectorUsed(kD64BamTrack, s);
-    LinkNewDirSector(last_track, last_sector, kD64BamTrack, s);
-    track = kD64BamTrack;
-    sector = s;
-    slot = 0;
-    return true;
+    return UseAsNewDirSector(last_track, last_sector, kD64BamTrack, s, track, sector, slot);
   }
   return false;
 }
@@ -223,12 +218,7 @@ bool TDkD71Writer::ExtendDirectory(int last_track, int last_sector, int& track, 
                                    int& slot) {
   for (int s = 2; s <= 18; ++s) {
     if (!IsSectorFree(18, s)) continue;
-    MarkSectorUsed(18, s);
-    LinkNewDirSector(last_track, last_sector, 18, s);
-    track = 18;
-    sector = s;
-    slot = 0;
-    return true;
+    return UseAsNewDirSector(last_track, last_sector, 18, s, track, sector, slot);
   }
   return false;
 }
@@ -284,12 +274,7 @@ bool TDkIeeeWriter::ExtendDirectory(int last_track, int last_sector, int& track,
                                     int& slot) {
   for (int s = 2; s <= SectorsOnTrack(39) - 1; ++s) {
     if (!IsSectorFree(39, s)) continue;
-    MarkSectorUsed(39, s);
-    LinkNewDirSector(last_track, last_sector, 39, s);
-    track = 39;
-    sector = s;
-    slot = 0;
-    return true;
+    return UseAsNewDirSector(last_track, last_sector, 39, s, track, sector, slot);
   }
   return ClaimEmptyDirSector(last_track, last_sector, track, sector, slot);
 }

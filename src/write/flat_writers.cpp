@@ -306,12 +306,7 @@ bool TDkDfiWriter::ExtendDirectory(int last_track, int last_sector, int& track, 
   BuildSystemSectorMap(1, FirstDirSector(), system);
   for (int s = FirstDirSector() + 1; s <= 15; ++s) {
     if (system.At(1, s) != 0) continue;
-    MarkSectorUsed(1, s);
-    LinkNewDirSector(last_track, last_sector, 1, s);
-    track = 1;
-    sector = s;
-    slot = 0;
-    return true;
+    return UseAsNewDirSector(last_track, last_sector, 1, s, track, sector, slot);
   }
   return false;  // the directory never leaves sectors 2-15 of track 1
 }

@@ -159,6 +159,16 @@ void TDkCbmImageWriter::LinkNewDirSector(int prev_track, int prev_sector, int ne
   WriteSector(prev_track, prev_sector, previous);
 }
 
+bool TDkCbmImageWriter::UseAsNewDirSector(int last_track, int last_sector, int new_track,
+                                          int new_sector, int& track, int& sector, int& slot) {
+  MarkSectorUsed(new_track, new_sector);
+  LinkNewDirSector(last_track, last_sector, new_track, new_sector);
+  track = new_track;
+  sector = new_sector;
+  slot = 0;
+  return true;
+}
+
 bool TDkCbmImageWriter::ClaimEmptyDirSector(int last_track, int last_sector, int& track,
                                             int& sector, int& slot) {
   track = sector = slot = 0;

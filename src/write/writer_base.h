@@ -92,6 +92,10 @@ class TDkCbmImageWriter {
   void BuildSystemSectorMap(int dir_track, int dir_sector, TDkSectorOccupancy& map) const;
   void LinkNewDirSector(int prev_track, int prev_sector, int new_track, int new_sector);
   bool ClaimEmptyDirSector(int last_track, int last_sector, int& track, int& sector, int& slot);
+  // Marks (new_track, new_sector) used, links it after the last directory sector and returns it
+  // as the slot-0 answer of ExtendDirectory.
+  bool UseAsNewDirSector(int last_track, int last_sector, int new_track, int new_sector, int& track,
+                         int& sector, int& slot);
 
   // Set by the directory writer while it allocates the blocks of one file; not owned.
   const TDkSectorOccupancy* ProtectedSectors() const { return protected_sectors_; }
