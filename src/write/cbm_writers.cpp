@@ -56,7 +56,7 @@ bool TDkZonedWriter::TakeFromSector(int track, int start, int& sector) {
 
 TDkD64Writer::TDkD64Writer(Bytes& bytes, int track_count, bool has_error_info,
                            TDkD64DosVariant variant)
-    : TDkZonedWriter(bytes, DkD64Geometry(), track_count, has_error_info), variant_(variant) {
+    : TDkZonedWriter(bytes, DkD64Geometry(), track_count, has_error_info, 18), variant_(variant) {
   const TDkD64VariantLayout layout = DkD64VariantOffsets(variant);
   ext_bam_offset_ = layout.ExtraBamOffset;
   ext_bam_tracks_ = layout.ExtraTracks;
@@ -162,7 +162,7 @@ std::unique_ptr<TDkD71Writer> TDkD71Writer::FromBytes(Bytes& bytes) {
     throw EDkCbmImageFormatError(DkFormatSizeErrorText(cifD71, size));
   }
   return std::unique_ptr<TDkD71Writer>(
-      new TDkD71Writer(bytes, DkD71Geometry(), 70, match.HasErrorInfo));
+      new TDkD71Writer(bytes, DkD71Geometry(), 70, match.HasErrorInfo, 18));
 }
 
 void TDkD71Writer::LocateBam(TDkBamLocation& location, int track) const {
@@ -226,7 +226,7 @@ bool TDkD71Writer::ExtendDirectory(int last_track, int last_sector, int& track, 
 // --- D80, D82 -----------------------------------------------------------------------------------
 
 TDkIeeeWriter::TDkIeeeWriter(Bytes& bytes, const TDkZoneGeometry& geometry, bool has_error_info)
-    : TDkZonedWriter(bytes, geometry, geometry.Tracks(), has_error_info) {
+    : TDkZonedWriter(bytes, geometry, geometry.Tracks(), has_error_info, 39) {
   const std::size_t byte3 = static_cast<std::size_t>(geometry.SectorOffset(38, 0)) + 3;
   old_layout_ = byte3 < bytes.size() && bytes[byte3] == 255;
 }

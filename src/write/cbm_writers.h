@@ -22,14 +22,21 @@ class TDkZonedWriter : public TDkCbmImageWriter {
     return geometry_.SectorOffset(track, sector);
   }
   bool HasErrorInfo() const { return has_error_info_; }
+  // Header in sector 0 and the directory from sector 1 of the system track (18, or 39 on IEEE
+  // drives).
+  int HeaderTrack() const override { return system_track_; }
+  int HeaderSector() const override { return 0; }
+  int DirTrack() const override { return system_track_; }
+  int FirstDirSector() const override { return 1; }
 
  protected:
   TDkZonedWriter(Bytes& bytes, const TDkZoneGeometry& geometry, int track_count,
-                 bool has_error_info)
+                 bool has_error_info, int system_track)
       : TDkCbmImageWriter(bytes),
         geometry_(geometry),
         track_count_(track_count),
-        has_error_info_(has_error_info) {}
+        has_error_info_(has_error_info),
+        system_track_(system_track) {}
   // The lowest-numbered free sector of `track`, marked used.
   bool TakeFirstFree(int track, int& sector);
   // Tries the `count` sectors of `track` from `start` on (wrapping) and takes the first free one.
@@ -39,6 +46,7 @@ class TDkZonedWriter : public TDkCbmImageWriter {
   const TDkZoneGeometry& geometry_;
   int track_count_;
   bool has_error_info_;
+  int system_track_;
 };
 
 class TDkD64Writer : public TDkZonedWriter {
@@ -47,12 +55,8 @@ class TDkD64Writer : public TDkZonedWriter {
   TDkD64DosVariant Variant() const { return variant_; }
 
   void LocateBam(TDkBamLocation& location, int track) const override;
-  int HeaderTrack() const override { return 18; }
-  int HeaderSector() const override { return 0; }
   std::string FormatName() const override { return "D64"; }
   std::string DriveName() const override { return "1541"; }
-  int DirTrack() const override { return 18; }
-  int FirstDirSector() const override { return 1; }
   bool AllocateDataSector(int prev_track, int prev_sector, int& track, int& sector) override;
   int FreeBlocks() const override;
   bool ExtendDirectory(int last_track, int last_sector, int& track, int& sector,
@@ -70,12 +74,8 @@ class TDkD71Writer : public TDkZonedWriter {
   static std::unique_ptr<TDkD71Writer> FromBytes(Bytes& bytes);
 
   void LocateBam(TDkBamLocation& location, int track) const override;
-  int HeaderTrack() const override { return 18; }
-  int HeaderSector() const override { return 0; }
   std::string FormatName() const override { return "D71"; }
   std::string DriveName() const override { return "1571"; }
-  int DirTrack() const override { return 18; }
-  int FirstDirSector() const override { return 1; }
   bool AllocateDataSector(int prev_track, int prev_sector, int& track, int& sector) override;
   int FreeBlocks() const override;
   bool ExtendDirectory(int last_track, int last_sector, int& track, int& sector,
@@ -90,10 +90,6 @@ class TDkIeeeWriter : public TDkZonedWriter {
  public:
   void LocateBam(TDkBamLocation& location, int track) const override;
   void CheckWritable() const override;
-  int HeaderTrack() const override { return 39; }
-  int HeaderSector() const override { return 0; }
-  int DirTrack() const override { return 39; }
-  int FirstDirSector() const override { return 1; }
   bool AllocateDataSector(int prev_track, int prev_sector, int& track, int& sector) override;
   int FreeBlocks() const override;
   bool ExtendDirectory(int last_track, int last_sector, int& track, int& sector,
