@@ -31,6 +31,16 @@ const std::vector<Command>& Commands() {
       {"info", "info IMAGE [--strict]",
        "show format, DOS variant, tracks, error-info block, free blocks and directory damage",
        RunInfo},
+      {"extract", "extract IMAGE [INDEX|NAME ...] [-d DIR] [--recurse] [--force]",
+       "write entries (all when none is named; INDEX counts from 0) as safely named host files\n"
+       "      into DIR; --recurse makes partitions and sub-directories folders. Existing files\n"
+       "      are kept unless --force is given",
+       RunExtract},
+      {"add", "add IMAGE FILE... [--verbose]",
+       "write host files into the image (PC64 files under their stored name); the image is\n"
+       "      replaced only after the new one has been verified. Prints what could not be\n"
+       "      written; --verbose also lists what was",
+       RunAdd},
       {"convert", "convert IN.g64|IN.nib OUT.d64 [--verbose] [--force]",
        "decode a GCR-level image into a D64 and report its unreadable sectors (--verbose lists\n"
        "      them); an existing OUT is only replaced with --force",

@@ -23,6 +23,8 @@ int RunInfo(CommandArgs args, std::ostream& out, std::ostream& err);
 int RunConvert(CommandArgs args, std::ostream& out, std::ostream& err);
 int RunRender(CommandArgs args, std::ostream& out, std::ostream& err);
 int RunThumbnail(CommandArgs args, std::ostream& out, std::ostream& err);
+int RunExtract(CommandArgs args, std::ostream& out, std::ostream& err);
+int RunAdd(CommandArgs args, std::ostream& out, std::ostream& err);
 
 // Writes a whole file through a temporary file beside it and a rename.
 void WriteFileWhole(const std::string& path, const Bytes& bytes);

@@ -124,6 +124,21 @@ std::string DkHostFileName(const std::string& name, TDkCbmFileType file_type) {
   return host;
 }
 
+std::string DkUniqueFileName(const std::vector<std::string>& taken, const std::string& name,
+                             int first_number) {
+  const std::size_t dot = name.rfind('.');
+  const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+  const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+  for (int n = first_number; n <= first_number + 998; ++n) {
+    const std::string candidate = Format("%s (%d)%s", stem.c_str(), n, extension.c_str());
+    const std::string upper = DkAsciiUpper(candidate);
+    if (std::none_of(taken.begin(), taken.end(),
+                     [&](const std::string& other) { return DkAsciiUpper(other) == upper; }))
+      return candidate;
+  }
+  throw Exception("No available filename found within 999 attempts.");
+}
+
 std::string MakeEntryPath(const std::string& image_path, int index) {
   return image_path + kSeparator + std::to_string(index);
 }

@@ -27,6 +27,12 @@ using TDkDiskEntryReadArray = std::vector<TDkDiskEntryRead>;
 // form.
 std::string DkHostFileName(const std::string& name, TDkCbmFileType file_type);
 
+// `name` made unique among `taken` (ignoring case): "GAME.prg" becomes "GAME (1).prg", counting
+// up from `first_number` for at most 999 tries, then "No available filename found within 999
+// attempts.".
+std::string DkUniqueFileName(const std::vector<std::string>& taken, const std::string& name,
+                             int first_number);
+
 std::string MakeEntryPath(const std::string& image_path, int index);
 bool ParseEntryPath(const std::string& path, std::string& image_path, int& index);
 bool ParsePartitionChain(const std::string& path, std::string& host_image_path,

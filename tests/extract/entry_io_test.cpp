@@ -35,6 +35,17 @@ TEST(HostFileName, NamesAHostTreatsSpeciallyGetASafeForm) {
   EXPECT_EQ(DkHostFileName("CONSOLE", cftCBM), "CONSOLE");
 }
 
+TEST(UniqueFileName, CountsUpPastTakenNamesIgnoringCase) {
+  EXPECT_EQ(DkUniqueFileName({"GAME.prg"}, "GAME.prg", 1), "GAME (1).prg");
+  EXPECT_EQ(DkUniqueFileName({"GAME.prg", "game (1).PRG"}, "GAME.prg", 1), "GAME (2).prg");
+  EXPECT_EQ(DkUniqueFileName({"DIR"}, "DIR", 1), "DIR (1)");
+  EXPECT_EQ(DkUniqueFileName({}, "a.b.seq", 5), "a.b (5).seq");
+  std::vector<std::string> taken;
+  for (int n = 1; n <= 999; ++n) taken.push_back("X (" + std::to_string(n) + ")");
+  EXPECT_EQ(MessageOf([&] { DkUniqueFileName(taken, "X", 1); }),
+            "No available filename found within 999 attempts.");
+}
+
 TEST(EntryPaths, BothPartitionNotations) {
   EXPECT_EQ(MakeEntryPath("C:\\disks\\a.d81", 7), "C:\\disks\\a.d81::7");
   std::string image;

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "cbm/registry.h"
+#include "cli/cli.h"
+#include "shell/drop_write.h"
+#include "support/disk_builder.h"
+#include "support/temp_folder.h"
+#include "write/directory_writer.h"
+#include "write/names.h"
+#include "write/writer_select.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace kelvane::cli {
+namespace {
+
+using namespace testing;
+
+struct Result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+Result RunWith(const std::vector<std::string>& args) {
+  std::ostringstream out;
+  std::ostringstream err;
+  const int status = Run(args, out, err);
+  return {status, out.str(), err.str()};
+}
+
+void Add(TDkCbmImageWriter& writer, int dir_track, int dir_sector, const std::string& name,
+         TDkCbmFileType type, const Bytes& content) {
+  DkCbmAddFile(writer, dir_track, dir_sector, DkCbmHostNameToBytes(name), type, content);
+}
+
+// A D81 holding GAME, two names that map to the same host name, and a partition with a file.
+Bytes ExtractionDisk() {
+  Bytes bytes = BlankD81();
+  {
+    auto writer = DkOpenWriter(bytes, "x.d81");
+    Add(*writer, 40, 3, "GAME", cftPRG, PatternBytes(600, 1));
+    Add(*writer, 40, 3, "A/B", cftSEQ, PatternBytes(20, 2));
+    Add(*writer, 40, 3, "A_B", cftSEQ, PatternBytes(30, 3));
+  }
+  SectorEditor disk(bytes, D81Offset);
+  disk.PutEntry(40, 3, 3, {"PART", 0x85, 10, 0, 80});
+  disk.Link(10, 0, 10, 3);
+  disk.Link(10, 3, 0, 255);
+  disk.WriteFile({{11, 0}}, PatternBytes(50, 4));
+  disk.PutEntry(10, 3, 0, {"INSIDE", 0x82, 11, 0, 1});
+  return bytes;
+}
+
+TEST(CliExtract, EverythingWithFoldersAndUniqueNames) {
+  TempFolder folder("extract");
+  const std::string image = folder.Write("disk.d81", ExtractionDisk());
+  const std::string out = folder.Path("out");
+  const Result r = RunWith({"extract", image, "-d", out, "--recurse"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, out + "/GAME.prg\n" + out + "/A_B.seq\n" + out + "/A_B (1).seq\n" + out +
+                       "/PART/\n" + out + "/PART/INSIDE.prg\n");
+  EXPECT_EQ(folder.Read("out/GAME.prg"), PatternBytes(600, 1));
+  EXPECT_EQ(folder.Read("out/A_B.seq"), PatternBytes(20, 2));
+  EXPECT_EQ(folder.Read("out/A_B (1).seq"), PatternBytes(30, 3));
+  EXPECT_EQ(folder.Read("out/PART/INSIDE.prg"), PatternBytes(50, 4));
+
+  // A second run keeps what is there unless told otherwise.
+  const Result again = RunWith({"extract", image, "0", "-d", out});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(again.err,
+            "kelvane extract: " + out + "/GAME.prg: exists; not replaced (use --force)\n");
+  EXPECT_EQ(RunWith({"extract", image, "0", "-d", out, "--force"}).status, 0);
+}
+
+TEST(CliExtract, SelectionByIndexAndNameAndWhatIsSkipped) {
+  TempFolder folder("extract");
+  const std::string image = folder.Write("disk.d81", ExtractionDisk());
+  const std::string out = folder.Path("sel");
+  const Result r = RunWith({"extract", image, "a_b", "0", "nothing", "PART", "-d", out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, out + "/A_B.seq\n" + out + "/GAME.prg\n");
+  EXPECT_EQ(r.err,
+            "kelvane extract: nothing: no such entry on this disk\n"
+            "kelvane extract: PART: a partition or directory; skipped (use --recurse)\n");
+  EXPECT_EQ(folder.Read("sel/A_B.seq"), PatternBytes(30, 3));
+  EXPECT_FALSE(folder.Has("sel/PART"));
+
+  EXPECT_EQ(RunWith({"extract"}).status, kExitUsage);
+  EXPECT_EQ(RunWith({"extract", image, "-d"}).status, kExitUsage);
+  EXPECT_EQ(RunWith({"extract", folder.Path("missing.d64")}).status, kExitFailure);
+}
+
+TEST(CliExtract, ALoopingDirectoryIsReportedAndTheRestExtracted) {
+  TempFolder folder("extract");
+  Bytes bytes = ExtractionDisk();
+  SectorEditor(bytes, D81Offset).PutEntry(10, 3, 1, {"BACK", 0x85, 10, 0, 80});
+  const std::string image = folder.Write("loop.d81", bytes);
+  const Result r = RunWith({"extract", image, "-d", folder.Path("o"), "-r"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("PART: BACK: this directory loops back into itself."), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(folder.Has("o/GAME.prg"));
+}
+
+TEST(CliAdd, ReportsWhatWasNotWrittenAndExitsAccordingly) {
+  TempFolder folder("add");
+  const std::string image = folder.Write("disk.d64", BlankD64());
+  const std::string one = folder.Write("one.prg", PatternBytes(300, 1));
+  const std::string two = folder.Write("two.seq", PatternBytes(30, 2));
+
+  const Result first = RunWith({"add", image, one});
+  EXPECT_EQ(first.status, 0);
+  EXPECT_EQ(first.out, "");
+  EXPECT_EQ(first.err, "");
+
+  const Result second = RunWith({"add", "--verbose", image, one, two});
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.out, "two.seq -> \"two\" SEQ\n");
+  EXPECT_EQ(second.err,
+            "kelvane add: one.prg: A file of that name is already on the disk; skipped.\n");
+  const auto opened = DkOpenImage(folder.Read("disk.d64"), "disk.d64", false);
+  ASSERT_EQ(opened->Entries().size(), 2u);
+  EXPECT_EQ(opened->ReadFile(opened->Entries()[1]), PatternBytes(30, 2));
+
+  EXPECT_EQ(RunWith({"add", image}).status, kExitUsage);
+  const Result g64 = RunWith({"add", folder.Path("x.g64"), one});
+  EXPECT_EQ(g64.status, 1);
+  EXPECT_EQ(g64.err, "kelvane add: This image format is read-only.\n");
+}
+
+#ifndef _WIN32
+// `kelvane add` killed at random moments (as by a power cut) never leaves the image missing or
+// half-written: it is the old image or the complete new one.
+TEST(CliAdd, KilledAtAnyMomentLeavesTheOldOrTheNewImage) {
+  TempFolder folder("powercut");
+  const Bytes original = BlankD81();
+  const std::string image = folder.Path("disk.d81");
+  std::vector<std::string> args = {"add", image};
+  for (int i = 0; i < 20; ++i) {
+    args.push_back(folder.Write("file" + std::to_string(i) + ".prg",
+                                PatternBytes(254 * (1 + i % 7), static_cast<std::uint32_t>(i))));
+  }
+  const auto run_child = [&](std::chrono::microseconds kill_after) {
+    folder.Write("disk.d81", original);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      std::ostringstream out;
+      std::ostringstream err;
+      const int code = cli::Run(args, out, err);
+      if (code != 0) std::fprintf(stderr, "%s", err.str().c_str());
+      ::_exit(code);
+    }
+    if (kill_after.count() >= 0) {
+      std::this_thread::sleep_for(kill_after);
+      ::kill(child, SIGKILL);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return status;
+  };
+
+  // One undisturbed run gives the new image and the time a run takes.
+  const auto start = std::chrono::steady_clock::now();
+  const int status = run_child(std::chrono::microseconds(-1));
+  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const Bytes complete = folder.Read("disk.d81");
+  ASSERT_NE(complete, original);
+
+  std::mt19937 random(7);
+  int killed_midway = 0;
+  for (int round = 0; round < 60; ++round) {
+    const auto delay = std::chrono::microseconds(random() % (took.count() * 5 / 4 + 1));
+    const int end = run_child(delay);
+    killed_midway += WIFSIGNALED(end) ? 1 : 0;
+    ASSERT_TRUE(folder.Has("disk.d81")) << "image missing after a kill at " << delay.count();
+    const Bytes now = folder.Read("disk.d81");
+    ASSERT_TRUE(now == original || now == complete)
+        << "half-written image after a kill at " << delay.count() << " us";
+  }
+  EXPECT_GT(killed_midway, 0);
+}
+#endif
+
+}  // namespace
+}  // namespace kelvane::cli

@@ -1,0 +1,398 @@
+#include "shell/drop_write.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "cbm/registry.h"
+#include "shell/faulty_host.h"
+#include "support/disk_builder.h"
+#include "support/temp_folder.h"
+#include "write/directory_writer.h"
+#include "write/names.h"
+#include "write/writer_select.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace kelvane {
+namespace {
+
+using namespace testing;
+
+Bytes Pc64File(const std::string& name, const Bytes& data) {
+  Bytes bytes(26, 0);
+  std::memcpy(bytes.data(), "C64File", 7);
+  std::copy(name.begin(), name.end(), bytes.begin() + 8);
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  return bytes;
+}
+
+std::string Trimmed(std::string text) {
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return DkAsciiUpper(text);
+}
+
+const TDkCbmEntry* FindEntry(const TDkCbmImage& image, const std::string& name) {
+  for (const TDkCbmEntry& entry : image.Entries()) {
+    if (Trimmed(entry.Name) == Trimmed(name)) return &entry;
+  }
+  return nullptr;
+}
+
+// A folder with an image and files to drop on it.
+class DropTest : public ::testing::Test {
+ protected:
+  DropTest() : folder_("drop"), host_(MakeSystemHostFiles(HostPathEncoding::kUtf8)) {}
+
+  std::string File(const std::string& name, const Bytes& bytes) {
+    sources_[folder_.Path(name)] = bytes;
+    return folder_.Write(name, bytes);
+  }
+  TKvDropResult Drop(const std::string& image, const std::vector<std::string>& paths) {
+    return KvWriteDroppedFiles(image, paths, *host_);
+  }
+  std::unique_ptr<TDkCbmImage> Open(const std::string& name) {
+    return DkOpenImage(folder_.Read(name), name, false);
+  }
+  bool HasSideFiles(const std::string& image_name) {
+    return folder_.Has(image_name + kKvTempSuffix) || folder_.Has(image_name + kKvBackupSuffix);
+  }
+
+  TempFolder folder_;
+  std::unique_ptr<HostFiles> host_;
+  std::map<std::string, Bytes> sources_;  // dropped path -> its bytes
+};
+
+TEST_F(DropTest, WritesEveryFileVerifiedAndLeavesNoSideFiles) {
+  const std::string image = folder_.Write("disk.d64", BlankD64());
+#ifndef _WIN32
+  ::chmod(image.c_str(), 0640);
+#endif
+  const std::vector<std::string> paths = {
+      File("hello.prg", PatternBytes(300, 1)), File("notes.seq", PatternBytes(600, 2)),
+      File("game.p00", Pc64File("Real Name", PatternBytes(100, 3))), File("empty.usr", Bytes())};
+  const TKvDropResult result = Drop(image, paths);
+
+  EXPECT_EQ(result.Code, deNone);
+  EXPECT_EQ(result.WrittenCount, 4);
+  EXPECT_EQ(KvDropSummary(result), "");
+  EXPECT_FALSE(HasSideFiles("disk.d64"));
+#ifndef _WIN32
+  struct stat info {};
+  ASSERT_EQ(::stat(image.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u) << "the new image keeps the old one's permissions";
+#endif
+  const auto opened = Open("disk.d64");
+  ASSERT_EQ(opened->Entries().size(), 4u);
+  for (const TKvDropFile& file : result.Files) {
+    EXPECT_TRUE(file.Written);
+    const TDkCbmEntry* entry = FindEntry(*opened, file.CbmName);
+    ASSERT_NE(entry, nullptr) << file.CbmName;
+    EXPECT_EQ(entry->FileType, file.FileType);
+  }
+  EXPECT_EQ(result.Files[1].FileType, cftSEQ);
+  EXPECT_EQ(result.Files[3].FileType, cftUSR);
+  // A PC64 file goes in under its stored name with its payload only.
+  const TDkCbmEntry* pc64 = FindEntry(*opened, "Real Name");
+  ASSERT_NE(pc64, nullptr);
+  EXPECT_EQ(opened->ReadFile(*pc64), PatternBytes(100, 3));
+  EXPECT_EQ(opened->ReadFile(*FindEntry(*opened, result.Files[0].CbmName)), PatternBytes(300, 1));
+}
+
+TEST_F(DropTest, RefusedFilesAreSkippedAndTheOthersWritten) {
+  const std::string image = folder_.Write("disk.d81", BlankD81());
+  ASSERT_EQ(Drop(image, {File("old.prg", PatternBytes(10, 1))}).WrittenCount, 1);
+  std::filesystem::create_directory(folder_.path() / "sub");
+  std::filesystem::create_directory(folder_.path() / "other");
+  const std::vector<std::string> paths = {
+      folder_.Path("sub") + "/",                                  // a folder
+      File("a.prg", PatternBytes(10, 2)),                         // written
+      folder_.Write("other/a.prg", PatternBytes(20, 3)),          // same name as the one before
+      File("old.prg", PatternBytes(30, 4)),                       // name already on the disk
+      folder_.Path("missing.prg"),                                // cannot be read
+      File("rel.r00", Pc64File("RECORDS", PatternBytes(50, 5))),  // the writer refuses REL
+      File("b.prg", PatternBytes(40, 6)),                         // written after a refusal
+  };
+  const TKvDropResult result = Drop(image, paths);
+
+  EXPECT_EQ(result.Code, deNone);
+  EXPECT_EQ(result.WrittenCount, 2);
+  const TKvDropError codes[] = {deFolder,     deNone,        deNameTaken, deNameTaken,
+                                deUnreadable, deWriteFailed, deNone};
+  for (std::size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(result.Files[i].Code, codes[i]) << i;
+  EXPECT_EQ(result.Files[5].Message,
+            "REL files need side sectors the 1581 writer does not emit yet.");
+  EXPECT_EQ(result.Files[2].Message, "A file of that name is already on the disk; skipped.");
+  EXPECT_EQ(KvDropSummary(result),
+            "a.prg, old.prg: A file of that name is already on the disk; skipped.  "
+            "sub: Folders are not written into a disk image.  "
+            "missing.prg: The file could not be read.  "
+            "rel.r00: The image could not be written; it is unchanged.");
+
+  const auto opened = Open("disk.d81");
+  EXPECT_EQ(opened->Entries().size(), 3u);
+  EXPECT_EQ(opened->ReadFile(*FindEntry(*opened, "a")), PatternBytes(10, 2));
+  EXPECT_EQ(opened->ReadFile(*FindEntry(*opened, "b")), PatternBytes(40, 6));
+  EXPECT_EQ(FindEntry(*opened, "RECORDS"), nullptr) << "a refused file leaves no trace";
+  EXPECT_FALSE(HasSideFiles("disk.d81"));
+}
+
+TEST_F(DropTest, ABatchThatDoesNotFitWritesNothing) {
+  const Bytes blank = BlankD64();
+  const std::string image = folder_.Write("disk.d64", blank);
+  const TKvDropResult result = Drop(image, {File("one.prg", PatternBytes(400 * 254, 1)),
+                                            File("two.prg", PatternBytes(300 * 254, 2))});
+  EXPECT_EQ(result.Code, deNoSpace);
+  EXPECT_EQ(KvDropSummary(result), "Not enough free blocks on the disk.");
+  EXPECT_EQ(result.WrittenCount, 0);
+  EXPECT_EQ(folder_.Read("disk.d64"), blank);
+  EXPECT_FALSE(HasSideFiles("disk.d64"));
+}
+
+TEST_F(DropTest, AFullDirectoryRefusesTheRestWithTheWritersText) {
+  // 143 of the 144 slots of a 1541 directory taken.
+  Bytes bytes = BlankD64();
+  {
+    auto writer = DkOpenWriter(bytes, "disk.d64");
+    for (int i = 0; i < 143; ++i) {
+      DkCbmAddFile(*writer, 18, 1, DkCbmHostNameToBytes("F" + std::to_string(i)), cftPRG,
+                   PatternBytes(1, static_cast<std::uint32_t>(i)));
+    }
+  }
+  const std::string image = folder_.Write("disk.d64", bytes);
+  const TKvDropResult result =
+      Drop(image, {File("x.prg", PatternBytes(5, 1)), File("y.prg", PatternBytes(5, 2)),
+                   File("z.prg", PatternBytes(5, 3))});
+  EXPECT_EQ(result.Code, deNone);
+  EXPECT_EQ(result.WrittenCount, 1);
+  EXPECT_TRUE(result.Files[0].Written);
+  for (int i : {1, 2}) {
+    EXPECT_EQ(result.Files[i].Code, deWriteFailed);
+    EXPECT_EQ(result.Files[i].Message, "Directory is full on this 1541 image.");
+  }
+  EXPECT_EQ(KvDropSummary(result),
+            "y.prg, z.prg: The image could not be written; it is unchanged.");
+  EXPECT_EQ(Open("disk.d64")->Entries().size(), 144u);
+}
+
+TEST_F(DropTest, ImagesThatCannotTakeFilesAreRefusedWithTheirTexts) {
+  const std::string file = File("a.prg", PatternBytes(10, 1));
+  // Read-only by extension: not even opened.
+  const TKvDropResult g64 = Drop(folder_.Path("game.g64"), {file});
+  EXPECT_EQ(g64.Code, deReadOnlyFormat);
+  EXPECT_EQ(g64.Message, "This image format is read-only.");
+
+  // An old layout stays read-only.
+  Bytes d82 = BlankD82();
+  SectorEditor(d82, D80Offset).Sector(38, 0)[3] = 255;
+  const TKvDropResult old = Drop(folder_.Write("old.d82", d82), {file});
+  EXPECT_EQ(old.Code, deReadOnlyFormat);
+  EXPECT_EQ(old.Message, DkReadOnlyReasonText(cifD82));
+  EXPECT_EQ(folder_.Read("old.d82"), d82);
+
+  // A size no format has.
+  const TKvDropResult odd = Drop(folder_.Write("odd.d64", Bytes(1000, 0)), {file});
+  EXPECT_EQ(odd.Code, deNotWritable);
+  EXPECT_EQ(odd.Message, DkFormatSizeErrorText(cifD64, 1000));
+
+  // Missing, empty, and a folder under an image's name.
+  EXPECT_EQ(Drop(folder_.Path("none.d64"), {file}).Code, deNotWritable);
+  EXPECT_EQ(Drop(folder_.Write("empty.d64", Bytes()), {file}).Message,
+            "This is not a disk image that can be written.");
+  std::filesystem::create_directory(folder_.path() / "dir.d64");
+  EXPECT_EQ(Drop(folder_.Path("dir.d64"), {file}).Code, deNotWritable);
+
+  // No paths: nothing happens at all.
+  const TKvDropResult nothing = Drop(folder_.Path("none.d64"), {});
+  EXPECT_EQ(nothing.Code, deNone);
+  EXPECT_TRUE(nothing.Files.empty());
+}
+
+TEST_F(DropTest, AnImageHeldOpenElsewhereIsNotTouched) {
+  const Bytes blank = BlankD64();
+  const std::string image = folder_.Write("disk.d64", blank);
+  const std::string file = File("a.prg", PatternBytes(10, 1));
+#ifdef _WIN32
+  // Another program writing the image, letting others only read.
+  const std::wstring wide(image.begin(), image.end());
+  const HANDLE other = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  const TKvDropResult result = Drop(image, {file});
+  ::CloseHandle(other);
+#else
+  // Another program that announces its use with a lock.
+  const int other = ::open(image.c_str(), O_RDWR);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::flock(other, LOCK_EX), 0);
+  const TKvDropResult result = Drop(image, {file});
+  ::close(other);
+#endif
+  EXPECT_EQ(result.Code, deImageInUse);
+  EXPECT_EQ(KvDropSummary(result), "The image is open in another program.");
+  EXPECT_EQ(folder_.Read("disk.d64"), blank);
+  EXPECT_EQ(Drop(image, {file}).WrittenCount, 1) << "free again once the other program let go";
+}
+
+TEST_F(DropTest, SwapFailuresPutTheOldImageBackOrNameTheLeftover) {
+  const Bytes blank = BlankD64();
+  const std::string image = folder_.Path("disk.d64");
+  const std::string file = File("a.prg", PatternBytes(10, 1));
+  // Calls: read image, read file, write temp, read temp back, replace, move.
+  constexpr int kReplace = 5;
+
+  struct Case {
+    ReplaceFault fault;
+    std::set<int> faults;
+    bool image_kept;
+    std::string leftover;  // suffix of the copy the message names
+  };
+  const Case cases[] = {
+      {ReplaceFault::kRemoveReplaced, {kReplace}, true, ""},
+      {ReplaceFault::kMoveReplacement, {kReplace}, true, ""},
+      {ReplaceFault::kOther, {kReplace, kReplace + 1}, true, ""},
+      {ReplaceFault::kMoveReplacement, {kReplace, kReplace + 1}, false, kKvBackupSuffix},
+  };
+  for (const Case& c : cases) {
+    folder_.Write("disk.d64", blank);
+    FaultyHost faulty(*host_, c.faults, c.fault);
+    const TKvDropResult result = KvWriteDroppedFiles(image, {file}, faulty);
+    EXPECT_EQ(result.Code, deWriteFailed);
+    EXPECT_EQ(result.WrittenCount, 0);
+    EXPECT_FALSE(result.Files[0].Written);
+    EXPECT_FALSE(folder_.Has(std::string("disk.d64") + kKvTempSuffix));
+    if (c.image_kept) {
+      EXPECT_EQ(folder_.Read("disk.d64"), blank);
+      EXPECT_FALSE(folder_.Has(std::string("disk.d64") + kKvBackupSuffix));
+      EXPECT_EQ(result.Files[0].Message, KvDropErrorText(deWriteFailed));
+    } else {
+      EXPECT_FALSE(folder_.Has("disk.d64"));
+      EXPECT_EQ(folder_.Read(std::string("disk.d64") + c.leftover), blank);
+      const std::string message =
+          "The image could not be put back under its own name; the original is at " + image +
+          c.leftover;
+      EXPECT_EQ(result.Message, message);
+      EXPECT_EQ(result.Files[0].Message, message);
+      EXPECT_EQ(KvDropSummary(result), message);
+    }
+  }
+}
+
+TEST_F(DropTest, ANewImageThatReadsBackWrongIsThrownAway) {
+  const Bytes blank = BlankD64();
+  const std::string image = folder_.Write("disk.d64", blank);
+
+  // A host whose written file differs from what it was given, as a failing disk would.
+  class FlippingHost : public FaultyHost {
+   public:
+    using FaultyHost::FaultyHost;
+    void WriteDurably(const std::string& path, ByteView bytes) override {
+      Bytes changed(bytes.begin(), bytes.end());
+      changed[changed.size() / 2] ^= 0x40;
+      FaultyHost::WriteDurably(path, changed);
+    }
+  };
+  FlippingHost flipping(*host_, {}, ReplaceFault::kOther);
+  const TKvDropResult result =
+      KvWriteDroppedFiles(image, {File("a.prg", PatternBytes(10, 1))}, flipping);
+  EXPECT_EQ(result.Code, deWriteFailed);
+  EXPECT_EQ(result.Message, "the written image did not read back as written");
+  EXPECT_EQ(folder_.Read("disk.d64"), blank);
+  EXPECT_FALSE(HasSideFiles("disk.d64"));
+}
+
+// Every writable format, a batch of several files, and each host call in turn made to fail:
+// afterwards the image is the old one byte for byte or a new one holding exactly the files
+// reported written, and a side file stays only when the message names it.
+struct FaultFormat {
+  const char* file_name;
+  Bytes (*blank)();
+};
+
+class DropFaults : public DropTest, public ::testing::WithParamInterface<FaultFormat> {};
+
+TEST_P(DropFaults, EveryFailingCallLeavesTheOldImageOrAVerifiedNewOne) {
+  const FaultFormat& format = GetParam();
+  const std::string name = format.file_name;
+  const Bytes original = format.blank();
+  const std::string image = folder_.Path(name);
+  const std::size_t original_entries = DkOpenImage(original, name, false)->Entries().size();
+  std::filesystem::create_directory(folder_.path() / "folder");
+  const std::vector<std::string> paths = {
+      File("one.prg", PatternBytes(700, 1)), folder_.Path("folder"),
+      File("two.seq", PatternBytes(3, 2)),
+      File("three.p00", Pc64File("THREE", PatternBytes(900, 3)))};
+
+  // Count the calls of an undisturbed drop first.
+  folder_.Write(name, original);
+  FaultyHost counting(*host_, {}, ReplaceFault::kOther);
+  ASSERT_EQ(KvWriteDroppedFiles(image, paths, counting).WrittenCount, 3);
+  const int total = counting.calls();
+  ASSERT_GE(total, 6);
+
+  for (int n = 1; n <= total; ++n) {
+    for (ReplaceFault fault :
+         {ReplaceFault::kOther, ReplaceFault::kRemoveReplaced, ReplaceFault::kMoveReplacement}) {
+      SCOPED_TRACE(name + " failing call " + std::to_string(n) + " replace fault " +
+                   std::to_string(static_cast<int>(fault)));
+      std::filesystem::remove(folder_.path() / (name + kKvTempSuffix));
+      std::filesystem::remove(folder_.path() / (name + kKvBackupSuffix));
+      folder_.Write(name, original);
+      FaultyHost faulty(*host_, {n}, fault);
+      const TKvDropResult result = KvWriteDroppedFiles(image, paths, faulty);
+
+      ASSERT_TRUE(folder_.Has(name)) << "the image is never missing";
+      const Bytes now = folder_.Read(name);
+      if (now == original) {
+        EXPECT_EQ(result.WrittenCount, 0) << "nothing written is reported as written";
+      } else {
+        EXPECT_EQ(result.Code, deNone);
+        const auto opened = DkOpenImage(now, name, false);
+        EXPECT_EQ(opened->Entries().size(), original_entries + result.WrittenCount);
+        for (const TKvDropFile& file : result.Files) {
+          const TDkCbmEntry* entry = FindEntry(*opened, file.CbmName);
+          if (!file.Written) {
+            if (!file.CbmName.empty()) {
+              EXPECT_EQ(entry, nullptr) << file.Path;
+            }
+            continue;
+          }
+          ASSERT_NE(entry, nullptr) << file.Path;
+          const Bytes& source = sources_[file.Path];
+          EXPECT_EQ(opened->ReadFile(*entry), file.Path.ends_with(".p00")
+                                                  ? Bytes(source.begin() + 26, source.end())
+                                                  : source);
+        }
+      }
+      for (const char* suffix : {kKvTempSuffix, kKvBackupSuffix}) {
+        const std::string side = image + suffix;
+        if (!folder_.Has(name + suffix) || side == faulty.failed_removal()) continue;
+        EXPECT_NE(result.Message.find(side), std::string::npos) << side << " left unnamed";
+      }
+      if (faulty.failed_call() != "Replace") break;  // the kinds matter to the replace only
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, DropFaults,
+                         ::testing::Values(FaultFormat{"f.d64", [] { return BlankD64(); }},
+                                           FaultFormat{"f.d71", [] { return BlankD71(); }},
+                                           FaultFormat{"f.d81", [] { return BlankD81(); }},
+                                           FaultFormat{"f.d80", [] { return BlankD80(); }},
+                                           FaultFormat{"f.d82", [] { return BlankD82(); }},
+                                           FaultFormat{"f.dnp", [] { return BlankDnp(4); }},
+                                           FaultFormat{"f.dfi", [] { return BlankDfi(2); }}),
+                         [](const ::testing::TestParamInfo<FaultFormat>& param) {
+                           return std::string(param.param.file_name).substr(2);
+                         });
+
+}  // namespace
+}  // namespace kelvane

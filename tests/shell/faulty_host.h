@@ -1,0 +1,92 @@
+#pragma once
+
+// A host file layer that passes every call to a real one, except the calls whose number (counted
+// from 1 over the operations that can fail) is in its fault list: those fail the way the system
+// would fail them, leaving the state the system would leave.
+
+#include <set>
+
+#include "host/host_files.h"
+
+namespace kelvane::testing {
+
+// How a failing replace fails.
+enum class ReplaceFault {
+  kOther,            // an ordinary error before anything moved
+  kRemoveReplaced,   // the previous file could not be moved aside
+  kMoveReplacement,  // the previous file is already at the backup name
+};
+
+class FaultyHost : public HostFiles {
+ public:
+  FaultyHost(HostFiles& real, std::set<int> faults, ReplaceFault replace_fault)
+      : real_(real), faults_(std::move(faults)), replace_fault_(replace_fault) {}
+
+  int calls() const { return calls_; }
+  // Which operation failed ("" when none did), and for a removal, its path.
+  const std::string& failed_call() const { return failed_call_; }
+  const std::string& failed_removal() const { return failed_removal_; }
+
+  HostOpenStatus ReadForWrite(const std::string& path, std::uint64_t max_size,
+                              Bytes& bytes) override {
+    if (Fails("ReadForWrite")) return HostOpenStatus::kFailed;
+    return real_.ReadForWrite(path, max_size, bytes);
+  }
+  bool ReadDenyWrite(const std::string& path, std::uint64_t max_size, Bytes& bytes) override {
+    if (Fails("ReadDenyWrite")) return false;
+    return real_.ReadDenyWrite(path, max_size, bytes);
+  }
+  void WriteDurably(const std::string& path, ByteView bytes) override {
+    if (Fails("WriteDurably")) {
+      // The disk filled up half-way: a partial file stays behind.
+      real_.WriteDurably(path, bytes.first(bytes.size() / 2));
+      throw EHostError("There is not enough space on the disk.");
+    }
+    real_.WriteDurably(path, bytes);
+  }
+  std::uint32_t Replace(const std::string& replaced, const std::string& replacement,
+                        const std::string& backup) override {
+    if (!Fails("Replace")) return real_.Replace(replaced, replacement, backup);
+    switch (replace_fault_) {
+      case ReplaceFault::kOther:
+        return 5;
+      case ReplaceFault::kRemoveReplaced:
+        return kHostUnableToRemoveReplaced;
+      case ReplaceFault::kMoveReplacement:
+        if (real_.Move(replaced, backup, true) != 0) return 5;
+        return kHostUnableToMoveReplacement;
+    }
+    return 5;
+  }
+  std::uint32_t Move(const std::string& from, const std::string& to,
+                     bool replace_existing) override {
+    if (Fails("Move")) return 5;
+    return real_.Move(from, to, replace_existing);
+  }
+  bool Exists(const std::string& path) override { return real_.Exists(path); }
+  bool Remove(const std::string& path) override {
+    if (Fails("Remove")) {
+      failed_removal_ = path;
+      return false;
+    }
+    return real_.Remove(path);
+  }
+  bool IsDirectory(const std::string& path) override { return real_.IsDirectory(path); }
+  std::string ErrorText(std::uint32_t code) override { return real_.ErrorText(code); }
+
+ private:
+  bool Fails(const char* call) {
+    if (faults_.count(++calls_) == 0) return false;
+    failed_call_ = call;
+    return true;
+  }
+
+  HostFiles& real_;
+  std::set<int> faults_;
+  ReplaceFault replace_fault_;
+  int calls_ = 0;
+  std::string failed_call_;
+  std::string failed_removal_;
+};
+
+}  // namespace kelvane::testing
