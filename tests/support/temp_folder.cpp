@@ -6,11 +6,11 @@
 
 namespace kelvane::testing {
 
-TempFolder::TempFolder(const std::string& tag) {
+TempFolder::TempFolder(const std::string& tag, const std::filesystem::path& base) {
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::filesystem::path candidate =
-        std::filesystem::temp_directory_path() /
+        (base.empty() ? std::filesystem::temp_directory_path() : base) /
         ("kelvane-" + tag + "-" + std::to_string(random()) + std::to_string(random()));
     if (std::filesystem::create_directory(candidate)) {
       path_ = candidate;

@@ -12,7 +12,8 @@ namespace kelvane::testing {
 
 class TempFolder {
  public:
-  explicit TempFolder(const std::string& tag);
+  // Made under `base` when given, else under the system's temporary directory.
+  explicit TempFolder(const std::string& tag, const std::filesystem::path& base = {});
   ~TempFolder();
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
