@@ -91,6 +91,9 @@ ExtractOptions ParseExtractOptions(CommandArgs args) {
     }
   }
   if (options.image.empty()) throw UsageError{"extract: no image file given"};
+  while (options.folder.size() > 1 &&
+         (options.folder.back() == '/' || options.folder.back() == '\\'))
+    options.folder.pop_back();
   return options;
 }
 
@@ -208,9 +211,18 @@ int RunAdd(CommandArgs args, std::ostream& out, std::ostream& err) {
     }
   }
   if (paths.size() < 2) throw UsageError{"add: give an image and at least one file to add"};
-  const std::string image = paths.front();
+  std::string image = paths.front();
   paths.erase(paths.begin());
 
+  // A link to an image: the image it points to is the one replaced, and the link stays.
+  std::error_code error;
+  if (std::filesystem::is_symlink(PathFromUtf8(image), error)) {
+    const std::filesystem::path target = std::filesystem::canonical(PathFromUtf8(image), error);
+    if (!error) {
+      const std::u8string text = target.u8string();
+      image.assign(text.begin(), text.end());
+    }
+  }
   const std::unique_ptr<HostFiles> host = MakeSystemHostFiles(HostPathEncoding::kUtf8);
   const TKvDropResult result = KvWriteDroppedFiles(image, paths, *host);
   if (verbose) {

@@ -155,7 +155,11 @@ class PosixHostFiles final : public HostFiles {
                         const std::string& backup) override {
     struct stat info {};
     if (::stat(replaced.c_str(), &info) != 0) return static_cast<std::uint32_t>(errno);
-    // The new file takes over the previous one's permission bits.
+    // The new file takes over the previous one's owner (where we may give it) and permission
+    // bits.
+    if (::chown(replacement.c_str(), info.st_uid, info.st_gid) != 0) {
+      // Only the superuser may give a file away; an ordinary user's own image keeps its owner.
+    }
     ::chmod(replacement.c_str(), info.st_mode & 07777);
     if (::unlink(backup.c_str()) != 0 && errno != ENOENT) return kHostUnableToRemoveReplaced;
     if (::link(replaced.c_str(), backup.c_str()) != 0) {

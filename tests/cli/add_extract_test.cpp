@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -140,6 +141,16 @@ TEST(CliAdd, ReportsWhatWasNotWrittenAndExitsAccordingly) {
 }
 
 #ifndef _WIN32
+TEST(CliAdd, ThroughALinkTheLinkedImageIsReplacedAndTheLinkStays) {
+  TempFolder folder("add");
+  folder.Write("disk.d64", BlankD64());
+  std::filesystem::create_symlink("disk.d64", folder.path() / "link.d64");
+  const std::string one = folder.Write("one.prg", PatternBytes(300, 1));
+  EXPECT_EQ(RunWith({"add", folder.Path("link.d64"), one}).status, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(folder.path() / "link.d64"));
+  EXPECT_EQ(DkOpenImage(folder.Read("disk.d64"), "disk.d64", false)->Entries().size(), 1u);
+}
+
 // `kelvane add` killed at random moments (as by a power cut) never leaves the image missing or
 // half-written: it is the old image or the complete new one.
 TEST(CliAdd, KilledAtAnyMomentLeavesTheOldOrTheNewImage) {
