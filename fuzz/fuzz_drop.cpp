@@ -11,6 +11,7 @@
 
 #include "cbm/registry.h"
 #include "common/text.h"
+#include "damaged_image.h"
 #include "shell/drop_write.h"
 #include "support/disk_builder.h"
 
@@ -62,22 +63,6 @@ class MemoryHost : public HostFiles {
   std::string ErrorText(std::uint32_t code) override { return "error " + std::to_string(code); }
 };
 
-struct Target {
-  const char* name;
-  Bytes (*blank)();
-  std::size_t system_offset;
-};
-
-const Target kTargets[] = {
-    {"f.d64", [] { return BlankD64(); }, 357 * 256},
-    {"f.d71", [] { return BlankD71(); }, 357 * 256},
-    {"f.d81", [] { return BlankD81(); }, 39 * 40 * 256},
-    {"f.d80", [] { return BlankD80(); }, 37 * 29 * 256},
-    {"f.d82", [] { return BlankD82(); }, 37 * 29 * 256},
-    {"f.dnp", [] { return BlankDnp(4); }, 0},
-    {"f.dfi", [] { return BlankDfi(2); }, 0},
-};
-
 std::string Upper(std::string text) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
   return DkAsciiUpper(text);
@@ -87,10 +72,8 @@ std::string Upper(std::string text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
-  const Target& target = kTargets[data[0] % 7];
-  Bytes image = target.blank();
-  std::size_t at = target.system_offset;
-  for (std::size_t i = 2; i < size && at < image.size(); ++i) image[at++] = data[i];
+  const WritableTarget& target = kWritableTargets[data[0] % 7];
+  Bytes image = DamagedImage(target, data, size, 2);
 
   MemoryHost host;
   const std::string image_path = std::string("/disk/") + target.name;

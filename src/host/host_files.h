@@ -25,7 +25,8 @@ enum class HostOpenStatus {
 // reports the same states under the same numbers):
 // the previous file could not be moved aside, nothing changed;
 inline constexpr std::uint32_t kHostUnableToRemoveReplaced = 1176;
-// the previous file is at the backup name and the replacement could not take its place.
+// the previous file is at the backup name (on POSIX: still under its own name as well) and the
+// replacement could not take its place.
 inline constexpr std::uint32_t kHostUnableToMoveReplacement = 1177;
 
 // An operating-system failure, with the system's message.

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "cbm/registry.h"
-#include "cli/cli.h"
+#include "cli/run_cli.h"
 #include "shell/drop_write.h"
 #include "support/disk_builder.h"
 #include "support/temp_folder.h"
@@ -26,19 +26,6 @@ namespace kelvane::cli {
 namespace {
 
 using namespace testing;
-
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-Result RunWith(const std::vector<std::string>& args) {
-  std::ostringstream out;
-  std::ostringstream err;
-  const int status = Run(args, out, err);
-  return {status, out.str(), err.str()};
-}
 
 void Add(TDkCbmImageWriter& writer, int dir_track, int dir_sector, const std::string& name,
          TDkCbmFileType type, const Bytes& content) {

@@ -5,22 +5,10 @@
 #include <sstream>
 
 #include "cli/commands.h"
+#include "cli/run_cli.h"
 
 namespace kelvane::cli {
 namespace {
-
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-Result RunWith(const std::vector<std::string>& args) {
-  std::ostringstream out;
-  std::ostringstream err;
-  const int status = Run(args, out, err);
-  return {status, out.str(), err.str()};
-}
 
 TEST(Cli, HelpGoesToStdoutAndSucceeds) {
   for (const char* flag : {"--help", "-h"}) {
