@@ -3,7 +3,8 @@
 // Guarantees, and how they differ from Windows:
 // - "In use": POSIX has no share modes, so another program's open file cannot be seen. A program
 //   that announces its use with a lock (fcntl/OFD record locks or flock, shared or exclusive) is
-//   seen; one that simply keeps the file open is not.
+//   seen, and so is another drop on the same image (each holds a flock while it works); a
+//   program that simply keeps the file open is not.
 // - The replace keeps the previous image reachable under its own name at every instant: the
 //   backup is a hard link to it, and the new image takes the name with one atomic rename. On file
 //   systems without hard links (FAT, exFAT) the replace is the atomic rename alone.
@@ -17,6 +18,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "common/format.h"
 #include "host/host_files.h"
@@ -85,41 +87,48 @@ int OpenRegular(const std::string& path, int flags, struct stat& info) {
   return fd;
 }
 
-// True when another open file holds a lock on the file: a record lock of either kind, or a flock.
-bool SomeoneHoldsLock(int fd) {
+// True when another open file holds a record lock (fcntl or OFD) on the file.
+bool SomeoneHoldsRecordLock(int fd) {
   struct flock probe {};
   probe.l_type = F_WRLCK;
   probe.l_whence = SEEK_SET;
 #ifdef F_OFD_GETLK
   // Open-file-description locks conflict with every other open file, our own process included.
-  if (::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) return true;
+  return ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
 #else
-  if (::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) return true;
+  return ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
 #endif
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK;
-  ::flock(fd, LOCK_UN);
-  return false;
 }
 
 class PosixHostFiles final : public HostFiles {
  public:
+  // The image read for writing stays locked (flock) until its replace is over, another image is
+  // read for writing, or the layer goes away. Two writers of one image therefore never both
+  // work from the same old image: the second sees the lock and reports the image in use.
   HostOpenStatus ReadForWrite(const std::string& path, std::uint64_t max_size,
                               Bytes& bytes) override {
     bytes.clear();
+    locked_.reset();
     struct stat info {};
-    Fd fd(OpenRegular(path, O_RDWR, info));
-    if (!fd.valid()) {
+    auto fd = std::make_unique<Fd>(OpenRegular(path, O_RDWR, info));
+    if (!fd->valid()) {
       if (errno == EACCES || errno == EPERM || errno == EROFS) return HostOpenStatus::kAccessDenied;
       if (errno == ETXTBSY) return HostOpenStatus::kInUse;
       return HostOpenStatus::kFailed;
     }
-    if (SomeoneHoldsLock(fd.get())) return HostOpenStatus::kInUse;
+    if (SomeoneHoldsRecordLock(fd->get()) || ::flock(fd->get(), LOCK_EX | LOCK_NB) != 0)
+      return HostOpenStatus::kInUse;
+    // Locked, but the name may meanwhile have been given to a new file by another writer.
+    struct stat now {};
+    if (::stat(path.c_str(), &now) != 0 || now.st_dev != info.st_dev || now.st_ino != info.st_ino)
+      return HostOpenStatus::kInUse;
     if (info.st_size < 1 || static_cast<std::uint64_t>(info.st_size) > max_size)
       return HostOpenStatus::kFailed;
-    if (!ReadExactly(fd.get(), bytes, static_cast<std::size_t>(info.st_size))) {
+    if (!ReadExactly(fd->get(), bytes, static_cast<std::size_t>(info.st_size))) {
       bytes.clear();
       return HostOpenStatus::kFailed;
     }
+    locked_ = std::move(fd);
     return HostOpenStatus::kOk;
   }
 
@@ -168,6 +177,7 @@ class PosixHostFiles final : public HostFiles {
     }
     if (::rename(replacement.c_str(), replaced.c_str()) != 0) return kHostUnableToMoveReplacement;
     SyncFolderOf(replaced);
+    locked_.reset();
     return 0;
   }
 
@@ -187,6 +197,7 @@ class PosixHostFiles final : public HostFiles {
     }
     if (::rename(from.c_str(), to.c_str()) != 0) return static_cast<std::uint32_t>(errno);
     SyncFolderOf(to);
+    locked_.reset();
     return 0;
   }
 
@@ -209,6 +220,8 @@ class PosixHostFiles final : public HostFiles {
   }
 
  private:
+  std::unique_ptr<Fd> locked_;  // the image read for writing, while it is being replaced
+
   [[noreturn]] void Fail(const std::string& path) {
     const int code = errno;
     throw EHostError(Format("%s: %s", path.c_str(), std::strerror(code)));

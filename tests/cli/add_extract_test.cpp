@@ -189,6 +189,12 @@ TEST(CliAdd, KilledAtAnyMomentLeavesTheOldOrTheNewImage) {
         << "half-written image after a kill at " << delay.count() << " us";
   }
   EXPECT_GT(killed_midway, 0);
+  // Whatever a kill left beside the image does not stand in the way of the next run.
+  const int last = run_child(std::chrono::microseconds(-1));
+  EXPECT_TRUE(WIFEXITED(last) && WEXITSTATUS(last) == 0);
+  EXPECT_EQ(folder.Read("disk.d81"), complete);
+  EXPECT_FALSE(folder.Has(std::string("disk.d81") + kKvTempSuffix));
+  EXPECT_FALSE(folder.Has(std::string("disk.d81") + kKvBackupSuffix));
 }
 #endif
 

@@ -247,6 +247,22 @@ TEST_F(DropTest, AnImageHeldOpenElsewhereIsNotTouched) {
   EXPECT_EQ(Drop(image, {file}).WrittenCount, 1) << "free again once the other program let go";
 }
 
+#ifndef _WIN32
+TEST_F(DropTest, TwoDropsOnOneImageNeverWorkFromTheSameOldImage) {
+  const std::string image = folder_.Write("disk.d64", BlankD64());
+  const std::string file = File("a.prg", PatternBytes(10, 1));
+  // A drop under way elsewhere has read the image for writing.
+  const auto first = MakeSystemHostFiles(HostPathEncoding::kUtf8);
+  Bytes bytes;
+  ASSERT_EQ(first->ReadForWrite(image, kKvMaxFileSize, bytes), HostOpenStatus::kOk);
+  EXPECT_EQ(Drop(image, {file}).Code, deImageInUse);
+  // Once it has put its new image in place, the next drop works from that one.
+  const std::string replacement = File("new.d64", BlankD64());
+  ASSERT_EQ(first->Replace(image, replacement, image + kKvBackupSuffix), 0u);
+  EXPECT_EQ(Drop(image, {file}).WrittenCount, 1);
+}
+#endif
+
 TEST_F(DropTest, SwapFailuresPutTheOldImageBackOrNameTheLeftover) {
   const Bytes blank = BlankD64();
   const std::string image = folder_.Path("disk.d64");
