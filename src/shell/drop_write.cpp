@@ -153,7 +153,7 @@ class DropTransaction {
   }
 
   void AddFiles() {
-    for (const Pending& pending : pending_) {
+    for (Pending& pending : pending_) {
       TKvDropFile& file = result_.Files[pending.index];
       if (NameTaken(*writer_, file.CbmName)) {
         SetCode(file, deNameTaken);
@@ -166,7 +166,7 @@ class DropTransaction {
         written_entries_.push_back(DkCbmAddFile(*writer_, writer_->DirTrack(),
                                                 writer_->FirstDirSector(), name, file.FileType,
                                                 pending.prepared.Content));
-        written_contents_.push_back(pending.prepared.Content);
+        written_contents_.push_back(std::move(pending.prepared.Content));
         file.Written = true;
       } catch (const std::exception& error) {
         // Back to the bytes before this file, on a fresh writer.
