@@ -10,6 +10,7 @@
 #include <random>
 
 #include "cbm/registry.h"
+#include "shell/drop_write.h"
 #include "support/disk_builder.h"
 #include "support/peer_listing.h"
 #include "write/directory_writer.h"
@@ -119,6 +120,38 @@ TEST_F(PeerCheck, Cc1541ListsOurD64s) {
       EXPECT_EQ(listing.entries[i].blocks, ours->Entries()[i].Blocks);
       EXPECT_FALSE(listing.entries[i].splat);
     }
+  }
+}
+
+// Files dropped onto images the peers made: cbmconvert then extracts the files that were there
+// and the new ones, byte for byte.
+TEST_F(PeerCheck, DropsOntoPeerImagesKeepTheirFiles) {
+  const auto host = MakeSystemHostFiles(HostPathEncoding::kUtf8);
+  for (const char* name : {"cbmconvert.d64", "cbmconvert.d71", "cbmconvert.d81"}) {
+    const std::filesystem::path out = folder_ / (std::string(name) + ".out");
+    std::filesystem::create_directories(out);
+    std::filesystem::copy_file(std::string("tests/data/") + name, out / name);
+    std::vector<std::string> dropped;
+    for (int i = 0; i < 3; ++i) {
+      const std::filesystem::path file = folder_ / ("new" + std::to_string(i) + ".prg");
+      std::ofstream(file, std::ios::binary | std::ios::trunc)
+          .write(reinterpret_cast<const char*>(PatternBytes(700 * i + 1, i).data()),
+                 static_cast<std::streamsize>(700 * i + 1));
+      dropped.push_back(file.string());
+    }
+    const TKvDropResult result = KvWriteDroppedFiles((out / name).string(), dropped, *host);
+    ASSERT_EQ(result.WrittenCount, 3) << KvDropSummary(result);
+    RunCommand("cd '" + out.string() + "' && cbmconvert -N -d '" + name + "' 2>&1");
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(ReadTestFile((out / ("new" + std::to_string(i) + ".prg")).string()),
+                PatternBytes(700 * i + 1, i))
+          << name;
+    }
+    EXPECT_EQ(ReadTestFile((out / "hello.prg").string()),
+              ReadTestFile("tests/data/inputs/hello.prg"));
+    EXPECT_EQ(ReadTestFile((out / "some data.seq").string()),
+              ReadTestFile("tests/data/inputs/data.seq"));
+    EXPECT_EQ(ReadTestFile((out / "big.prg").string()), ReadTestFile("tests/data/inputs/big.prg"));
   }
 }
 
