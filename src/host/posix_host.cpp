@@ -116,7 +116,9 @@ class PosixHostFiles final : public HostFiles {
       if (errno == ETXTBSY) return HostOpenStatus::kInUse;
       return HostOpenStatus::kFailed;
     }
-    if (SomeoneHoldsRecordLock(fd->get()) || ::flock(fd->get(), LOCK_EX | LOCK_NB) != 0)
+    if (SomeoneHoldsRecordLock(fd->get())) return HostOpenStatus::kInUse;
+    // A file system without flock (some network mounts) is written without the lock.
+    if (::flock(fd->get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
       return HostOpenStatus::kInUse;
     // Locked, but the name may meanwhile have been given to a new file by another writer.
     struct stat now {};
@@ -146,8 +148,10 @@ class PosixHostFiles final : public HostFiles {
   }
 
   void WriteDurably(const std::string& path, ByteView bytes) override {
-    // Never follow a link planted under the temporary name.
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+    // Always a new file: whatever a crashed run left under the name (a read-only file, a link
+    // planted there) is removed, never written through.
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) Fail(path);
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!fd.valid()) Fail(path);
     std::size_t done = 0;
     while (done < bytes.size()) {

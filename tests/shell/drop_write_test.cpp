@@ -261,6 +261,18 @@ TEST_F(DropTest, TwoDropsOnOneImageNeverWorkFromTheSameOldImage) {
   ASSERT_EQ(first->Replace(image, replacement, image + kKvBackupSuffix), 0u);
   EXPECT_EQ(Drop(image, {file}).WrittenCount, 1);
 }
+
+TEST_F(DropTest, WhatACrashedRunLeftBesideTheImageIsReplacedNotWrittenThrough) {
+  const std::string image = folder_.Write("disk.d64", BlankD64());
+  const Bytes victim = PatternBytes(100, 9);
+  folder_.Write("victim", victim);
+  std::filesystem::create_symlink(folder_.path() / "victim",
+                                  folder_.path() / (std::string("disk.d64") + kKvTempSuffix));
+  folder_.Write(std::string("disk.d64") + kKvBackupSuffix, PatternBytes(10, 1));
+  EXPECT_EQ(Drop(image, {File("a.prg", PatternBytes(10, 1))}).WrittenCount, 1);
+  EXPECT_EQ(folder_.Read("victim"), victim);
+  EXPECT_FALSE(HasSideFiles("disk.d64"));
+}
 #endif
 
 TEST_F(DropTest, SwapFailuresPutTheOldImageBackOrNameTheLeftover) {
