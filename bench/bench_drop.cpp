@@ -1,6 +1,7 @@
 // The whole drop write on the real file system: 50 files of 1 to 30 blocks dropped onto an
-// empty D81 in a memory-backed folder (/dev/shm where there is one), including the read-back,
-// verification and swap. And the extraction of every entry of a full 144-entry D64.
+// empty D81 and onto the largest DNP in a memory-backed folder (/dev/shm where there is one),
+// including the read-back, verification and swap. And the extraction of every entry of a full
+// 144-entry D64.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -25,9 +26,9 @@ std::filesystem::path MemoryFolder() {
                                                           : std::filesystem::path();
 }
 
-void BM_DropFiftyFilesOntoD81(benchmark::State& state) {
+// Fifty files dropped onto an empty image held in a memory-backed folder.
+void DropFiftyFiles(benchmark::State& state, const std::string& image_name, const Bytes& blank) {
   const TempFolder folder("bench-drop", MemoryFolder());
-  const Bytes blank = BlankD81();
   std::vector<std::string> paths;
   for (int i = 0; i < 50; ++i) {
     const std::size_t blocks = 1 + static_cast<std::size_t>(i * 7) % 30;
@@ -35,16 +36,25 @@ void BM_DropFiftyFilesOntoD81(benchmark::State& state) {
                                  PatternBytes(blocks * 254 - 3, static_cast<std::uint32_t>(i))));
   }
   const std::unique_ptr<HostFiles> host = MakeSystemHostFiles(HostPathEncoding::kUtf8);
-  const std::string image = folder.Path("disk.d81");
+  const std::string image = folder.Path(image_name);
   for (auto _ : state) {
     state.PauseTiming();
-    folder.Write("disk.d81", blank);
+    folder.Write(image_name, blank);
     state.ResumeTiming();
     const TKvDropResult result = KvWriteDroppedFiles(image, paths, *host);
     if (result.WrittenCount != 50) state.SkipWithError(KvDropSummary(result).c_str());
   }
 }
+void BM_DropFiftyFilesOntoD81(benchmark::State& state) {
+  DropFiftyFiles(state, "disk.d81", BlankD81());
+}
 BENCHMARK(BM_DropFiftyFilesOntoD81)->Unit(benchmark::kMillisecond);
+
+// The largest image that can be written: a CMD native partition of 255 tracks (16 MiB less 64 KiB).
+void BM_DropFiftyFilesOntoLargestDnp(benchmark::State& state) {
+  DropFiftyFiles(state, "disk.dnp", BlankDnp(255));
+}
+BENCHMARK(BM_DropFiftyFilesOntoLargestDnp)->Unit(benchmark::kMillisecond);
 
 void BM_ExtractAllOfFullD64(benchmark::State& state) {
   Bytes bytes = BlankD64();

@@ -159,7 +159,9 @@ class DropTransaction {
         SetCode(file, deNameTaken);
         continue;
       }
-      Bytes snapshot = writer_->ImageBytes();
+      // The writer's journal is the snapshot: it keeps only the bytes this file changes, where a
+      // copy of the image (up to 16 MiB) per file would cost more than the writing itself.
+      writer_->StartJournal();
       const Bytes name = pending.prepared.RawName.empty() ? DkCbmHostNameToBytes(file.CbmName)
                                                           : pending.prepared.RawName;
       try {
@@ -170,8 +172,8 @@ class DropTransaction {
         file.Written = true;
       } catch (const std::exception& error) {
         // Back to the bytes before this file, on a fresh writer.
+        writer_->RollBack();
         writer_.reset();
-        image_ = std::move(snapshot);
         writer_ = DkOpenWriter(image_, image_path_);
         SetCode(file, deWriteFailed, MessageOf(error));
       }
@@ -179,7 +181,7 @@ class DropTransaction {
   }
 
   void WriteVerifySwap() {
-    const Bytes bytes = writer_->ImageBytes();
+    const Bytes& bytes = image_;  // the writer has worked on it in place
     std::string leftover;
     try {
       KvWriteTempImage(host_, temp_path_, bytes);

@@ -46,7 +46,37 @@ void TDkCbmImageWriter::WriteSector(int track, int sector, ByteView data) {
         Format("A sector is 256 bytes; got %d.", static_cast<int>(data.size())));
   }
   const int offset = SectorOffset(track, sector);
+  Remember(static_cast<std::size_t>(offset), kSectorSize);
   std::memcpy(bytes_.data() + offset, data.data(), kSectorSize);
+}
+
+void TDkCbmImageWriter::StartJournal() {
+  journaling_ = true;
+  journal_spans_.clear();
+  journal_bytes_.clear();
+}
+
+void TDkCbmImageWriter::RollBack() {
+  std::size_t end = journal_bytes_.size();
+  for (auto span = journal_spans_.rbegin(); span != journal_spans_.rend(); ++span) {
+    end -= span->second;
+    std::memcpy(bytes_.data() + span->first, journal_bytes_.data() + end, span->second);
+  }
+  journal_spans_.clear();
+  journal_bytes_.clear();
+}
+
+void TDkCbmImageWriter::StopJournal() {
+  journaling_ = false;
+  journal_spans_.clear();
+  journal_bytes_.clear();
+}
+
+void TDkCbmImageWriter::Remember(std::size_t offset, std::size_t length) {
+  if (!journaling_) return;
+  journal_spans_.emplace_back(offset, length);
+  journal_bytes_.insert(journal_bytes_.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(offset),
+                        bytes_.begin() + static_cast<std::ptrdiff_t>(offset + length));
 }
 
 bool TDkCbmImageWriter::IsSectorFree(int track, int sector) const {
@@ -100,6 +130,7 @@ void TDkCbmImageWriter::SetSectorFree(int track, int sector, bool free) {
   const std::uint8_t mask = BamBitMask(sector);
   const bool free_now = ((bytes_[at] & mask) != 0) == BamBitMeansFree();
   if (free_now == free) return;  // neither bit nor count changes
+  Remember(at, 1);
   if (BamBitMeansFree() == free) {
     bytes_[at] = static_cast<std::uint8_t>(bytes_[at] | mask);
   } else {
@@ -109,6 +140,7 @@ void TDkCbmImageWriter::SetSectorFree(int track, int sector, bool free) {
     const std::size_t count_at = static_cast<std::size_t>(
         SectorOffset(location.CountTrack, location.CountSector) + location.CountOffset);
     if (count_at < bytes_.size()) {
+      Remember(count_at, 1);
       const int count = std::clamp(bytes_[count_at] + (free ? 1 : -1), 0, SectorsOnTrack(track));
       bytes_[count_at] = static_cast<std::uint8_t>(count);
     }

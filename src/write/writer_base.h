@@ -7,6 +7,8 @@
 
 #include <array>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cbm/entry.h"
 #include "common/exception.h"
@@ -97,6 +99,13 @@ class TDkCbmImageWriter {
   bool UseAsNewDirSector(int last_track, int last_sector, int new_track, int new_sector, int& track,
                          int& sector, int& slot);
 
+  // Taking back changes without a copy of the image: from StartJournal on, every change
+  // (WriteSector, SetSectorFree) first records the bytes it replaces; RollBack puts them back,
+  // newest first, and starts an empty journal. Every change to the bytes goes through those two.
+  void StartJournal();
+  void RollBack();
+  void StopJournal();
+
   // Set by the directory writer while it allocates the blocks of one file; not owned.
   const TDkSectorOccupancy* ProtectedSectors() const { return protected_sectors_; }
   void SetProtectedSectors(const TDkSectorOccupancy* map) { protected_sectors_ = map; }
@@ -104,15 +113,20 @@ class TDkCbmImageWriter {
  protected:
   // Refers to the caller's bytes: every change is visible to the caller at once.
   explicit TDkCbmImageWriter(Bytes& bytes) : bytes_(bytes) {}
-  Bytes& MutableBytes() { return bytes_; }
   const Bytes& ImageBytesRef() const { return bytes_; }
 
  private:
   // True when (track, sector) lies inside the geometry, the 0..255 link range and the image.
   bool ValidSystemSector(int track, int sector) const;
 
+  // Records the `length` bytes at `offset` before they change, when a journal runs.
+  void Remember(std::size_t offset, std::size_t length);
+
   Bytes& bytes_;
   const TDkSectorOccupancy* protected_sectors_ = nullptr;
+  bool journaling_ = false;
+  std::vector<std::pair<std::size_t, std::size_t>> journal_spans_;  // offset, length
+  Bytes journal_bytes_;                                             // their old bytes, in order
 };
 
 }  // namespace kelvane

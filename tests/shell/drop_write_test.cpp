@@ -183,6 +183,29 @@ TEST_F(DropTest, AFullDirectoryRefusesTheRestWithTheWritersText) {
   EXPECT_EQ(Open("disk.d64")->Entries().size(), 144u);
 }
 
+TEST_F(DropTest, AFileThatFailsHalfWayLeavesNoTraceAndLaterFilesUseItsRoom) {
+  // The BAM's counts promise room on every track, but only two sectors of track 1 are free in
+  // its bitmaps: the two-block file takes one of them and then fails.
+  Bytes bytes = BlankD64();
+  SectorEditor editor(bytes, D64Offset);
+  for (int t = 1; t <= 35; ++t) {
+    if (t == 18) continue;
+    for (int b = 1; b <= 3; ++b) editor.Sector(18, 0)[static_cast<std::size_t>(4 * t + b)] = 0;
+  }
+  editor.Sector(18, 0)[4 * 1 + 1] = 0x03;
+  const std::string image = folder_.Write("disk.d64", bytes);
+  const TKvDropResult result =
+      Drop(image, {File("one.prg", PatternBytes(254, 1)), File("two.prg", PatternBytes(508, 2)),
+                   File("three.prg", PatternBytes(100, 3))});
+  EXPECT_EQ(result.WrittenCount, 2);
+  EXPECT_EQ(result.Files[1].Code, deWriteFailed);
+  EXPECT_EQ(result.Files[1].Message, "No free sectors available.");
+  const auto opened = Open("disk.d64");
+  ASSERT_EQ(opened->Entries().size(), 2u);
+  EXPECT_EQ(opened->ReadFile(*FindEntry(*opened, "one")), PatternBytes(254, 1));
+  EXPECT_EQ(opened->ReadFile(*FindEntry(*opened, "three")), PatternBytes(100, 3));
+}
+
 TEST_F(DropTest, ImagesThatCannotTakeFilesAreRefusedWithTheirTexts) {
   const std::string file = File("a.prg", PatternBytes(10, 1));
   // Read-only by extension: not even opened.

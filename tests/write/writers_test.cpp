@@ -247,8 +247,8 @@ namespace kelvane {
 namespace {
 
 // A BAM whose counts promise room its bitmaps do not have: the add fails only after it began
-// allocating, so the caller (working on a copy) must discard the bytes; the protection map is
-// released either way.
+// allocating, so the caller must take the changes back (from a copy or the writer's journal);
+// the protection map is released either way.
 TEST(DirectoryWriter, FailureAfterChangesBeganLeavesItToTheCallerToDiscard) {
   const Bytes original = [] {
     Bytes bytes = BlankD64();
@@ -267,6 +267,20 @@ TEST(DirectoryWriter, FailureAfterChangesBeganLeavesItToTheCallerToDiscard) {
   EXPECT_EQ(writer->ProtectedSectors(), nullptr);
   EXPECT_NE(working, original);  // the two blocks were taken before the third failed
   EXPECT_EQ(DkOpenImage(original, "x.d64", false)->Entries().size(), 0u);
+
+  // With a journal the writer takes such a failure back itself, and only that one add.
+  working = original;
+  auto journaled = TDkD64Writer::FromBytes(working);
+  journaled->StartJournal();
+  Add(*journaled, "ONE", 254);
+  const Bytes after_one = working;
+  journaled->StartJournal();
+  EXPECT_THROW(Add(*journaled, "TWO", 2 * 254), EDkCbmConstraintViolation);
+  EXPECT_NE(working, after_one);
+  journaled->RollBack();
+  EXPECT_EQ(working, after_one);
+  journaled->RollBack();  // an empty journal changes nothing
+  EXPECT_EQ(working, after_one);
 }
 
 }  // namespace
