@@ -1,6 +1,7 @@
 // Adding a file to damaged images of every writable format: the input is laid over a blank image
 // at its system area (as for the opening targets), byte 0 picks the format, byte 1 the file's
-// size and type. Nothing may crash, hang or change the image's size.
+// size and type. Nothing may crash, hang or change the image's size, and a failed add rolled
+// back through the writer's journal leaves exactly the bytes from before it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -25,7 +26,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto writer = DkOpenWriter(image, target.name);
     for (int i = 0; i < 3; ++i) {
       const Bytes name = {'F', static_cast<std::uint8_t>('0' + i)};
-      DkCbmAddFile(*writer, writer->DirTrack(), writer->FirstDirSector(), name, type, content);
+      const Bytes before = image;
+      writer->StartJournal();
+      try {
+        DkCbmAddFile(*writer, writer->DirTrack(), writer->FirstDirSector(), name, type, content);
+      } catch (const Exception&) {
+        writer->RollBack();
+        if (image != before) std::abort();
+      }
     }
   } catch (const Exception&) {
   }

@@ -127,6 +127,18 @@ TEST(CliAdd, ReportsWhatWasNotWrittenAndExitsAccordingly) {
   EXPECT_EQ(g64.err, "kelvane add: This image format is read-only.\n");
 }
 
+TEST(CliAdd, NamesOutsideAsciiReachTheFileSystem) {
+  TempFolder folder("add");
+  // u-umlaut and euro sign in UTF-8, the text the tool works in on every system.
+  const std::string image = folder.Write("\xC3\xBC.d64", BlankD64());
+  const std::string file = folder.Write("\xE2\x82\xAC.prg", PatternBytes(300, 1));
+  const Result r = RunWith({"add", image, file});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const auto opened = DkOpenImage(folder.Read("\xC3\xBC.d64"), "x.d64", false);
+  ASSERT_EQ(opened->Entries().size(), 1u);
+  EXPECT_EQ(opened->ReadFile(opened->Entries()[0]), PatternBytes(300, 1));
+}
+
 #ifndef _WIN32
 TEST(CliAdd, ThroughALinkTheLinkedImageIsReplacedAndTheLinkStays) {
   TempFolder folder("add");

@@ -19,7 +19,8 @@ class TempFolder {
   TempFolder& operator=(const TempFolder&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  // The path of `name` inside the folder, as the 8-bit text the library takes.
+  // The path of `name` inside the folder, as the 8-bit text the library takes. Names and paths
+  // are UTF-8.
   std::string Path(const std::string& name) const;
   std::string Write(const std::string& name, const kelvane::Bytes& bytes) const;
   kelvane::Bytes Read(const std::string& name) const;
