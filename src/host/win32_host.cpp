@@ -33,22 +33,19 @@ class Handle {
 };
 
 // Reads the whole file behind an open handle; false for a size outside 1..max (0 allowed when
-// `allow_empty`) or a short read.
+// `allow_empty`, max at most 4 GiB) or a short read.
 bool ReadWhole(HANDLE file, std::uint64_t max_size, bool allow_empty, Bytes& bytes) {
   DWORD high = 0;
   const DWORD low = ::GetFileSize(file, &high);
   if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) return false;
   const std::uint64_t size = (static_cast<std::uint64_t>(high) << 32) | low;
   if (size > max_size || (size == 0 && !allow_empty)) return false;
+  // One read of the whole file (at most 16 MiB); a short read counts as a failure.
   bytes.resize(static_cast<std::size_t>(size));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
-    DWORD got = 0;
-    if (!::ReadFile(file, bytes.data() + done, piece, &got, nullptr) || got == 0) return false;
-    done += got;
-  }
-  return true;
+  if (bytes.empty()) return true;
+  DWORD got = 0;
+  return ::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) &&
+         got == bytes.size();
 }
 
 class Win32HostFiles final : public HostFiles {
