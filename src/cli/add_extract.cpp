@@ -130,7 +130,13 @@ bool WriteItems(const TDkDiskEntryReadArray& reads, const std::string& folder, b
         ok = false;
         continue;
       }
-      WriteFileWhole(paths[i], item.Bytes);
+      try {
+        WriteFileWhole(paths[i], item.Bytes);
+      } catch (const Exception& failure) {
+        err << "kelvane extract: " << failure.Message() << "\n";
+        ok = false;
+        continue;
+      }
     }
     written[i] = true;
     out << paths[i] << (item.IsDirectory ? "/" : "") << "\n";

@@ -69,6 +69,14 @@ TEST(CliExtract, EverythingWithFoldersAndUniqueNames) {
   EXPECT_EQ(again.err,
             "kelvane extract: " + out + "/GAME.prg: exists; not replaced (use --force)\n");
   EXPECT_EQ(RunWith({"extract", image, "0", "-d", out, "--force"}).status, 0);
+
+  // A file that cannot be written is reported, and the others are still written.
+  std::filesystem::remove(folder.path() / "out" / "GAME.prg");
+  std::filesystem::create_directories(folder.path() / "out" / "GAME.prg" / "in the way");
+  const Result blocked = RunWith({"extract", image, "0", "1", "-d", out, "--force"});
+  EXPECT_EQ(blocked.status, 1);
+  EXPECT_EQ(blocked.err, "kelvane extract: " + out + "/GAME.prg: cannot write the file.\n");
+  EXPECT_EQ(blocked.out, out + "/A_B.seq\n");
 }
 
 TEST(CliExtract, SelectionByIndexAndNameAndWhatIsSkipped) {
