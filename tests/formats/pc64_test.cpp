@@ -2,21 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include "support/disk_builder.h"
 
 namespace kelvane {
 namespace {
 
-Bytes Sidecar(const Bytes& name, const Bytes& data, std::uint8_t record_length = 0) {
-  Bytes bytes(26, 0);
-  std::memcpy(bytes.data(), "C64File", 7);
-  std::copy(name.begin(),
-            name.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(name.size(), 16)),
-            bytes.begin() + 8);
-  bytes[25] = record_length;
-  bytes.insert(bytes.end(), data.begin(), data.end());
-  return bytes;
-}
+using testing::Pc64Bytes;
 
 TEST(Pc64, ExtensionGivesTheType) {
   TDkCbmFileType type = cftDIR;
@@ -43,13 +34,13 @@ TEST(Pc64, ParseFieldsAndErrors) {
   TDkPcSidecar sidecar;
   EXPECT_EQ(DkPcSidecarParse("x.p00", Bytes(25), sidecar),
             "Truncated sidecar file: 25 bytes; header alone is 26.");
-  Bytes wrong = Sidecar({'A'}, {});
+  Bytes wrong = Pc64Bytes({'A'}, {});
   wrong[7] = '!';
   EXPECT_EQ(DkPcSidecarParse("x.p00", wrong, sidecar),
             "Invalid PC64 signature - expected \"C64File\\0\".");
 
   // A header alone is a valid, empty file; the record length is taken whatever the type.
-  EXPECT_EQ(DkPcSidecarParse("x.p00", Sidecar({'h', 0xC9, 0x60, ' ', 0xA0, 'Z'}, {}, 7), sidecar),
+  EXPECT_EQ(DkPcSidecarParse("x.p00", Pc64Bytes({'h', 0xC9, 0x60, ' ', 0xA0, 'Z'}, {}, 7), sidecar),
             "");
   EXPECT_TRUE(sidecar.Data.empty());
   EXPECT_EQ(sidecar.Name, "HI-");
@@ -58,7 +49,7 @@ TEST(Pc64, ParseFieldsAndErrors) {
   EXPECT_EQ(sidecar.FileType, cftPRG);
 
   // The extension check comes last and its error is the result.
-  EXPECT_EQ(DkPcSidecarParse("x.txt", Sidecar({'A'}, {1, 2}), sidecar),
+  EXPECT_EQ(DkPcSidecarParse("x.txt", Pc64Bytes({'A'}, {1, 2}), sidecar),
             "PC64 extension must match [PSUR][0-9][0-9]; got 'TXT'.");
 }
 
@@ -66,15 +57,15 @@ TEST(Pc64, ReadGivesNameUpToItsEndAndRefusesEmptyNames) {
   Bytes name;
   TDkCbmFileType type = cftDEL;
   Bytes data;
-  EXPECT_TRUE(DkPcSidecarRead("dir/save.S03", Sidecar({'S', 'A', 'V', 'E', 0xA0, 'X'}, {9, 8, 7}),
+  EXPECT_TRUE(DkPcSidecarRead("dir/save.S03", Pc64Bytes({'S', 'A', 'V', 'E', 0xA0, 'X'}, {9, 8, 7}),
                               name, type, data));
   EXPECT_EQ(name, (Bytes{'S', 'A', 'V', 'E'}));
   EXPECT_EQ(type, cftSEQ);
   EXPECT_EQ(data, (Bytes{9, 8, 7}));
 
-  EXPECT_FALSE(DkPcSidecarRead("a.p00", Sidecar({0xA0, 'X'}, {1}), name, type, data));
-  EXPECT_FALSE(DkPcSidecarRead("a.p00", Sidecar({0x00}, {1}), name, type, data));
-  EXPECT_FALSE(DkPcSidecarRead("a.bin", Sidecar({'A'}, {1}), name, type, data));
+  EXPECT_FALSE(DkPcSidecarRead("a.p00", Pc64Bytes({0xA0, 'X'}, {1}), name, type, data));
+  EXPECT_FALSE(DkPcSidecarRead("a.p00", Pc64Bytes({0x00}, {1}), name, type, data));
+  EXPECT_FALSE(DkPcSidecarRead("a.bin", Pc64Bytes({'A'}, {1}), name, type, data));
   EXPECT_FALSE(DkPcSidecarRead("a.p00", Bytes(10), name, type, data));
 }
 

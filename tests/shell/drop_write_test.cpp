@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 
 #include "cbm/registry.h"
@@ -28,11 +27,7 @@ namespace {
 using namespace testing;
 
 Bytes Pc64File(const std::string& name, const Bytes& data) {
-  Bytes bytes(26, 0);
-  std::memcpy(bytes.data(), "C64File", 7);
-  std::copy(name.begin(), name.end(), bytes.begin() + 8);
-  bytes.insert(bytes.end(), data.begin(), data.end());
-  return bytes;
+  return Pc64Bytes(Bytes(name.begin(), name.end()), data);
 }
 
 std::string Trimmed(std::string text) {

@@ -81,6 +81,19 @@ std::unique_ptr<FlatImage> FlatDisk::Open(int max_track) const {
                                      sectors_per_track_);
 }
 
+kelvane::Bytes Pc64Bytes(const kelvane::Bytes& name, const kelvane::Bytes& data,
+                         std::uint8_t record_length) {
+  kelvane::Bytes bytes(26, 0);
+  const char signature[] = "C64File";
+  std::copy(signature, signature + 7, bytes.begin());
+  std::copy(name.begin(),
+            name.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(name.size(), 16)),
+            bytes.begin() + 8);
+  bytes[25] = record_length;
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  return bytes;
+}
+
 kelvane::Bytes PatternBytes(std::size_t length, std::uint32_t seed) {
   kelvane::Bytes bytes(length);
   std::uint32_t state = seed * 2654435761u + 1;

@@ -84,6 +84,11 @@ class FlatDisk : private OwnedBytes, public SectorEditor {
 // Name bytes as a directory slot stores them: ASCII copied, padded with $A0 to 16.
 kelvane::Bytes PaddedName(const std::string& name);
 
+// A PC64 file (P00 and kin): signature, the stored name (at most 16 bytes), the REL record
+// length, then the payload.
+kelvane::Bytes Pc64Bytes(const kelvane::Bytes& name, const kelvane::Bytes& data,
+                         std::uint8_t record_length = 0);
+
 // Deterministic filler bytes for file contents.
 kelvane::Bytes PatternBytes(std::size_t length, std::uint32_t seed);
 
