@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
 
 #include "formats/d64.h"
 #include "formats/d71_d81.h"
@@ -38,6 +39,20 @@ void SectorEditor::PutEntry(int track, int sector, int index, const EntrySpec& e
   std::copy(name.begin(), name.end(), slot.begin() + 5);
   slot[30] = static_cast<std::uint8_t>(entry.blocks & 0xFF);
   slot[31] = static_cast<std::uint8_t>(entry.blocks >> 8);
+}
+
+kelvane::Bytes D64WithEntries(int count) {
+  kelvane::Bytes bytes = BlankD64();
+  SectorEditor disk(bytes, D64Offset);
+  const int sectors = std::max(1, (count + 7) / 8);
+  for (int s = 1; s <= sectors; ++s) {
+    for (int i = 0; i < 8 && (s - 1) * 8 + i < count; ++i) {
+      const int k = (s - 1) * 8 + i;
+      disk.PutEntry(18, s, i, {"GAME " + std::to_string(k), 0x82, 1, 0, k});
+    }
+    disk.Link(18, s, s < sectors ? 18 : 0, s < sectors ? s + 1 : 255);
+  }
+  return bytes;
 }
 
 void SectorEditor::WriteFile(const SectorPath& path, std::span<const std::uint8_t> data) {

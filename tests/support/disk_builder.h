@@ -103,6 +103,10 @@ kelvane::Bytes BlankD82(bool error_info = false);
 kelvane::Bytes BlankDnp(int tracks, bool current_layout = true);
 kelvane::Bytes BlankDfi(int tracks);
 
+// A blank D64 whose directory chain (18/1 onwards) holds `count` (at most 144) closed PRG entries
+// "GAME 0", "GAME 1", ..., entry k claiming k blocks; the files themselves are not written.
+kelvane::Bytes D64WithEntries(int count);
+
 // Sector offsets of each format, for SectorEditor.
 int D64Offset(int track, int sector);
 int D71Offset(int track, int sector);
