@@ -1,0 +1,72 @@
+#include "shell/win32/entry_points.h"
+
+#include "shell/win32/win_raii.h"
+
+namespace kelvane::win {
+
+namespace {
+
+constexpr wchar_t kSettingsKey[] = L"Software\\Kelvane";
+constexpr wchar_t kCharsetValue[] = L"Charset";
+
+HRESULT NormalDragLoop(IDataObject* data, IDropSource* source, DWORD allowed, DWORD* effect) {
+  const HRESULT init = ::OleInitialize(nullptr);
+  if (FAILED(init)) return init;
+  const HRESULT result = ::DoDragDrop(data, source, allowed, effect);
+  ::OleUninitialize();
+  return result;
+}
+
+TKvEntryPoints NormalEntryPoints() {
+  TKvEntryPoints table;
+  table.Render = DkRenderDiskPreview;
+  table.DragLoop = NormalDragLoop;
+  table.KeyState = ::GetKeyState;
+  table.MakeWindow = ::CreateWindowExW;
+  table.ReadCharset = KvReadCharsetSetting;
+  table.WriteCharset = KvWriteCharsetSetting;
+  return table;
+}
+
+TKvEntryPoints g_entry_points = NormalEntryPoints();
+
+}  // namespace
+
+TKvEntryPoints& KvEntryPoints() {
+  return g_entry_points;
+}
+
+void KvResetEntryPoints() {
+  g_entry_points = NormalEntryPoints();
+}
+
+TDkCharset KvReadCharsetSetting() {
+  HKEY raw = nullptr;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS) {
+    return csUpperGraphics;
+  }
+  const UniqueKey key(raw);
+  DWORD type = 0;
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  const LONG status = ::RegQueryValueExW(key.get(), kCharsetValue, nullptr, &type,
+                                         reinterpret_cast<BYTE*>(&value), &size);
+  if (status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(value) && value == 1) {
+    return csLowerUpper;
+  }
+  return csUpperGraphics;
+}
+
+void KvWriteCharsetSetting(TDkCharset charset) {
+  HKEY raw = nullptr;
+  if (::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &raw, nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  const UniqueKey key(raw);
+  const DWORD value = charset == csLowerUpper ? 1 : 0;
+  ::RegSetValueExW(key.get(), kCharsetValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                   sizeof(value));
+}
+
+}  // namespace kelvane::win

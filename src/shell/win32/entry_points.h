@@ -1,0 +1,42 @@
+#pragma once
+
+// The operations the handler reaches only through this table, so that each can be replaced
+// (by a test, say) without touching the handler: set to the normal implementations when the
+// module starts.
+
+#include <ole2.h>
+#include <windows.h>
+
+#include <string>
+
+#include "common/bytes.h"
+#include "render/charset.h"
+#include "render/listing_render.h"
+
+namespace kelvane::win {
+
+struct TKvEntryPoints {
+  bool (*Render)(ByteView data, const std::string& file_name, int min_width, int scale,
+                 int max_rows, TDkRenderImage& image, TDkCharset charset) = nullptr;
+  // OleInitialize, DoDragDrop, OleUninitialize.
+  HRESULT (*DragLoop)
+  (IDataObject* data, IDropSource* source, DWORD allowed, DWORD* effect) = nullptr;
+  SHORT(WINAPI* KeyState)(int virtual_key) = nullptr;
+  HWND(WINAPI* MakeWindow)
+  (DWORD ex_style, LPCWSTR class_name, LPCWSTR title, DWORD style, int x, int y, int width,
+   int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID parameter) = nullptr;
+  TDkCharset (*ReadCharset)() = nullptr;
+  void (*WriteCharset)(TDkCharset charset) = nullptr;
+};
+
+TKvEntryPoints& KvEntryPoints();
+// Puts the normal implementations back.
+void KvResetEntryPoints();
+
+// The per-user charset setting: HKCU\Software\Kelvane, value "Charset" (REG_DWORD, 1 for the
+// lower/upper set). Reading anything else gives the upper/graphics set; write failures are
+// ignored.
+TDkCharset KvReadCharsetSetting();
+void KvWriteCharsetSetting(TDkCharset charset);
+
+}  // namespace kelvane::win

@@ -1,0 +1,39 @@
+#pragma once
+
+// Reading the bytes of the previewed item, from its file or from its stream, at most 16 MiB,
+// and the GCR step that turns a G64 or NIB into the D64 it holds.
+
+#include <objidl.h>
+#include <shobjidl.h>
+#include <windows.h>
+
+#include <string>
+
+#include "common/bytes.h"
+
+namespace kelvane::win {
+
+inline constexpr std::uint64_t kKvMaxItemSize = 16 * 1024 * 1024;
+
+struct TKvItemBytes {
+  Bytes Data;                 // after the GCR step
+  std::string DetectionName;  // the name's extension with its dot, in the system code page
+  std::wstring Path;          // the file's path; empty for a stream-only item
+};
+
+// The extension of the last path component, dot included ("" for none), in the system code page.
+std::string KvExtensionOf(const std::wstring& name);
+
+// A ".g64" or ".nib" becomes the D64 it holds, and its detection name ".d64". Throws what the
+// decoder throws.
+void KvApplyGcrStep(Bytes& data, std::string& detection_name);
+
+// Reads `stream` from its start in pieces until it ends; false when a read fails or it holds
+// more than 16 MiB. The buffer starts at 64 KiB and doubles when full.
+bool KvReadWholeStream(IStream* stream, Bytes& bytes);
+
+// S_OK with `out` filled, or E_FAIL with `out` untouched.
+HRESULT KvReadFileItem(const std::wstring& path, TKvItemBytes& out);
+HRESULT KvReadStreamItem(IShellItem* item, TKvItemBytes& out);
+
+}  // namespace kelvane::win

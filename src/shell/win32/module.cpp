@@ -1,0 +1,125 @@
+// The COM server: the module counters and the class factory.
+
+#include "shell/win32/module.h"
+
+#include <unknwn.h>
+#include <windows.h>
+
+#include <atomic>
+#include <new>
+
+#include "shell/win32/kelvane_clsid.h"
+#include "shell/win32/preview_handler.h"
+
+namespace kelvane::win {
+
+namespace {
+
+std::atomic<long> g_live_objects{0};
+std::atomic<long> g_server_locks{0};
+HINSTANCE g_instance = nullptr;
+HBRUSH g_page_brush = nullptr;
+
+// Makes preview handlers.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class TKvPreviewFactory final : public IClassFactory {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
+    *out = static_cast<IClassFactory*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    try {
+      auto* handler = new (std::nothrow) TKvPreviewHandler();
+      if (handler == nullptr) return E_OUTOFMEMORY;
+      // The handler starts with one reference; nobody taking it frees it again.
+      const HRESULT result = handler->QueryInterface(iid, out);
+      handler->Release();
+      return result;
+    } catch (...) {
+      return E_FAIL;
+    }
+  }
+
+  STDMETHODIMP LockServer(BOOL lock) override {
+    ChangeServerLocks(lock != FALSE);
+    return S_OK;
+  }
+
+ private:
+  LiveObject live_;
+  std::atomic<ULONG> references_{1};
+};
+#pragma GCC diagnostic pop
+
+}  // namespace
+
+void AddLiveObject() {
+  ++g_live_objects;
+}
+void RemoveLiveObject() {
+  --g_live_objects;
+}
+void ChangeServerLocks(bool lock) {
+  if (lock) {
+    ++g_server_locks;
+  } else {
+    --g_server_locks;
+  }
+}
+bool ModuleInUse() {
+  return g_live_objects.load() != 0 || g_server_locks.load() != 0;
+}
+
+HINSTANCE ModuleInstance() {
+  return g_instance;
+}
+void SetModuleInstance(HINSTANCE instance) {
+  g_instance = instance;
+}
+
+HBRUSH PageBrush() {
+  if (g_page_brush == nullptr) g_page_brush = ::CreateSolidBrush(RGB(42, 42, 42));
+  return g_page_brush != nullptr ? g_page_brush
+                                 : static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH));
+}
+
+void ModuleShutdown() {
+  TKvPreviewHandler::UnregisterPreviewClass();
+  if (g_page_brush != nullptr) {
+    ::DeleteObject(g_page_brush);
+    g_page_brush = nullptr;
+  }
+}
+
+HRESULT KvGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (clsid != kKvPreviewHandlerClsid) return CLASS_E_CLASSNOTAVAILABLE;
+  try {
+    auto* factory = new (std::nothrow) TKvPreviewFactory();
+    if (factory == nullptr) return E_OUTOFMEMORY;
+    const HRESULT result = factory->QueryInterface(iid, out);
+    factory->Release();
+    return result;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+}  // namespace kelvane::win

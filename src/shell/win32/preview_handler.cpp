@@ -1,0 +1,372 @@
+#include "shell/win32/preview_handler.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "shell/win32/entry_points.h"
+#include "shell/win32/item_bytes.h"
+
+namespace kelvane::win {
+
+namespace {
+
+// ERROR_ALREADY_INITIALIZED as a result code.
+constexpr HRESULT kAlreadyInitialised = HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
+
+int ScreenDpi() {
+  const WindowDc screen(nullptr);
+  if (screen.get() == nullptr) return 96;
+  const int dpi = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
+  return dpi > 0 ? dpi : 96;
+}
+
+}  // namespace
+
+void TKvBackBuffer::Free() {
+  if (Dc && Previous != nullptr) ::SelectObject(Dc.get(), Previous);
+  Previous = nullptr;
+  Bitmap.reset();
+  Dc.reset();
+  Width = Height = 0;
+}
+
+TKvPreviewHandler::TKvPreviewHandler() : dpi_(ScreenDpi()) {
+  scale_ = KvScaleFromDpi(dpi_);
+  SelectionInit(selection_, row_model_);
+}
+
+TKvPreviewHandler::~TKvPreviewHandler() {
+  try {
+    Reset();
+  } catch (...) {
+  }
+}
+
+STDMETHODIMP TKvPreviewHandler::QueryInterface(REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (iid == IID_IUnknown || iid == IID_IPreviewHandler) {
+    *out = static_cast<IPreviewHandler*>(this);
+  } else if (iid == IID_IInitializeWithItem) {
+    *out = static_cast<IInitializeWithItem*>(this);
+  } else if (iid == IID_IObjectWithSite) {
+    *out = static_cast<IObjectWithSite*>(this);
+  } else if (iid == IID_IOleWindow) {
+    *out = static_cast<IOleWindow*>(this);
+  } else {
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP_(ULONG) TKvPreviewHandler::AddRef() {
+  return ++references_;
+}
+
+STDMETHODIMP_(ULONG) TKvPreviewHandler::Release() {
+  const ULONG left = --references_;
+  if (left == 0) delete this;
+  return left;
+}
+
+// ---- IInitializeWithItem
+
+STDMETHODIMP TKvPreviewHandler::Initialize(IShellItem* item, DWORD) {
+  if (item == nullptr) return E_INVALIDARG;
+  if (initialised_) return kAlreadyInitialised;
+  try {
+    std::wstring path;
+    wchar_t* raw = nullptr;
+    if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &raw))) {
+      const TaskString owned(raw);
+      if (owned) path = owned.get();
+    }
+    TKvItemBytes bytes;
+    const HRESULT read = path.empty() ? KvReadStreamItem(item, bytes) : KvReadFileItem(path, bytes);
+    if (SUCCEEDED(read)) {
+      data_ = std::move(bytes.Data);
+      detection_name_ = std::move(bytes.DetectionName);
+      image_path_ = std::move(bytes.Path);
+    } else {
+      data_.clear();
+      detection_name_.clear();
+      image_path_.clear();
+    }
+  } catch (...) {
+    data_.clear();
+    detection_name_.clear();
+    image_path_.clear();
+  }
+  initialised_ = true;
+  return S_OK;
+}
+
+// ---- IObjectWithSite
+
+STDMETHODIMP TKvPreviewHandler::SetSite(IUnknown* site) {
+  site_ = site;
+  frame_.Reset();
+  if (site_) site_.As(&frame_);
+  return S_OK;
+}
+
+STDMETHODIMP TKvPreviewHandler::GetSite(REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (!site_) return E_FAIL;
+  return site_->QueryInterface(iid, out);
+}
+
+// ---- IOleWindow
+
+STDMETHODIMP TKvPreviewHandler::GetWindow(HWND* window) {
+  if (window == nullptr) return E_INVALIDARG;
+  *window = window_;
+  return window_ != nullptr ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP TKvPreviewHandler::ContextSensitiveHelp(BOOL) {
+  return E_NOTIMPL;
+}
+
+// ---- IPreviewHandler
+
+void TKvPreviewHandler::MoveOwnWindow() const {
+  ::MoveWindow(window_, rect_.left, rect_.top, rect_.right - rect_.left, rect_.bottom - rect_.top,
+               TRUE);
+}
+
+STDMETHODIMP TKvPreviewHandler::SetWindow(HWND parent, const RECT* rect) {
+  if (rect == nullptr) return E_INVALIDARG;
+  try {
+    parent_ = parent;
+    rect_ = *rect;
+    if (window_ != nullptr && ::IsWindow(window_)) {
+      ::SetParent(window_, parent_);
+      MoveOwnWindow();
+    }
+    return S_OK;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+STDMETHODIMP TKvPreviewHandler::SetRect(const RECT* rect) {
+  if (rect == nullptr) return E_INVALIDARG;
+  try {
+    rect_ = *rect;
+    if (window_ != nullptr && ::IsWindow(window_)) {
+      MoveOwnWindow();
+      const int rows = KvRowsNeeded(scroll_offset_, ClientHeight(), RowHeight());
+      const int width = PaneWidth();
+      if (width != rendered_width_ || (requested_rows_ < rows && !complete_)) {
+        TDkRenderImage image;
+        if (RenderInto(width, rows, image)) SetImage(std::move(image), width, rows);
+      }
+      ClampScroll();
+      ::InvalidateRect(window_, nullptr, FALSE);
+    }
+    return S_OK;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+STDMETHODIMP TKvPreviewHandler::DoPreview() {
+  if (!initialised_ || parent_ == nullptr || !RegisterPreviewClass()) return E_FAIL;
+  try {
+    const int rows = KvRowsNeeded(0, ClientHeight(), RowHeight());
+    const auto read_charset = KvEntryPoints().ReadCharset;
+    charset_ = read_charset != nullptr ? read_charset() : csUpperGraphics;
+    const int width = PaneWidth();
+    TDkRenderImage image;
+    const bool rendered = RenderInto(width, rows, image);
+    Reset();
+    SetImage(std::move(image), width, rows);
+    render_ok_ = rendered;
+    BuildRowModel(data_, detection_name_, row_model_);
+    SelectionInit(selection_, row_model_);
+
+    const auto create = [this] {
+      return KvEntryPoints().MakeWindow(
+          0, kKvPreviewWindowClass, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, rect_.left,
+          rect_.top, std::max(0L, rect_.right - rect_.left), std::max(0L, rect_.bottom - rect_.top),
+          parent_, nullptr, ModuleInstance(), nullptr);
+    };
+    HWND window = create();
+    if (window == nullptr && ::IsWindow(parent_) && RegisterPreviewClass()) window = create();
+    if (window == nullptr) {
+      Reset();
+      return E_FAIL;
+    }
+    window_ = window;
+    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    RegisterDropTarget();
+    ::InvalidateRect(window_, nullptr, FALSE);
+    return S_OK;
+  } catch (...) {
+    try {
+      Reset();
+    } catch (...) {
+    }
+    return E_FAIL;
+  }
+}
+
+STDMETHODIMP TKvPreviewHandler::Unload() {
+  try {
+    Reset();
+    data_.clear();
+    detection_name_.clear();
+    image_path_.clear();
+    initialised_ = false;
+    site_.Reset();
+    frame_.Reset();
+    return S_OK;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+STDMETHODIMP TKvPreviewHandler::SetFocus() {
+  if (window_ != nullptr) ::SetFocus(window_);
+  return S_OK;
+}
+
+STDMETHODIMP TKvPreviewHandler::QueryFocus(HWND* window) {
+  if (window == nullptr) return E_INVALIDARG;
+  *window = ::GetFocus();
+  return *window != nullptr ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP TKvPreviewHandler::TranslateAccelerator(MSG*) {
+  return S_FALSE;
+}
+
+// ---- State shared with the window
+
+int TKvPreviewHandler::ViewHeight() const {
+  return ClientHeight() - KvBannerHeight(!banner_.empty(), dpi_);
+}
+
+int TKvPreviewHandler::LargestScroll() const {
+  return KvLargestScroll(image_.Height, ViewHeight());
+}
+
+TKvRect TKvPreviewHandler::ButtonRect() const {
+  return KvButtonRect(rect_.right - rect_.left, RowHeight(), dpi_);
+}
+
+void TKvPreviewHandler::ClampScroll() {
+  scroll_offset_ = std::clamp(scroll_offset_, 0, LargestScroll());
+}
+
+void TKvPreviewHandler::Invalidate() const {
+  if (window_ != nullptr) ::InvalidateRect(window_, nullptr, FALSE);
+}
+
+bool TKvPreviewHandler::RenderInto(int width, int rows, TDkRenderImage& image) const {
+  image = TDkRenderImage{};
+  const auto render = KvEntryPoints().Render;
+  bool ok = false;
+  try {
+    ok = render != nullptr && render(data_, detection_name_, width, scale_, rows, image, charset_);
+  } catch (...) {
+    ok = false;
+  }
+  if (!ok) image = TDkRenderImage{};
+  return ok;
+}
+
+void TKvPreviewHandler::SetImage(TDkRenderImage image, int width, int rows) {
+  image_ = std::move(image);
+  rendered_width_ = width;
+  requested_rows_ = rows;
+  complete_ = static_cast<long long>(image_.Height) < static_cast<long long>(rows) * RowHeight();
+}
+
+void TKvPreviewHandler::ScrollTo(int y) {
+  y = std::max(0, y);
+  const int rows = KvRowsNeeded(y, ClientHeight(), RowHeight());
+  if (!complete_ && requested_rows_ < rows) {
+    TDkRenderImage image;
+    if (RenderInto(rendered_width_, rows, image)) SetImage(std::move(image), rendered_width_, rows);
+  }
+  y = std::min(y, LargestScroll());
+  if (y != scroll_offset_) {
+    scroll_offset_ = y;
+    Invalidate();
+  }
+}
+
+void TKvPreviewHandler::ScrollIntoView(int entry) {
+  if (entry < 0 || entry >= static_cast<int>(selection_.Selected.size())) return;
+  const int row_height = RowHeight();
+  const int top = ListingRowOf(entry) * row_height;
+  if (top < scroll_offset_) {
+    ScrollTo(top);
+  } else if (top + row_height > scroll_offset_ + ViewHeight()) {
+    ScrollTo(top + row_height - ViewHeight());
+  }
+}
+
+void TKvPreviewHandler::SetBanner(std::wstring text) {
+  if (text == banner_) return;
+  banner_ = std::move(text);
+  ClampScroll();
+  Invalidate();
+}
+
+void TKvPreviewHandler::ToggleCharset() {
+  charset_ = charset_ == csUpperGraphics ? csLowerUpper : csUpperGraphics;
+  if (const auto write = KvEntryPoints().WriteCharset; write != nullptr) write(charset_);
+  TDkRenderImage image;
+  render_ok_ = RenderInto(rendered_width_, requested_rows_, image);
+  SetImage(std::move(image), rendered_width_, requested_rows_);
+  ClampScroll();
+  Invalidate();
+}
+
+void TKvPreviewHandler::StartDrag() {
+  // Dragging entries out needs the data object and drop source; until they exist no drag starts.
+}
+
+void TKvPreviewHandler::RegisterDropTarget() {
+  // Files dropped onto the window are taken by the drop target once it is registered here.
+}
+
+void TKvPreviewHandler::RevokeDropTarget() {
+  if (drop_target_) {
+    if (window_ != nullptr && ::IsWindow(window_)) ::RevokeDragDrop(window_);
+    drop_target_.Reset();
+  }
+  if (ole_initialised_) {
+    ole_initialised_ = false;
+    ::OleUninitialize();
+  }
+}
+
+void TKvPreviewHandler::Reset() {
+  RevokeDropTarget();
+  banner_.clear();
+  if (window_ != nullptr) {
+    HWND window = window_;
+    if (::IsWindow(window)) {
+      ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      ::DestroyWindow(window);
+    }
+    window_ = nullptr;
+  }
+  back_buffer_.Free();
+  image_ = TDkRenderImage{};
+  rendered_width_ = requested_rows_ = scroll_offset_ = 0;
+  complete_ = render_ok_ = false;
+  row_model_ = TKvRowModel{};
+  SelectionInit(selection_, row_model_);
+  focused_ = false;
+  drag_ = DragState{};
+  button_hover_ = button_pressed_ = chord_armed_ = false;
+}
+
+}  // namespace kelvane::win

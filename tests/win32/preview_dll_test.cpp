@@ -1,0 +1,475 @@
+// The preview handler DLL under Wine, through LoadLibrary and DllGetClassObject as the shell's
+// preview host uses it: result codes, unload counting, the window's pixels, input through real
+// window messages, reading items, robustness and leaks.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "formats/gcr.h"
+#include "shell/preview_paint.h"
+#include "shell/win32/kelvane_clsid.h"
+#include "support/disk_builder.h"
+#include "support/temp_folder.h"
+#include "win32/preview_expect.h"
+
+namespace kelvane::testing {
+namespace {
+
+using view::ComPtr;
+
+constexpr HRESULT kAlreadyInitialised = static_cast<HRESULT>(0x800704DF);
+
+using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
+
+GetClassObjectFn GetClassObject() {
+  return reinterpret_cast<GetClassObjectFn>(
+      reinterpret_cast<void*>(::GetProcAddress(SharedHost().Module(), "DllGetClassObject")));
+}
+
+HRESULT CanUnloadNow() {
+  return reinterpret_cast<CanUnloadFn>(
+      reinterpret_cast<void*>(::GetProcAddress(SharedHost().Module(), "DllCanUnloadNow")))();
+}
+
+ComPtr<IPreviewHandler> NewHandler() {
+  ComPtr<IPreviewHandler> handler;
+  EXPECT_EQ(SharedHost().Factory()->CreateInstance(
+                nullptr, IID_IPreviewHandler, reinterpret_cast<void**>(handler.GetAddressOf())),
+            S_OK);
+  return handler;
+}
+
+template <typename T>
+ComPtr<T> As(const ComPtr<IPreviewHandler>& handler) {
+  ComPtr<T> out;
+  EXPECT_EQ(handler.As(&out), S_OK);
+  return out;
+}
+
+class PreviewDll : public ::testing::Test {
+ protected:
+  static constexpr int kWidth = 600;
+  static constexpr int kHeight = 200;
+
+  void SetUp() override {
+    ASSERT_TRUE(SharedHost().Ok()) << "the DLL or its factory was not found";
+    DeleteCharsetSetting();
+    dpi_ = ScreenDpi();
+    row_height_ = KvRowHeight(KvScaleFromDpi(dpi_));
+  }
+  void TearDown() override {
+    host().Close();
+    DeleteCharsetSetting();
+  }
+
+  view::TKvPreviewHost& host() { return SharedHost(); }
+
+  // Previews `bytes` written to a file named `name`.
+  void Open(const Bytes& bytes, const std::string& name = "disk.d64", bool stream = false) {
+    const std::wstring path = WindowsPath(folder_.Write(name, bytes));
+    ASSERT_TRUE(host().Open(path, stream, parent_.get(), RECT{0, 0, kWidth, kHeight}))
+        << std::hex << host().LastResult();
+    data_ = bytes;
+  }
+
+  Scene SceneOf(const Bytes& data, int scroll = 0, std::vector<int> selected = {}) const {
+    Scene scene;
+    scene.data = data;
+    scene.width = kWidth;
+    scene.height = kHeight;
+    scene.dpi = dpi_;
+    scene.scroll = scroll;
+    scene.selected = std::move(selected);
+    return scene;
+  }
+
+  // The window must show exactly `scene`.
+  void ExpectShows(const Scene& scene, const char* what) {
+    const view::TKvWindowPixels shot = view::KvCaptureWindow(host().Window());
+    ASSERT_EQ(shot.Width, scene.width) << what;
+    ASSERT_EQ(shot.Height, scene.height) << what;
+    std::string where;
+    EXPECT_EQ(DifferingPixels(shot.Pixels, ExpectedFrame(scene), shot.Width, &where), 0)
+        << what << ": first at " << where;
+  }
+
+  LRESULT Send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
+    return ::SendMessageW(host().Window(), message, wparam, lparam);
+  }
+  // Mouse messages at the middle of entry `entry`'s row (at scroll 0).
+  LPARAM AtEntry(int entry) const {
+    return MAKELPARAM(40, (entry + 1) * row_height_ + row_height_ / 2);
+  }
+  void Click(int entry, bool shift = false, bool ctrl = false) {
+    SetModifiers(shift, ctrl);
+    Send(WM_LBUTTONDOWN, MK_LBUTTON, AtEntry(entry));
+    Send(WM_LBUTTONUP, 0, AtEntry(entry));
+    SetModifiers(false, false);
+  }
+  static void SetModifiers(bool shift, bool ctrl) {
+    BYTE keys[256] = {};
+    ::GetKeyboardState(keys);
+    keys[VK_SHIFT] = keys[VK_LSHIFT] = shift ? 0x80 : 0;
+    keys[VK_CONTROL] = keys[VK_LCONTROL] = ctrl ? 0x80 : 0;
+    ::SetKeyboardState(keys);
+  }
+  void Key(int key, bool shift = false, bool ctrl = false) {
+    SetModifiers(shift, ctrl);
+    Send(WM_KEYDOWN, key, 1);
+    Send(WM_KEYUP, key, 1 | 0xC0000000);
+    SetModifiers(false, false);
+  }
+
+  TempFolder folder_{"kelvane-preview"};
+  ParentWindow parent_{kWidth, kHeight};
+  Bytes data_;
+  int dpi_ = 96;
+  int row_height_ = 16;
+};
+
+TEST_F(PreviewDll, ResultCodesOfTheServerAndTheHandler) {
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(GetClassObject()(IID_IUnknown, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(out, nullptr);
+  out = reinterpret_cast<void*>(1);
+  ComPtr<IUnknown> outer = NewHandler();
+  EXPECT_EQ(host().Factory()->CreateInstance(outer.Get(), IID_IPreviewHandler, &out),
+            CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(host().Factory()->CreateInstance(nullptr, IID_IDropTarget, &out), E_NOINTERFACE);
+
+  const ComPtr<IPreviewHandler> handler = NewHandler();
+  const auto init = As<IInitializeWithItem>(handler);
+  const auto site = As<IObjectWithSite>(handler);
+  const auto window = As<IOleWindow>(handler);
+  const RECT rect{0, 0, kWidth, kHeight};
+  EXPECT_EQ(init->Initialize(nullptr, STGM_READ), E_INVALIDARG);
+  EXPECT_EQ(handler->SetWindow(parent_.get(), nullptr), E_INVALIDARG);
+  EXPECT_EQ(handler->SetRect(nullptr), E_INVALIDARG);
+  EXPECT_EQ(handler->SetRect(&rect), S_OK);  // before any window
+  EXPECT_EQ(handler->DoPreview(), E_FAIL);   // not initialised
+  HWND own = reinterpret_cast<HWND>(1);
+  EXPECT_EQ(window->GetWindow(&own), E_FAIL);
+  EXPECT_EQ(own, nullptr);
+  EXPECT_EQ(window->ContextSensitiveHelp(TRUE), E_NOTIMPL);
+  EXPECT_EQ(site->GetSite(IID_IUnknown, &out), E_FAIL);
+  EXPECT_EQ(handler->TranslateAccelerator(nullptr), S_FALSE);
+
+  const std::wstring path = WindowsPath(folder_.Write("a.d64", D64WithEntries(3)));
+  const ComPtr<IShellItem> item = view::KvItemForPath(path, false);
+  ASSERT_TRUE(item);
+  EXPECT_EQ(init->Initialize(item.Get(), STGM_READ), S_OK);
+  EXPECT_EQ(init->Initialize(item.Get(), STGM_READ), kAlreadyInitialised);
+  EXPECT_EQ(handler->DoPreview(), E_FAIL);  // no parent yet
+  EXPECT_EQ(handler->SetWindow(parent_.get(), &rect), S_OK);
+  EXPECT_EQ(handler->DoPreview(), S_OK);
+  EXPECT_EQ(window->GetWindow(&own), S_OK);
+  EXPECT_TRUE(::IsWindow(own));
+  EXPECT_EQ(handler->DoPreview(), S_OK);  // again: a new window replaces the old one
+  HWND second = nullptr;
+  window->GetWindow(&second);
+  EXPECT_FALSE(::IsWindow(own));
+  EXPECT_TRUE(::IsWindow(second));
+
+  // The site's frame is found; GetSite hands out the site's interfaces.
+  ComPtr<view::TKvPreviewFrame> frame;
+  frame.Attach(new view::TKvPreviewFrame());
+  EXPECT_EQ(site->SetSite(static_cast<IPreviewHandlerFrame*>(frame.Get())), S_OK);
+  ComPtr<IPreviewHandlerFrame> back;
+  EXPECT_EQ(site->GetSite(IID_IPreviewHandlerFrame, reinterpret_cast<void**>(back.GetAddressOf())),
+            S_OK);
+  EXPECT_EQ(back.Get(), static_cast<IPreviewHandlerFrame*>(frame.Get()));
+  back.Reset();
+  EXPECT_EQ(site->SetSite(nullptr), S_OK);
+  EXPECT_EQ(site->GetSite(IID_IUnknown, &out), E_FAIL);
+
+  EXPECT_EQ(handler->Unload(), S_OK);
+  EXPECT_FALSE(::IsWindow(second));
+  EXPECT_EQ(window->GetWindow(&own), E_FAIL);
+  EXPECT_EQ(handler->DoPreview(), E_FAIL);  // unloaded: not initialised any more
+  EXPECT_EQ(init->Initialize(item.Get(), STGM_READ), S_OK);
+}
+
+TEST_F(PreviewDll, CanUnloadOnlyWhenNothingIsHeld) {
+  host().Close();
+  host().DropFactory();
+  EXPECT_EQ(CanUnloadNow(), S_OK);
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(GetClassObject()(kKvPreviewHandlerClsid, IID_IClassFactory,
+                             reinterpret_cast<void**>(factory.GetAddressOf())),
+            S_OK);
+  EXPECT_EQ(CanUnloadNow(), S_FALSE);  // a factory
+  ComPtr<IPreviewHandler> handler;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IPreviewHandler,
+                                    reinterpret_cast<void**>(handler.GetAddressOf())),
+            S_OK);
+  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  factory.Reset();
+  EXPECT_EQ(CanUnloadNow(), S_FALSE);  // a handler and a lock
+  handler.Reset();
+  EXPECT_EQ(CanUnloadNow(), S_FALSE);  // the lock
+  ASSERT_EQ(GetClassObject()(kKvPreviewHandlerClsid, IID_IClassFactory,
+                             reinterpret_cast<void**>(factory.GetAddressOf())),
+            S_OK);
+  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  EXPECT_EQ(CanUnloadNow(), S_FALSE);  // the factory that took the lock back
+  factory.Reset();
+  EXPECT_EQ(CanUnloadNow(), S_OK);
+}
+
+TEST_F(PreviewDll, PaintsTheRenderedListingAndTheButton) {
+  const int expect_dpi =
+      std::atoi(std::getenv("KELVANE_EXPECT_DPI") ? std::getenv("KELVANE_EXPECT_DPI") : "96");
+  ASSERT_EQ(dpi_, expect_dpi) << "the screen's DPI is not the one this run is for";
+  const Bytes disk = D64WithEntries(20);
+  Open(disk);
+  ExpectShows(SceneOf(disk), "after DoPreview");
+
+  // Narrower than the listing: its left part, the button at the window's right edge over it.
+  const RECT narrow{0, 0, 150, 90};
+  host().Resize(narrow);
+  Scene small = SceneOf(disk);
+  small.width = 150;
+  small.height = 90;
+  {
+    const view::TKvWindowPixels shot = view::KvCaptureWindow(host().Window());
+    ASSERT_EQ(shot.Width, 150);
+    std::string where;
+    EXPECT_EQ(DifferingPixels(shot.Pixels, ExpectedFrame(small), 150, &where), 0) << where;
+  }
+  host().Resize(RECT{0, 0, kWidth, kHeight});
+  ExpectShows(SceneOf(disk), "resized back");
+
+  // A file that no reader takes shows the page background and no button.
+  Open(Bytes(5000, 0x33), "notes.txt");
+  ExpectShows(SceneOf(Bytes(5000, 0x33)), "unreadable");
+}
+
+TEST_F(PreviewDll, ClicksRangesAndFocusChangeTheTintedRows) {
+  const Bytes disk = D64WithEntries(8);
+  Open(disk);
+  const auto shows = [&](std::vector<int> selected, bool focused, const char* what) {
+    Scene scene = SceneOf(disk, 0, std::move(selected));
+    scene.focused = focused;
+    ExpectShows(scene, what);
+  };
+  Click(1);  // the click also gives the window the focus
+  shows({1}, true, "click");
+  Click(4, true);
+  shows({1, 2, 3, 4}, true, "shift click");
+  Click(6, false, true);
+  shows({1, 2, 3, 4, 6}, true, "ctrl click");
+  Click(0, true, true);  // from the anchor 6 back to 0, added
+  shows({0, 1, 2, 3, 4, 5, 6}, true, "shift+ctrl click");
+  Click(4, true);  // a plain range from the same anchor (6) drops what lies outside it
+  shows({4, 5, 6}, true, "shift click from the same anchor");
+
+  // A press on one of several selected entries keeps them all until the release...
+  Send(WM_LBUTTONDOWN, MK_LBUTTON, AtEntry(5));
+  shows({4, 5, 6}, true, "pressed on one of several");
+  Send(WM_LBUTTONUP, 0, AtEntry(5));
+  shows({5}, true, "released in place");
+  // ...and a drag keeps them (nothing is dragged out yet, but the selection stays).
+  Click(3, true);
+  Send(WM_LBUTTONDOWN, MK_LBUTTON, AtEntry(4));
+  Send(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(40 + 30, (4 + 1) * row_height_ + 2));
+  Send(WM_LBUTTONUP, 0, MAKELPARAM(70, (4 + 1) * row_height_ + 2));
+  shows({3, 4, 5}, true, "dragged");
+  // A Ctrl press on a selected entry deselects it on release.
+  SetModifiers(false, true);
+  Send(WM_LBUTTONDOWN, MK_LBUTTON | MK_CONTROL, AtEntry(4));
+  shows({3, 4, 5}, true, "ctrl pressed on a selected entry");
+  Send(WM_LBUTTONUP, MK_CONTROL, AtEntry(4));
+  SetModifiers(false, false);
+  shows({3, 5}, true, "ctrl released");
+  // A lost capture drops the pending action.
+  Send(WM_LBUTTONDOWN, MK_LBUTTON, AtEntry(3));
+  ::ReleaseCapture();
+  Send(WM_LBUTTONUP, 0, AtEntry(3));
+  shows({3, 5}, true, "capture lost before the release");
+
+  ::SetFocus(parent_.get());
+  shows({3, 5}, false, "focus gone");
+  Click(-1);  // the header row: a plain click outside the entries clears
+  shows({}, true, "click on the header");
+  Click(1);
+  Click(30);  // below the last entry
+  shows({}, true, "click below the entries");
+}
+
+TEST_F(PreviewDll, KeysMoveTheSelectionAndScrollIt) {
+  const Bytes disk = D64WithEntries(144);
+  Open(disk);
+  ::SetFocus(host().Window());
+  const auto shows = [&](int scroll, std::vector<int> selected, const char* what) {
+    Scene scene = SceneOf(disk, scroll, std::move(selected));
+    scene.focused = true;
+    ExpectShows(scene, what);
+  };
+  Key(VK_DOWN);
+  shows(0, {0}, "down without a caret");
+  Key(VK_DOWN);
+  Key(VK_DOWN, true);
+  shows(0, {1, 2}, "shift down");
+  Key(VK_ESCAPE);  // clears the caret too
+  shows(0, {}, "escape");
+  Key(VK_SPACE);
+  shows(0, {}, "space without a caret");
+  Key(VK_DOWN);
+  Key(VK_DOWN, false, true);  // the caret alone moves to 1
+  Key(VK_SPACE);
+  shows(0, {0, 1}, "space at the caret");
+  Key('A', false, true);
+  std::vector<int> all(144);
+  for (int k = 0; k < 144; ++k) all[k] = k;
+  shows(0, all, "ctrl+a");
+  // End goes to the last entry past the rendered rows: the listing is rendered further and the
+  // caret's row scrolled to the bottom of the view.
+  Key(VK_END);
+  const int bottom = 145 * row_height_ - kHeight;
+  shows(bottom, {143}, "end");
+  // Home scrolls up only as far as the first entry's row; the header stays above the view.
+  Key(VK_HOME);
+  shows(row_height_, {0}, "home");
+  // A page is the client's rows; the caret's row comes in at the bottom.
+  const int page = kHeight / row_height_;
+  Key(VK_NEXT);
+  shows((page + 2) * row_height_ - kHeight, {page}, "page down");
+
+  // Keys the list does not take go on to the frame; the ones it takes do not.
+  view::TKvPreviewFrame* frame = host().Frame();
+  ASSERT_NE(frame, nullptr);
+  const int before = frame->KeysOffered();
+  Key(VK_DOWN);
+  EXPECT_EQ(frame->KeysOffered(), before);
+  Key(VK_LEFT);
+  Key(VK_F5);
+  Send(WM_SYSKEYDOWN, VK_MENU, 1 << 29);
+  SetModifiers(true, false);
+  Send(WM_KEYDOWN, VK_SHIFT, 1);
+  SetModifiers(false, false);
+  EXPECT_EQ(frame->KeysOffered(), before + 4);
+  ASSERT_GE(frame->Offered().size(), 4u);
+  const MSG& last = frame->Offered().back();
+  EXPECT_EQ(last.hwnd, host().Window());
+  EXPECT_EQ(last.message, static_cast<UINT>(WM_KEYDOWN));
+  EXPECT_EQ(last.wParam, static_cast<WPARAM>(VK_SHIFT));
+}
+
+TEST_F(PreviewDll, TheWheelScrollsThreeRowsANotch) {
+  const Bytes disk = D64WithEntries(144);
+  Open(disk);
+  const auto wheel = [&](int delta) {
+    Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(static_cast<short>(delta))),
+         MAKELPARAM(10, 10));
+  };
+  wheel(60);
+  ExpectShows(SceneOf(disk, 0), "a delta of 60");
+  wheel(-240);
+  ExpectShows(SceneOf(disk, 6 * row_height_), "-240");
+  wheel(120);
+  ExpectShows(SceneOf(disk, 3 * row_height_), "+120");
+  wheel(-120 * 100);
+  ExpectShows(SceneOf(disk, 146 * row_height_ - kHeight), "far down, to the last row");
+  wheel(120 * 100);
+  ExpectShows(SceneOf(disk, 0), "back to the top");
+
+  // A selected row cut by the window's bottom edge is tinted only where it shows.
+  const int half_row = kHeight / row_height_ - 1;  // listing row kHeight / row_height_
+  ASSERT_NE(kHeight % row_height_, 0);
+  Click(half_row);
+  Scene scene = SceneOf(disk, 0, {half_row});
+  scene.focused = true;
+  ExpectShows(scene, "half-visible selected row");
+}
+
+TEST_F(PreviewDll, TheButtonAndTheChordSwitchTheCharsetAndKeepIt) {
+  const Bytes disk = D64WithEntries(5);
+  Open(disk);
+  const TKvRect button = KvButtonRect(kWidth, row_height_, dpi_);
+  const LPARAM on_button = MAKELPARAM(button.Left + 3, button.Top + 3);
+  Scene scene = SceneOf(disk);
+
+  Send(WM_MOUSEMOVE, 0, on_button);
+  scene.button_tint = kKvButtonHoverTint;
+  ExpectShows(scene, "hover");
+  Send(WM_LBUTTONDOWN, MK_LBUTTON, on_button);
+  scene.button_tint = kKvButtonPressedTint;
+  ExpectShows(scene, "pressed");
+  Send(WM_LBUTTONUP, 0, MAKELPARAM(button.Left - 20, 50));  // released elsewhere
+  scene.button_tint = kKvButtonHoverTint;
+  ExpectShows(scene, "released outside: no switch");
+  EXPECT_EQ(CharsetSettingValue(), -1);
+
+  Send(WM_LBUTTONDOWN, MK_LBUTTON, on_button);
+  Send(WM_LBUTTONUP, 0, on_button);
+  scene.charset = csLowerUpper;
+  ExpectShows(scene, "clicked");
+  EXPECT_EQ(CharsetSettingValue(), 1);
+  Send(WM_MOUSELEAVE);
+  scene.button_tint = 0;
+  ExpectShows(scene, "pointer gone");
+
+  // The next preview starts from the setting.
+  Open(disk);
+  ExpectShows(scene, "next DoPreview");
+
+  // Ctrl and Shift together, one let go: one switch.
+  SetModifiers(false, true);
+  Send(WM_KEYDOWN, VK_CONTROL, 1);
+  SetModifiers(true, true);
+  Send(WM_KEYDOWN, VK_SHIFT, 1);
+  Send(WM_KEYDOWN, VK_SHIFT, 1 | 1 << 30);  // auto-repeat changes nothing
+  SetModifiers(false, true);
+  Send(WM_KEYUP, VK_SHIFT, 1 | 0xC0000000);
+  scene.charset = csUpperGraphics;
+  ExpectShows(scene, "chord");
+  EXPECT_EQ(CharsetSettingValue(), 0);
+  SetModifiers(false, false);
+  Send(WM_KEYUP, VK_CONTROL, 1 | 0xC0000000);
+  ExpectShows(scene, "the other key let go: no second switch");
+
+  // Another key in between cancels it.
+  SetModifiers(true, true);
+  Send(WM_KEYDOWN, VK_CONTROL, 1);
+  Send(WM_KEYDOWN, VK_SHIFT, 1);
+  Send(WM_KEYDOWN, 'X', 1);
+  SetModifiers(false, true);
+  Send(WM_KEYUP, VK_SHIFT, 1 | 0xC0000000);
+  SetModifiers(false, false);
+  ExpectShows(scene, "chord with another key");
+  EXPECT_EQ(CharsetSettingValue(), 0);
+}
+
+TEST_F(PreviewDll, ReadsFilesStreamsAndGcrImages) {
+  const Bytes disk = D64WithEntries(12);
+  Open(disk, "stream.d64", true);
+  ExpectShows(SceneOf(disk), "through the stream item");
+
+  const Bytes g64 = ReadTestFile("tests/data/cc1541.g64");
+  Open(g64, "peer.g64");
+  ExpectShows(SceneOf(DkGcrImageToD64(g64, ".g64").ImageBytes), "a G64 as its D64");
+  Open(g64, "peer.g64", true);
+  ExpectShows(SceneOf(DkGcrImageToD64(g64, ".g64").ImageBytes), "a G64 through a stream");
+
+  // More than 16 MiB: the read fails, Initialize still succeeds, the preview is empty.
+  Bytes big = disk;
+  big.resize(16 * 1024 * 1024 + 1);
+  Open(big, "big.d64");
+  ExpectShows(SceneOf(Bytes()), "a file over 16 MiB");
+  Open(big, "big.d64", true);
+  ExpectShows(SceneOf(Bytes()), "a stream over 16 MiB");
+  // Exactly 16 MiB is read (and, fitting no format, shows nothing either, without failing).
+  big.resize(16 * 1024 * 1024);
+  Open(big, "limit.d64");
+  ExpectShows(SceneOf(big), "16 MiB exactly");
+}
+
+}  // namespace
+}  // namespace kelvane::testing

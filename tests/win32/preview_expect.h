@@ -1,0 +1,64 @@
+#pragma once
+
+// What the preview window must show, composed from the library's renderer and paint rules, and
+// the test's own Windows scaffolding: a parent window, a loaded DLL, files under Z:.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "render/charset.h"
+#include "view/preview_host.h"
+
+namespace kelvane::testing {
+
+struct Scene {
+  Bytes data;
+  std::string name = ".d64";  // the detection name
+  int width = 0;
+  int height = 0;
+  int dpi = 96;
+  int scroll = 0;
+  std::vector<int> selected;  // entry indices
+  bool focused = false;
+  TDkCharset charset = csUpperGraphics;
+  int button_tint = 0;
+};
+
+// The client area's pixels (blue, green, red; alpha ignored) as the window must paint them
+// without a banner.
+Bytes ExpectedFrame(const Scene& scene);
+
+// The number of pixels whose colour differs between two frames of equal size (all when the
+// sizes differ), and the first of them in `where`.
+int DifferingPixels(const Bytes& a, const Bytes& b, int width, std::string* where = nullptr);
+
+// The screen's DPI as the handler reads it.
+int ScreenDpi();
+
+// The preview DLL of this build, loaded once.
+view::TKvPreviewHost& SharedHost();
+
+// A top-level window (not shown) to host previews in, destroyed with the object.
+class ParentWindow {
+ public:
+  ParentWindow(int width, int height);
+  ~ParentWindow();
+  ParentWindow(const ParentWindow&) = delete;
+  ParentWindow& operator=(const ParentWindow&) = delete;
+  HWND get() const { return window_; }
+
+ private:
+  HWND window_ = nullptr;
+};
+
+// A Windows path for a file the tests wrote (UTF-8, as the test support gives it).
+std::wstring WindowsPath(const std::string& path);
+
+// Reads and clears the per-user charset value; -1 when it is missing.
+int CharsetSettingValue();
+void DeleteCharsetSetting();
+
+}  // namespace kelvane::testing
