@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
 SAMPLE ?=
 
-.PHONY: demo test test-native test-asan test-windows windows bench fuzz format clean
+.PHONY: demo test test-native test-asan test-windows windows windows-package bench bench-windows fuzz format clean
 
 # The main job: build the tool, list the bundled sample image and render its listing to a PNG.
 demo:
@@ -38,11 +38,19 @@ windows:
 test-windows: windows
 	tools/run-windows-tests.sh build/mingw
 
+# The Windows download: DLL, kelvane.exe, kelvane-view.exe, install scripts, read-me.
+windows-package: windows
+	tools/windows-package.sh build/mingw build/kelvane-windows-x64.zip
+
 bench:
 	@tools/deps.sh bench
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench -j $(JOBS)
 	@for b in build/bench/bench/bench_*; do echo "== $$b"; $$b; done
+
+# The preview DLL's timings under Wine (Initialize + DoPreview, one paint).
+bench-windows: windows
+	tools/bench-windows.sh build/mingw
 
 # Runs every fuzz target for FUZZ_SECONDS on a copy of its saved inputs; new inputs that add
 # coverage are merged back into fuzz/corpus/<target>/.

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -131,11 +132,18 @@ STDMETHODIMP TKvPreviewFrame::TranslateAccelerator(MSG* message) {
 
 // ---- Helpers
 
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return {};
+  const int size =
+      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(std::max(size, 0)), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+  return wide;
+}
+
 ComPtr<IStream> KvMemoryStream(const Bytes& bytes) {
-  ComPtr<IStream> stream;
-  stream.Attach(
+  return Adopt(
       ::SHCreateMemStream(bytes.empty() ? nullptr : bytes.data(), static_cast<UINT>(bytes.size())));
-  return stream;
 }
 
 ComPtr<IShellItem> KvItemForPath(const std::wstring& path, bool stream_only) {
@@ -145,8 +153,7 @@ ComPtr<IShellItem> KvItemForPath(const std::wstring& path, bool stream_only) {
     const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
     ComPtr<IStream> stream = KvMemoryStream(ReadFileBytes(path));
     if (!stream) return item;
-    item.Attach(new TKvStreamItem(stream, name));
-    return item;
+    return Adopt<IShellItem>(new TKvStreamItem(stream, name));
   }
   ::SHCreateItemFromParsingName(path.c_str(), nullptr, IID_PPV_ARGS(&item));
   return item;
@@ -259,7 +266,7 @@ bool TKvPreviewHost::OpenItem(IShellItem* item, HWND parent, const RECT& rect) {
   if (FAILED(last_result_)) return false;
   ComPtr<IObjectWithSite> with_site;
   if (SUCCEEDED(handler_.As(&with_site))) {
-    frame_.Attach(new TKvPreviewFrame());
+    frame_ = Adopt(new TKvPreviewFrame());
     with_site->SetSite(static_cast<IPreviewHandlerFrame*>(frame_.Get()));
   }
   last_result_ = handler_->SetWindow(parent, &rect);

@@ -21,6 +21,15 @@ namespace kelvane::view {
 
 using Microsoft::WRL::ComPtr;
 
+// Takes over the one reference `object` comes with. (mingw-w64's ComPtr::Attach adds a reference
+// of its own, unlike the Windows SDK's, so it must not be used for this.)
+template <typename T>
+ComPtr<T> Adopt(T* object) {
+  ComPtr<T> owner;
+  *owner.GetAddressOf() = object;
+  return owner;
+}
+
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 
@@ -70,6 +79,9 @@ class TKvPreviewFrame final : public IPreviewHandlerFrame {
 };
 
 #pragma GCC diagnostic pop
+
+// UTF-8 to UTF-16.
+std::wstring Widen(const std::string& text);
 
 // A memory stream holding `bytes` (its Stat has no name).
 ComPtr<IStream> KvMemoryStream(const Bytes& bytes);

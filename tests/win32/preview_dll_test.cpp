@@ -178,8 +178,7 @@ TEST_F(PreviewDll, ResultCodesOfTheServerAndTheHandler) {
   EXPECT_TRUE(::IsWindow(second));
 
   // The site's frame is found; GetSite hands out the site's interfaces.
-  ComPtr<view::TKvPreviewFrame> frame;
-  frame.Attach(new view::TKvPreviewFrame());
+  const auto frame = view::Adopt(new view::TKvPreviewFrame());
   EXPECT_EQ(site->SetSite(static_cast<IPreviewHandlerFrame*>(frame.Get())), S_OK);
   ComPtr<IPreviewHandlerFrame> back;
   EXPECT_EQ(site->GetSite(IID_IPreviewHandlerFrame, reinterpret_cast<void**>(back.GetAddressOf())),
@@ -469,6 +468,133 @@ TEST_F(PreviewDll, ReadsFilesStreamsAndGcrImages) {
   big.resize(16 * 1024 * 1024);
   Open(big, "limit.d64");
   ExpectShows(SceneOf(big), "16 MiB exactly");
+}
+
+// The detection name a saved fuzz input stands for, by its corpus folder.
+std::wstring CorpusName(const std::string& folder) {
+  if (folder.rfind("open_", 0) == 0) return L"input." + view::Widen(folder.substr(5));
+  if (folder == "g64" || folder == "gcr_track") return L"input.g64";
+  if (folder == "nib") return L"input.nib";
+  if (folder == "pc64") return L"input.p00";
+  return L"input.d64";
+}
+
+TEST_F(PreviewDll, EveryTestImageAndSavedFuzzInputPreviewsWithoutACrash) {
+  int previewed = 0;
+  const auto preview = [&](IShellItem* item, const std::string& what) {
+    ASSERT_TRUE(host().OpenItem(item, parent_.get(), RECT{0, 0, kWidth, kHeight}))
+        << what << std::hex << " " << host().LastResult();
+    const view::TKvWindowPixels shot = view::KvCaptureWindow(host().Window());
+    ASSERT_EQ(shot.Width, kWidth) << what;
+    Send(WM_KEYDOWN, VK_END, 1);
+    Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), 0);
+    view::KvCaptureWindow(host().Window());
+    host().Close();
+    ++previewed;
+  };
+  for (const auto& file : std::filesystem::recursive_directory_iterator("tests/data")) {
+    if (!file.is_regular_file()) continue;
+    const std::wstring path = std::filesystem::absolute(file.path()).wstring();
+    const ComPtr<IShellItem> item = view::KvItemForPath(path, false);
+    ASSERT_TRUE(item) << file.path();
+    preview(item.Get(), file.path().string());
+  }
+  for (const auto& folder : std::filesystem::directory_iterator("fuzz/corpus")) {
+    const std::wstring name = CorpusName(folder.path().filename().string());
+    for (const auto& file : std::filesystem::directory_iterator(folder.path())) {
+      const auto item = view::Adopt<IShellItem>(
+          new view::TKvStreamItem(view::KvMemoryStream(ReadTestFile(file.path().string())), name));
+      preview(item.Get(), file.path().string());
+    }
+  }
+  EXPECT_GT(previewed, 1000);
+}
+
+// Bytes in use on every heap of the process.
+std::size_t HeapBytesInUse() {
+  HANDLE heaps[64];
+  const DWORD count = std::min<DWORD>(::GetProcessHeaps(64, heaps), 64);
+  std::size_t total = 0;
+  for (DWORD h = 0; h < count; ++h) {
+    if (!::HeapLock(heaps[h])) continue;
+    PROCESS_HEAP_ENTRY entry{};
+    while (::HeapWalk(heaps[h], &entry)) {
+      if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) total += entry.cbData;
+    }
+    ::HeapUnlock(heaps[h]);
+  }
+  return total;
+}
+
+// The GDI objects alive in the process, up to a constant. Wine hands out GDI handle slots from
+// a list of freed ones first and then in order: once enough brushes are made to use up the freed
+// slots, the highest slot taken is the number of live objects plus the brushes made.
+int GdiObjectsInUse() {
+  std::vector<HBRUSH> brushes(8000);
+  unsigned highest = 0;
+  for (HBRUSH& brush : brushes) {
+    brush = ::CreateSolidBrush(RGB(1, 2, 3));
+    highest =
+        std::max(highest, static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(brush) & 0xFFFF));
+  }
+  for (HBRUSH brush : brushes) ::DeleteObject(brush);
+  return static_cast<int>(highest);
+}
+
+int ThreadWindows() {
+  int count = 0;
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM counter) {
+        ++*reinterpret_cast<int*>(counter);
+        ::EnumChildWindows(
+            window,
+            [](HWND, LPARAM inner) {
+              ++*reinterpret_cast<int*>(inner);
+              return TRUE;
+            },
+            counter);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
+TEST_F(PreviewDll, FiveHundredPreviewCyclesLeakNothing) {
+  const std::wstring path = WindowsPath(folder_.Write("cycle.d64", D64WithEntries(40)));
+  const ComPtr<IShellItem> item = view::KvItemForPath(path, false);
+  ASSERT_TRUE(item);
+  const auto cycle = [&](int k) {
+    ComPtr<IPreviewHandler> handler = NewHandler();
+    const auto init = As<IInitializeWithItem>(handler);
+    ASSERT_EQ(init->Initialize(item.Get(), STGM_READ), S_OK);
+    const auto frame = view::Adopt(new view::TKvPreviewFrame());
+    As<IObjectWithSite>(handler)->SetSite(static_cast<IPreviewHandlerFrame*>(frame.Get()));
+    const RECT rect{0, 0, kWidth, kHeight};
+    ASSERT_EQ(handler->SetWindow(parent_.get(), &rect), S_OK);
+    ASSERT_EQ(handler->DoPreview(), S_OK);
+    const RECT other{0, 0, kWidth - 1 - k % 7, kHeight + k % 5};
+    ASSERT_EQ(handler->SetRect(&other), S_OK);
+    HWND window = nullptr;
+    As<IOleWindow>(handler)->GetWindow(&window);
+    ::SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 40));
+    ::SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(20, 40));
+    ::SendMessageW(window, WM_MOUSEMOVE, 0, MAKELPARAM(kWidth - 20, 4));  // hover the button
+    view::KvCaptureWindow(window);
+    ASSERT_EQ(handler->Unload(), S_OK);
+    EXPECT_FALSE(::IsWindow(window));
+  };
+  for (int k = 0; k < 10; ++k) cycle(k);
+  const std::size_t heap_before = HeapBytesInUse();
+  const int gdi_before = GdiObjectsInUse();
+  const int windows_before = ThreadWindows();
+  for (int k = 0; k < 1500; ++k) cycle(k);
+  EXPECT_EQ(ThreadWindows(), windows_before);
+  EXPECT_EQ(GdiObjectsInUse(), gdi_before);
+  // One image, listing or row model left behind per cycle would be megabytes by now.
+  const std::size_t heap_after = HeapBytesInUse();
+  EXPECT_LT(heap_after, heap_before + 64 * 1024) << heap_before << " -> " << heap_after;
+  EXPECT_GT(heap_before, 0u);
 }
 
 }  // namespace

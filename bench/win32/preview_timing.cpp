@@ -1,0 +1,122 @@
+// Timing of the preview DLL under Wine, through the same hosting as the shell: Initialize plus
+// DoPreview of a full 144-entry D64, and one paint of a 1000 x 1000 pane with a selected row.
+// Google Benchmark is not available for the Windows build, so this measures with
+// QueryPerformanceCounter: the median of the runs, and the fastest.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/disk_builder.h"
+#include "support/temp_folder.h"
+#include "view/preview_host.h"
+
+namespace {
+
+using kelvane::view::ComPtr;
+
+double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
+  LARGE_INTEGER frequency;
+  ::QueryPerformanceFrequency(&frequency);
+  return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) /
+         static_cast<double>(frequency.QuadPart);
+}
+
+void Report(const char* what, std::vector<double> times, double target) {
+  std::sort(times.begin(), times.end());
+  const double median = times[times.size() / 2];
+  std::printf("%-52s median %.3f ms  fastest %.3f ms  (%zu runs; target %.1f ms)\n", what, median,
+              times.front(), times.size(), target);
+}
+
+LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: preview_timing PREVIEW_DLL [RUNS]\n");
+    return 2;
+  }
+  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 200;
+  ::OleInitialize(nullptr);
+  kelvane::view::TKvPreviewHost host(kelvane::view::Widen(argv[1]));
+  if (!host.Ok() || host.Factory() == nullptr) {
+    std::fprintf(stderr, "preview_timing: the DLL could not be loaded\n");
+    return 1;
+  }
+  WNDCLASSEXW parent_class{};
+  parent_class.cbSize = sizeof(parent_class);
+  parent_class.lpfnWndProc = ParentProc;
+  parent_class.hInstance = ::GetModuleHandleW(nullptr);
+  parent_class.lpszClassName = L"KelvaneTimingParent";
+  ::RegisterClassExW(&parent_class);
+  const HWND parent = ::CreateWindowExW(0, parent_class.lpszClassName, L"", WS_POPUP, 0, 0, 1000,
+                                        1000, nullptr, nullptr, parent_class.hInstance, nullptr);
+
+  const kelvane::testing::TempFolder folder("kelvane-timing");
+  const std::wstring path =
+      kelvane::view::Widen(folder.Write("full.d64", kelvane::testing::D64WithEntries(144)));
+  const ComPtr<IShellItem> item = kelvane::view::KvItemForPath(path, false);
+  const RECT pane{0, 0, 1000, 1000};
+
+  std::vector<double> open_times;
+  for (int k = 0; k < runs; ++k) {
+    ComPtr<IPreviewHandler> handler;
+    host.Factory()->CreateInstance(nullptr, IID_IPreviewHandler,
+                                   reinterpret_cast<void**>(handler.GetAddressOf()));
+    ComPtr<IInitializeWithItem> init;
+    handler.As(&init);
+    handler->SetWindow(parent, &pane);
+    LARGE_INTEGER start, end;
+    ::QueryPerformanceCounter(&start);
+    const bool ok =
+        SUCCEEDED(init->Initialize(item.Get(), STGM_READ)) && SUCCEEDED(handler->DoPreview());
+    ::QueryPerformanceCounter(&end);
+    if (!ok) {
+      std::fprintf(stderr, "preview_timing: the preview failed\n");
+      return 1;
+    }
+    open_times.push_back(Milliseconds(start, end));
+    handler->Unload();
+  }
+  Report("Initialize + DoPreview, 144-entry D64, 1000x1000", open_times, 2.0);
+
+  if (!host.Open(path, false, parent, pane)) return 1;
+  const HWND window = host.Window();
+  // Entry 3 selected, so that every paint tints a visible row.
+  ::SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 4 * 16 + 4));
+  ::SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(20, 4 * 16 + 4));
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = 1000;
+  info.bmiHeader.biHeight = -1000;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  const HDC dc = ::CreateCompatibleDC(nullptr);
+  void* bits = nullptr;
+  const HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  const HGDIOBJ previous = ::SelectObject(dc, bitmap);
+  std::vector<double> paint_times;
+  for (int k = 0; k < runs; ++k) {
+    LARGE_INTEGER start, end;
+    ::QueryPerformanceCounter(&start);
+    ::SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    ::GdiFlush();
+    ::QueryPerformanceCounter(&end);
+    paint_times.push_back(Milliseconds(start, end));
+  }
+  Report("one paint, 1000x1000 pane, a selected row", paint_times, 2.0);
+  ::SelectObject(dc, previous);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(dc);
+  host.Close();
+  ::DestroyWindow(parent);
+  return 0;
+}

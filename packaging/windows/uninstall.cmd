@@ -1,0 +1,53 @@
+@echo off
+rem Removes what install.cmd registered for the current user, and nothing else: the handler's
+rem class, its entry in the list of preview handlers, and for each extension the preview-handler
+rem association it wrote, with the keys it had to create for it when nothing else has been put
+rem in them since.
+setlocal enableextensions
+
+set "CLSID={c1ca61c5-f30b-4bde-9457-ff81a9e316d4}"
+set "PREVIEW={8895b1c6-b41f-4c1c-a562-0d564250836f}"
+set "CLASSES=HKCU\Software\Classes"
+set "RECORD=HKCU\Software\Kelvane\Installed"
+
+for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .nib) do call :extension %%E
+reg delete "HKCU\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers" /v "%CLSID%" /f >nul 2>&1
+reg delete "%CLASSES%\CLSID\%CLSID%" /f >nul 2>&1
+call :delete_if_empty "%RECORD%"
+call :delete_if_empty "HKCU\Software\Kelvane"
+echo Kelvane's preview handler is uninstalled for %USERNAME%.
+exit /b 0
+
+:extension
+set "KEY=%CLASSES%\%1"
+set "MADE="
+for /f "tokens=2*" %%a in ('reg query "%RECORD%" /v %1 2^>nul ^| find "REG_"') do set "MADE=%%b"
+set "HANDLER="
+for /f "tokens=2*" %%a in ('reg query "%KEY%\ShellEx\%PREVIEW%" /ve 2^>nul ^| find "REG_"') do set "HANDLER=%%b"
+reg delete "%RECORD%" /v %1 /f >nul 2>&1
+if /i not "%HANDLER%"=="%CLSID%" exit /b 0
+reg delete "%KEY%\ShellEx\%PREVIEW%" /f >nul 2>&1
+if /i "%MADE%"=="shellex" call :delete_if_empty "%KEY%\ShellEx"
+if /i "%MADE%"=="extension" call :delete_if_empty "%KEY%\ShellEx"
+if /i "%MADE%"=="extension" call :delete_if_empty "%KEY%"
+exit /b 0
+
+rem Deletes key %1 when it holds no sub-keys and no values (an empty default does not count).
+:delete_if_empty
+set "K=%~1"
+set "OWN=HKEY_CURRENT_USER\%K:HKCU\=%"
+set "DEFAULT="
+for /f "tokens=2*" %%a in ('reg query "%K%" /ve 2^>nul ^| find "REG_"') do set "DEFAULT=%%b"
+if /i "%DEFAULT%"=="(value not set)" set "DEFAULT="
+set /a HELD=0
+for /f "delims=" %%l in ('reg query "%K%" 2^>nul') do call :count_line "%%l"
+if %HELD%==0 reg delete "%K%" /f >nul 2>&1
+exit /b 0
+
+rem One line of reg's listing of %K%: its own name, a sub-key, the default value or another value.
+:count_line
+set "LINE=%~1"
+if /i "%LINE%"=="%OWN%" exit /b 0
+if not "%LINE:(Default)=%"=="%LINE%" if "%DEFAULT%"=="" exit /b 0
+set /a HELD+=1
+exit /b 0

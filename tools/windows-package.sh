@@ -1,0 +1,19 @@
+#!/bin/sh
+# Builds the Windows download: the DLL, the two programs, the install scripts and the read-me.
+# Usage: tools/windows-package.sh MINGW_BUILD_DIR OUT.zip
+set -eu
+build=$1
+out=$2
+here=$(cd "$(dirname "$0")/.." && pwd)
+stage=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-package.XXXXXX")
+trap 'rm -rf "$stage"' EXIT
+dir="$stage/kelvane-windows-x64"
+mkdir -p "$dir"
+cp "$build/src/kelvane_preview.dll" "$build/src/kelvane-view.exe" "$build/src/cli/kelvane.exe" \
+  "$here/packaging/windows/install.cmd" "$here/packaging/windows/uninstall.cmd" \
+  "$here/packaging/windows/README.txt" "$dir/"
+x86_64-w64-mingw32-strip "$dir/kelvane_preview.dll" "$dir/kelvane-view.exe" "$dir/kelvane.exe"
+rm -f "$out"
+(cd "$stage" && zip -q -r -X "$(cd "$(dirname "$out")" && pwd)/$(basename "$out")" kelvane-windows-x64)
+echo "The Windows package is $out:"
+unzip -l "$out" | sed -n '4,$p'
