@@ -3,7 +3,8 @@
 # Usage: tools/windows-package.sh MINGW_BUILD_DIR OUT.zip
 set -eu
 build=$1
-out=$2
+mkdir -p "$(dirname "$2")"
+out=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 here=$(cd "$(dirname "$0")/.." && pwd)
 stage=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-package.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
@@ -14,6 +15,6 @@ cp "$build/src/kelvane_preview.dll" "$build/src/kelvane-view.exe" "$build/src/cl
   "$here/packaging/windows/README.txt" "$dir/"
 x86_64-w64-mingw32-strip "$dir/kelvane_preview.dll" "$dir/kelvane-view.exe" "$dir/kelvane.exe"
 rm -f "$out"
-(cd "$stage" && zip -q -r -X "$(cd "$(dirname "$out")" && pwd)/$(basename "$out")" kelvane-windows-x64)
+(cd "$stage" && zip -q -r -X "$out" kelvane-windows-x64)
 echo "The Windows package is $out:"
 unzip -l "$out" | sed -n '4,$p'

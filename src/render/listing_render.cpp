@@ -89,10 +89,13 @@ void FillImageRows(TDkRenderImage& image, int top, int width, int height, std::u
   if (first >= last || columns <= 0) return;
   std::uint8_t pixel[4];
   PutPixel(pixel, color);
-  for (int y = first; y < last; ++y) {
-    std::uint8_t* row = image.Pixels.data() +
-                        static_cast<std::size_t>(y) * static_cast<std::size_t>(image.Width) * 4;
-    for (int x = 0; x < columns; ++x) std::memcpy(row + static_cast<std::size_t>(x) * 4, pixel, 4);
+  // The first row pixel by pixel, the others as copies of it.
+  const std::size_t stride = static_cast<std::size_t>(image.Width) * 4;
+  const std::size_t length = static_cast<std::size_t>(columns) * 4;
+  std::uint8_t* first_row = image.Pixels.data() + static_cast<std::size_t>(first) * stride;
+  for (std::size_t x = 0; x < length; x += 4) std::memcpy(first_row + x, pixel, 4);
+  for (int y = first + 1; y < last; ++y) {
+    std::memcpy(image.Pixels.data() + static_cast<std::size_t>(y) * stride, first_row, length);
   }
 }
 
@@ -162,9 +165,16 @@ void BlitGlyphRun(TDkRenderImage& image, TCellCache& cache, int x, int y, ByteVi
   }
 }
 
+// Empties the image but keeps its pixel buffer, so that rendering into it again reuses the memory.
+void ClearImage(TDkRenderImage& image) {
+  image.Width = 0;
+  image.Height = 0;
+  image.Pixels.clear();
+}
+
 bool RenderRows(const TRenderRows& rows, int min_width, int scale, int row_limit,
                 TDkRenderImage& image, int& rows_drawn, TDkCharset charset) {
-  image = TDkRenderImage{};
+  ClearImage(image);
   rows_drawn = 0;
   TCellCache cache;
   const int cell = 8 * scale;
@@ -218,7 +228,7 @@ bool RenderRows(const TRenderRows& rows, int min_width, int scale, int row_limit
 
 bool DkRenderDiskPreview(ByteView data, const std::string& file_name, int min_width, int scale,
                          int max_rows, TDkRenderImage& image, TDkCharset charset) {
-  image = TDkRenderImage{};
+  ClearImage(image);
   if (scale < 1) return false;
   TRenderRows rows;
   try {

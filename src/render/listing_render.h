@@ -59,7 +59,8 @@ using TCellCache = std::vector<TCellBank>;
 std::uint32_t DkPaletteColor(int index);
 
 // Renders the listing of the image in `data`; false (and an empty image) when it cannot be read.
-// `max_rows` >= 1 limits the rows (the header counts), 0 or less renders all.
+// `max_rows` >= 1 limits the rows (the header counts), 0 or less renders all. The pixel buffer
+// `image` brings is reused when it is large enough.
 bool DkRenderDiskPreview(ByteView data, const std::string& file_name, int min_width, int scale,
                          int max_rows, TDkRenderImage& image, TDkCharset charset);
 

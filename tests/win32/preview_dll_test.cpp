@@ -171,6 +171,12 @@ TEST_F(PreviewDll, ResultCodesOfTheServerAndTheHandler) {
   EXPECT_EQ(handler->DoPreview(), S_OK);
   EXPECT_EQ(window->GetWindow(&own), S_OK);
   EXPECT_TRUE(::IsWindow(own));
+  EXPECT_EQ(handler->SetFocus(), S_OK);
+  HWND focus = nullptr;
+  EXPECT_EQ(handler->QueryFocus(&focus), S_OK);
+  EXPECT_EQ(focus, own);
+  ::SetFocus(nullptr);
+  EXPECT_EQ(handler->QueryFocus(&focus), E_FAIL);
   EXPECT_EQ(handler->DoPreview(), S_OK);  // again: a new window replaces the old one
   HWND second = nullptr;
   window->GetWindow(&second);

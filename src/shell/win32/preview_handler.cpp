@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "shell/win32/entry_points.h"
 #include "shell/win32/item_bytes.h"
@@ -12,6 +13,19 @@ namespace {
 
 // ERROR_ALREADY_INITIALIZED as a result code.
 constexpr HRESULT kAlreadyInitialised = HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
+
+// A listing's pixels are megabytes, and where every fresh page of a large block costs a fault
+// (Wine maps each such block anew) allocating them is most of a preview's start. The buffer of a
+// listing that is let go is kept for the next render on the same thread.
+constexpr std::size_t kLargestSparePixels = 64 * 1024 * 1024;
+thread_local Bytes t_spare_pixels;
+
+void KeepSparePixels(Bytes&& pixels) {
+  if (pixels.capacity() > t_spare_pixels.capacity() && pixels.capacity() <= kLargestSparePixels) {
+    t_spare_pixels = std::move(pixels);
+  }
+  pixels = Bytes();
+}
 
 int ScreenDpi() {
   const WindowDc screen(nullptr);
@@ -267,7 +281,9 @@ void TKvPreviewHandler::Invalidate() const {
 }
 
 bool TKvPreviewHandler::RenderInto(int width, int rows, TDkRenderImage& image) const {
+  KeepSparePixels(std::move(image.Pixels));
   image = TDkRenderImage{};
+  image.Pixels = std::exchange(t_spare_pixels, Bytes());
   const auto render = KvEntryPoints().Render;
   bool ok = false;
   try {
@@ -275,11 +291,15 @@ bool TKvPreviewHandler::RenderInto(int width, int rows, TDkRenderImage& image) c
   } catch (...) {
     ok = false;
   }
-  if (!ok) image = TDkRenderImage{};
+  if (!ok) {
+    KeepSparePixels(std::move(image.Pixels));
+    image = TDkRenderImage{};
+  }
   return ok;
 }
 
 void TKvPreviewHandler::SetImage(TDkRenderImage image, int width, int rows) {
+  KeepSparePixels(std::move(image_.Pixels));
   image_ = std::move(image);
   rendered_width_ = width;
   requested_rows_ = rows;
@@ -359,6 +379,7 @@ void TKvPreviewHandler::Reset() {
     window_ = nullptr;
   }
   back_buffer_.Free();
+  KeepSparePixels(std::move(image_.Pixels));
   image_ = TDkRenderImage{};
   rendered_width_ = requested_rows_ = scroll_offset_ = 0;
   complete_ = render_ok_ = false;
