@@ -114,6 +114,11 @@ LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wparam, LPARAM lpar
 }
 
 int Run(const Options& options) {
+  const std::wstring image = FullPath(options.image);
+  if (::GetFileAttributesW(image.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    Complain(L"cannot open " + options.image);
+    return 1;
+  }
   TKvPreviewHost host(Beside(L"kelvane_preview.dll"));
   if (!host.Ok()) {
     Complain(L"kelvane_preview.dll could not be loaded from beside kelvane-view.exe");
@@ -142,7 +147,7 @@ int Run(const Options& options) {
   if (frame == nullptr) return 1;
   RECT client{};
   ::GetClientRect(frame, &client);
-  if (!host.Open(FullPath(options.image), options.stream, frame, client)) {
+  if (!host.Open(image, options.stream, frame, client)) {
     Complain(L"the preview could not be started");
     ::DestroyWindow(frame);
     return 1;

@@ -476,6 +476,55 @@ TEST_F(PreviewDll, ReadsFilesStreamsAndGcrImages) {
   ExpectShows(SceneOf(big), "16 MiB exactly");
 }
 
+// Runs kelvane-view.exe (beside the DLL) with `arguments`; its exit code.
+DWORD RunViewer(const std::wstring& arguments) {
+  std::wstring exe = WindowsPath(KELVANE_PREVIEW_DLL);
+  exe = exe.substr(0, exe.find_last_of(L'\\') + 1) + L"kelvane-view.exe";
+  std::wstring command = L"\"" + exe + L"\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+    return 0xFFFFFFFF;
+  }
+  ::WaitForSingleObject(process.hProcess, 60000);
+  DWORD code = 0xFFFFFFFF;
+  ::GetExitCodeProcess(process.hProcess, &code);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return code;
+}
+
+TEST_F(PreviewDll, KelvaneViewSavesThePreviewAsABitmap) {
+  const Bytes disk = D64WithEntries(9);
+  const std::wstring image = WindowsPath(folder_.Write("view.d64", disk));
+  Scene scene = SceneOf(disk);
+  scene.width = 320;
+  scene.height = 150;
+  for (const wchar_t* mode : {L"", L" --stream"}) {
+    const std::wstring shot = WindowsPath(folder_.Path("shot.bmp"));
+    ASSERT_EQ(RunViewer(L"\"" + image + L"\" --size 320x150 --shot \"" + shot + L"\"" + mode), 0u);
+    const Bytes bmp = folder_.Read("shot.bmp");
+    ASSERT_EQ(bmp.size(), 54u + 320 * 150 * 4);
+    EXPECT_EQ(bmp[0], 'B');
+    EXPECT_EQ(bmp[1], 'M');
+    const auto word32 = [&](std::size_t at) {
+      return static_cast<std::int32_t>(bmp[at] | bmp[at + 1] << 8 | bmp[at + 2] << 16 |
+                                       static_cast<std::uint32_t>(bmp[at + 3]) << 24);
+    };
+    EXPECT_EQ(word32(18), 320);
+    EXPECT_EQ(word32(22), -150);  // top-down
+    EXPECT_EQ(bmp[28], 32);
+    const Bytes pixels(bmp.begin() + 54, bmp.end());
+    std::string where;
+    EXPECT_EQ(DifferingPixels(pixels, ExpectedFrame(scene), 320, &where), 0) << where;
+  }
+  EXPECT_EQ(RunViewer(L"\"" + image + L"\" --size 0x10"), 2u);
+  EXPECT_EQ(RunViewer(L"--frobnicate"), 2u);
+  EXPECT_EQ(RunViewer(L"\"" + WindowsPath(folder_.Path("missing.d64")) + L"\""), 1u);
+}
+
 // The detection name a saved fuzz input stands for, by its corpus folder.
 std::wstring CorpusName(const std::string& folder) {
   if (folder.rfind("open_", 0) == 0) return L"input." + view::Widen(folder.substr(5));

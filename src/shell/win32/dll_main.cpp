@@ -4,11 +4,12 @@
 
 #include "shell/win32/module.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     kelvane::win::SetModuleInstance(instance);
     ::DisableThreadLibraryCalls(instance);
-  } else if (reason == DLL_PROCESS_DETACH) {
+  } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+    // Unloaded by FreeLibrary (not at process exit, when the system frees everything itself).
     kelvane::win::ModuleShutdown();
   }
   return TRUE;
