@@ -71,32 +71,9 @@ TEST(EntryPaths, BothPartitionNotations) {
   EXPECT_FALSE(ParsePartitionChain("a.dnp", image, chain));
 }
 
-// A DNP whose root holds FILE, SUB (a sub-directory holding INNER and DEEPER, a further
-// sub-directory holding LEAF) and TEXT.
-struct DnpTree {
-  Bytes bytes = BlankDnp(1);
-  DnpTree() {
-    SectorEditor disk(bytes, FlatOffset);
-    disk.WriteFile({{1, 100}}, PatternBytes(250, 1));
-    disk.WriteFile({{1, 101}, {1, 102}}, PatternBytes(400, 2));
-    disk.WriteFile({{1, 103}}, PatternBytes(10, 3));
-    disk.WriteFile({{1, 104}}, PatternBytes(20, 4));
-    disk.PutEntry(1, 34, 0, {"FILE", 0x82, 1, 100, 1});
-    disk.PutEntry(1, 34, 1, {"SUB", 0x86, 1, 70, 1});
-    disk.PutEntry(1, 34, 2, {"TEXT", 0x81, 1, 104, 1});
-    disk.Link(1, 70, 1, 71);  // sub-directory header -> its directory
-    disk.Link(1, 71, 0, 255);
-    disk.PutEntry(1, 71, 0, {"INNER", 0x82, 1, 101, 2});
-    disk.PutEntry(1, 71, 1, {"DEEPER", 0x86, 1, 80, 1});
-    disk.Link(1, 80, 1, 81);
-    disk.Link(1, 81, 0, 255);
-    disk.PutEntry(1, 81, 0, {"LEAF", 0x83, 1, 103, 1});
-  }
-};
-
 TEST(ReadSelection, FilesFoldersAndPartitionPaths) {
-  DnpTree tree;
-  const auto image = DkOpenImage(tree.bytes, "t.dnp", false);
+  const Bytes tree = DnpTreeImage();
+  const auto image = DkOpenImage(tree, "t.dnp", false);
   TDkDiskEntryReadArray reads;
   std::string error;
   ASSERT_TRUE(ReadSelection({"t.dnp::1", "t.dnp::0"}, {"sub", ""}, *image, true, reads, error))
@@ -140,17 +117,16 @@ TEST(ReadSelection, FilesFoldersAndPartitionPaths) {
 }
 
 TEST(ReadSelection, LoopingDirectoriesStopTheExtraction) {
-  DnpTree tree;
-  SectorEditor disk(tree.bytes, FlatOffset);
+  Bytes tree = DnpTreeImage();
+  SectorEditor disk(tree, FlatOffset);
   disk.PutEntry(1, 81, 1, {"BACK", 0x86, 1, 70, 1});  // DEEPER holds SUB again
-  const auto image = DkOpenImage(tree.bytes, "t.dnp", false);
+  const auto image = DkOpenImage(tree, "t.dnp", false);
   TDkDiskEntryReadArray reads;
   std::string error;
   EXPECT_EQ(MessageOf([&] { ReadSelection({"t.dnp::1"}, {}, *image, true, reads, error); }),
             "BACK: this directory loops back into itself.");
   // The same folder selected twice is a loop across the selection.
-  DnpTree plain;
-  const auto clean = DkOpenImage(plain.bytes, "t.dnp", false);
+  const auto clean = DkOpenImage(DnpTreeImage(), "t.dnp", false);
   EXPECT_EQ(MessageOf([&] {
               ReadSelection({"t.dnp::1", "t.dnp::1"}, {}, *clean, true, reads, error);
             }),

@@ -55,6 +55,39 @@ kelvane::Bytes D64WithEntries(int count) {
   return bytes;
 }
 
+kelvane::Bytes DnpTreeImage() {
+  kelvane::Bytes bytes = BlankDnp(1);
+  SectorEditor disk(bytes, FlatOffset);
+  disk.WriteFile({{1, 100}}, PatternBytes(250, 1));
+  disk.WriteFile({{1, 101}, {1, 102}}, PatternBytes(400, 2));
+  disk.WriteFile({{1, 103}}, PatternBytes(10, 3));
+  disk.WriteFile({{1, 104}}, PatternBytes(20, 4));
+  disk.PutEntry(1, 34, 0, {"FILE", 0x82, 1, 100, 1});
+  disk.PutEntry(1, 34, 1, {"SUB", 0x86, 1, 70, 1});
+  disk.PutEntry(1, 34, 2, {"TEXT", 0x81, 1, 104, 1});
+  disk.Link(1, 70, 1, 71);  // sub-directory header -> its directory
+  disk.Link(1, 71, 0, 255);
+  disk.PutEntry(1, 71, 0, {"INNER", 0x82, 1, 101, 2});
+  disk.PutEntry(1, 71, 1, {"DEEPER", 0x86, 1, 80, 1});
+  disk.Link(1, 80, 1, 81);
+  disk.Link(1, 81, 0, 255);
+  disk.PutEntry(1, 81, 0, {"LEAF", 0x83, 1, 103, 1});
+  return bytes;
+}
+
+kelvane::Bytes D81PartitionImage() {
+  kelvane::Bytes bytes = BlankD81();
+  SectorEditor disk(bytes, D81Offset);
+  disk.WriteFile({{20, 0}, {20, 1}}, PatternBytes(300, 6));
+  disk.PutEntry(40, 3, 0, {"README", 0x81, 20, 0, 2});
+  disk.PutEntry(40, 3, 1, {"PART", 0x85, 10, 0, 160});
+  disk.Link(10, 0, 10, 3);  // the partition's header -> its directory
+  disk.Link(10, 3, 0, 255);
+  disk.WriteFile({{11, 0}, {11, 1}, {11, 2}}, PatternBytes(600, 7));
+  disk.PutEntry(10, 3, 0, {"INSIDE", 0x82, 11, 0, 3});
+  return bytes;
+}
+
 void SectorEditor::WriteFile(const SectorPath& path, std::span<const std::uint8_t> data) {
   const std::size_t needed = data.empty() ? 1 : (data.size() + 253) / 254;
   if (path.size() < needed) throw std::invalid_argument("WriteFile: path too short");

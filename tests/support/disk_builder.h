@@ -107,6 +107,15 @@ kelvane::Bytes BlankDfi(int tracks);
 // "GAME 0", "GAME 1", ..., entry k claiming k blocks; the files themselves are not written.
 kelvane::Bytes D64WithEntries(int count);
 
+// A DNP whose root holds FILE (250 bytes of pattern 1), SUB (a sub-directory holding INNER, 400
+// bytes of pattern 2, and DEEPER, a further sub-directory holding LEAF, 10 bytes of pattern 3)
+// and TEXT (20 bytes of pattern 4). SUB's header is 1/70, its directory 1/71; DEEPER's 1/80, 1/81.
+kelvane::Bytes DnpTreeImage();
+
+// A D81 whose root holds README (300 bytes of pattern 6) and PART, a partition over tracks 10 to
+// 13 that holds INSIDE (600 bytes of pattern 7).
+kelvane::Bytes D81PartitionImage();
+
 // Sector offsets of each format, for SectorEditor.
 int D64Offset(int track, int sector);
 int D71Offset(int track, int sector);

@@ -1,0 +1,125 @@
+#include "shell/drag_files.h"
+
+#include <algorithm>
+
+#include "cbm/registry.h"
+#include "extract/entry_io.h"
+
+namespace kelvane {
+
+namespace {
+
+// The image is handed to the extraction open; its entry paths only need a valid image name.
+constexpr const char* kDragImageName = "kelvane.d64";
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           const auto lower = [](char c) {
+             return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+           };
+           return lower(x) == lower(y);
+         });
+}
+
+}  // namespace
+
+std::u16string KvUtf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    char32_t code = 0xFFFD;
+    std::size_t length = 1;
+    if (byte < 0x80) {
+      code = byte;
+    } else if (byte >= 0xC2 && byte < 0xF5) {
+      length = byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
+      if (i + length <= text.size()) {
+        code = byte & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+          const auto next = static_cast<unsigned char>(text[i + k]);
+          if ((next & 0xC0) != 0x80) {
+            code = 0xFFFD;
+            length = k;
+            break;
+          }
+          code = code << 6 | (next & 0x3F);
+        }
+      } else {
+        length = text.size() - i;
+      }
+    }
+    if (code >= 0x10000 && code <= 0x10FFFF) {
+      code -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(code > 0x10FFFF ? 0xFFFD : code));
+    }
+    i += length;
+  }
+  return out;
+}
+
+bool KvIsGuidName(std::u16string_view name) {
+  if (name.size() != 36) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (i == 8 || i == 13 || i == 18 || i == 23) {
+      if (c != u'-') return false;
+    } else if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') ||
+                 (c >= u'A' && c <= u'F'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool BuildDragFiles(ByteView data, const std::string& detection_name,
+                    const std::vector<int>& indices, TKvDragFileArray& files) {
+  files.clear();
+  const long long size = static_cast<long long>(data.size());
+  if (!DkIsSupportedImage(detection_name, data, size)) return false;
+  std::vector<std::string> paths;
+  paths.reserve(indices.size());
+  for (int index : indices) paths.push_back(MakeEntryPath(kDragImageName, index));
+
+  TDkDiskEntryReadArray reads;
+  std::string error;
+  {
+    const auto image = DkOpenImage(Bytes(data.begin(), data.end()), detection_name, false);
+    if (!ReadSelection(paths, {}, *image, true, reads, error)) return false;
+  }
+
+  // Per item: offered or not, its final name and its relative path.
+  std::vector<bool> offered(reads.size(), false);
+  std::vector<std::string> names(reads.size());
+  std::vector<std::string> relative(reads.size());
+  for (std::size_t i = 0; i < reads.size(); ++i) {
+    TDkDiskEntryRead& item = reads[i];
+    const int parent = item.Parent;
+    const bool parent_ok = parent < 0 || (static_cast<std::size_t>(parent) < i &&
+                                          offered[static_cast<std::size_t>(parent)]);
+    if (!item.Error.empty() || !parent_ok) continue;
+    std::vector<std::string> siblings;
+    for (std::size_t k = 0; k < i; ++k) {
+      if (offered[k] && reads[k].Parent == parent) siblings.push_back(names[k]);
+    }
+    std::string name = item.Name;
+    if (std::any_of(siblings.begin(), siblings.end(),
+                    [&](const std::string& taken) { return SameIgnoringCase(taken, name); })) {
+      name = DkUniqueFileName(siblings, name, 1);
+    }
+    const std::string path =
+        parent < 0 ? name : relative[static_cast<std::size_t>(parent)] + "\\" + name;
+    std::u16string wide = KvUtf8ToUtf16(path);
+    if (wide.size() >= kKvLongestDragPath) continue;
+    offered[i] = true;
+    names[i] = std::move(name);
+    relative[i] = path;
+    files.push_back(TKvDragFile{std::move(wide), std::move(item.Bytes), item.IsDirectory});
+  }
+  return true;
+}
+
+}  // namespace kelvane
