@@ -20,6 +20,7 @@
 #include "render/listing_render.h"
 #include "shell/preview_paint.h"
 #include "shell/row_model.h"
+#include "shell/win32/drop_target.h"
 #include "shell/win32/module.h"
 #include "shell/win32/win_raii.h"
 
@@ -84,9 +85,14 @@ class TKvPreviewHandler final : public IPreviewHandler,
   void ScrollIntoView(int entry);
   void SetBanner(std::wstring text);
   void ToggleCharset();
-  // Starts a drag of the selected entries out of the window (wired to the data object and the
-  // drag loop by the drag-out code).
+  // Drags the selected entries out of the window: their files are read from the image first,
+  // then the drag loop runs (modally) with copying as the only effect.
   void StartDrag();
+
+  // The drop target's two questions: may this drag be dropped here (a refusal is shown in the
+  // banner), and write these dropped files into the image (true when any was written).
+  bool CanDrop(IDataObject* data);
+  bool DropFiles(const TKvPathArray& paths);
 
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   static bool RegisterPreviewClass();
@@ -116,6 +122,8 @@ class TKvPreviewHandler final : public IPreviewHandler,
   void MoveOwnWindow() const;
   void RegisterDropTarget();
   void RevokeDropTarget();
+  // Reads the image file again after a drop and selects the entries it gained.
+  bool ReReadAfterDrop();
 
   // Window side (preview_window.cpp).
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam, bool& handled);
@@ -163,7 +171,7 @@ class TKvPreviewHandler final : public IPreviewHandler,
   bool render_ok_ = false;
   int dpi_ = 96;
   std::wstring banner_;
-  Microsoft::WRL::ComPtr<IDropTarget> drop_target_;
+  Microsoft::WRL::ComPtr<TKvDropTarget> drop_target_;
   bool ole_initialised_ = false;
   bool busy_ = false;
   TDkCharset charset_ = csUpperGraphics;

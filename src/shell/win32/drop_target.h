@@ -1,0 +1,70 @@
+#pragma once
+
+// Files dropped onto the preview: the OLE drop target on its window, which takes only shell
+// file lists (CF_HDROP) and offers only copying, and the checks and conversions the handler
+// decides with.
+
+#include <windows.h>
+#include <oleidl.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "shell/win32/module.h"
+
+namespace kelvane::win {
+
+using TKvPathArray = std::vector<std::wstring>;
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+
+class TKvDropTarget final : public IDropTarget {
+ public:
+  using CanDropCallback = std::function<bool(IDataObject* data, DWORD key_state, POINTL point)>;
+  // True when at least one file was written.
+  using DropCallback = std::function<bool(const TKvPathArray& paths)>;
+
+  TKvDropTarget(CanDropCallback on_can_drop, DropCallback on_drop);
+  // Forgets both callbacks, so that a drop arriving after the window went does nothing.
+  void Detach();
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+  STDMETHODIMP DragEnter(IDataObject* data, DWORD key_state, POINTL point, DWORD* effect) override;
+  STDMETHODIMP DragOver(DWORD key_state, POINTL point, DWORD* effect) override;
+  STDMETHODIMP DragLeave() override;
+  STDMETHODIMP Drop(IDataObject* data, DWORD key_state, POINTL point, DWORD* effect) override;
+
+ private:
+  ~TKvDropTarget() = default;
+  LiveObject live_;
+  std::atomic<ULONG> references_{1};
+  CanDropCallback on_can_drop_;
+  DropCallback on_drop_;
+  bool accepting_ = false;
+};
+
+#pragma GCC diagnostic pop
+
+// Whether the data object offers a shell file list.
+bool KvHasFileDrop(IDataObject* data);
+// The dropped paths; false when there are none.
+bool KvGetDroppedPaths(IDataObject* data, TKvPathArray& paths);
+// The path in the system code page, when it converts back to the same text.
+bool KvToWriterPath(const std::wstring& path, std::string& writer_path);
+// Why nothing may be dropped on this image; empty when files may be dropped.
+std::wstring KvDropRefusal(const std::wstring& image_path, long long image_size);
+
+inline constexpr wchar_t kKvArchiveRefusal[] =
+    L"This image has no file of its own (it is inside an archive); nothing can be dropped on it.";
+inline constexpr wchar_t kKvUnreadableRefusal[] =
+    L"This image could not be read; nothing can be dropped on it.";
+
+// 8-bit text in the system code page as UTF-16.
+std::wstring KvFromCodePage(const std::string& text);
+
+}  // namespace kelvane::win
