@@ -3,16 +3,22 @@
 // entry points directly.
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 #include <windows.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 
+#include "shell/drag_files.h"
 #include "shell/preview_paint.h"
+#include "shell/win32/data_object.h"
 #include "shell/win32/entry_points.h"
 #include "shell/win32/preview_handler.h"
 #include "support/disk_builder.h"
 #include "support/temp_folder.h"
 #include "view/preview_host.h"
+#include "win32/drag_support.h"
 #include "win32/preview_expect.h"
 
 namespace kelvane::testing {
@@ -136,6 +142,251 @@ TEST_F(PreviewCore, TheSettingIsReadAndWrittenThroughTheTable) {
   KvEntryPoints().KeyState = [](int) -> SHORT { return 0; };
   ::SendMessageW(Window(), WM_KEYUP, VK_SHIFT, 1 | 0xC0000000);
   EXPECT_EQ(g_written, csUpperGraphics);
+}
+
+}  // namespace
+}  // namespace kelvane::testing
+
+namespace kelvane::testing {
+namespace {
+
+using win::TKvDataObject;
+
+FORMATETC Format(CLIPFORMAT format, LONG lindex, DWORD tymed, DWORD aspect = DVASPECT_CONTENT) {
+  return FORMATETC{format, nullptr, aspect, lindex, tymed};
+}
+
+TKvDragFileArray SampleFiles() {
+  return {{u"DIR", {}, true},
+          {u"DIR\\A.prg", PatternBytes(5, 1), false},
+          {u"GAME.prg", {}, false},
+          {u"B.seq", PatternBytes(300, 2), false}};
+}
+
+TEST(DataObject, FormatsAndTheirResultCodes) {
+  const auto object = view::Adopt(new TKvDataObject(SampleFiles()));
+  const CLIPFORMAT group = win::KvFileGroupDescriptorFormat();
+  const CLIPFORMAT contents = win::KvFileContentsFormat();
+  struct Case {
+    FORMATETC format;
+    HRESULT query, get;
+  };
+  const std::vector<Case> cases = {
+      {Format(group, -1, TYMED_HGLOBAL), S_OK, S_OK},
+      {Format(group, -1, TYMED_ISTREAM), DV_E_TYMED, DV_E_TYMED},
+      {Format(group, -1, TYMED_HGLOBAL, DVASPECT_ICON), DV_E_DVASPECT, DV_E_DVASPECT},
+      {Format(contents, -1, TYMED_ISTREAM), S_OK, DV_E_LINDEX},
+      {Format(contents, 0, TYMED_ISTREAM), DV_E_LINDEX, DV_E_LINDEX},  // a folder
+      {Format(contents, 1, TYMED_HGLOBAL), S_OK, S_OK},
+      {Format(contents, 4, TYMED_HGLOBAL), DV_E_LINDEX, DV_E_LINDEX},
+      {Format(contents, 1, TYMED_FILE), DV_E_TYMED, DV_E_TYMED},
+      {Format(CF_HDROP, -1, TYMED_ISTREAM), DV_E_TYMED, DV_E_TYMED},
+      {Format(CF_TEXT, -1, TYMED_HGLOBAL), DV_E_FORMATETC, DV_E_FORMATETC},
+  };
+  for (const Case& c : cases) {
+    FORMATETC format = c.format;
+    EXPECT_EQ(object->QueryGetData(&format), c.query) << format.cfFormat << " " << format.lindex;
+    STGMEDIUM medium{};
+    EXPECT_EQ(object->GetData(&format, &medium), c.get) << format.cfFormat << " " << format.lindex;
+    if (SUCCEEDED(c.get)) {
+      EXPECT_EQ(medium.pUnkForRelease, nullptr);
+      ::ReleaseStgMedium(&medium);
+    }
+  }
+  FORMATETC in = Format(group, -1, TYMED_HGLOBAL);
+  in.ptd = reinterpret_cast<DVTARGETDEVICE*>(&in);
+  FORMATETC out{};
+  EXPECT_EQ(object->GetCanonicalFormatEtc(&in, &out), DATA_S_SAMEFORMATETC);
+  EXPECT_EQ(out.ptd, nullptr);
+  EXPECT_EQ(out.cfFormat, group);
+  STGMEDIUM medium{};
+  EXPECT_EQ(object->SetData(&in, &medium, FALSE), E_NOTIMPL);
+  EXPECT_EQ(object->GetDataHere(&in, &medium), E_NOTIMPL);
+  DWORD connection = 7;
+  EXPECT_EQ(object->DAdvise(&in, 0, nullptr, &connection), OLE_E_ADVISENOTSUPPORTED);
+  EXPECT_EQ(connection, 0u);
+  EXPECT_EQ(object->DUnadvise(0), OLE_E_ADVISENOTSUPPORTED);
+  IEnumSTATDATA* advise = reinterpret_cast<IEnumSTATDATA*>(1);
+  EXPECT_EQ(object->EnumDAdvise(&advise), OLE_E_ADVISENOTSUPPORTED);
+  EXPECT_EQ(advise, nullptr);
+
+  // An empty list offers no file list and no contents.
+  const auto empty = view::Adopt(new TKvDataObject({}));
+  FORMATETC hdrop = Format(CF_HDROP, -1, TYMED_HGLOBAL);
+  EXPECT_EQ(empty->QueryGetData(&hdrop), DV_E_FORMATETC);
+  FORMATETC any = Format(contents, -1, TYMED_ISTREAM);
+  EXPECT_EQ(empty->QueryGetData(&any), DV_E_LINDEX);
+}
+
+TEST(DataObject, TheEnumeratorWalksThreeFormats) {
+  const auto object = view::Adopt(new TKvDataObject(SampleFiles()));
+  IEnumFORMATETC* raw = nullptr;
+  EXPECT_EQ(object->EnumFormatEtc(DATADIR_SET, &raw), E_NOTIMPL);
+  ASSERT_EQ(object->EnumFormatEtc(DATADIR_GET, &raw), S_OK);
+  const auto formats = view::Adopt(raw);
+  FORMATETC got[5] = {};
+  ULONG fetched = 0;
+  EXPECT_EQ(formats->Next(5, got, &fetched), S_FALSE);
+  ASSERT_EQ(fetched, 3u);
+  EXPECT_EQ(got[0].cfFormat, win::KvFileGroupDescriptorFormat());
+  EXPECT_EQ(got[0].tymed, static_cast<DWORD>(TYMED_HGLOBAL));
+  EXPECT_EQ(got[1].cfFormat, win::KvFileContentsFormat());
+  EXPECT_EQ(got[1].tymed, static_cast<DWORD>(TYMED_ISTREAM));
+  EXPECT_EQ(got[2].cfFormat, CF_HDROP);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(got[i].lindex, -1);
+    EXPECT_EQ(got[i].dwAspect, static_cast<DWORD>(DVASPECT_CONTENT));
+    EXPECT_EQ(got[i].ptd, nullptr);
+  }
+  EXPECT_EQ(formats->Next(1, got, &fetched), S_FALSE);
+  EXPECT_EQ(fetched, 0u);
+  EXPECT_EQ(formats->Reset(), S_OK);
+  EXPECT_EQ(formats->Skip(3), S_FALSE);
+  EXPECT_EQ(formats->Reset(), S_OK);
+  EXPECT_EQ(formats->Skip(1), S_OK);
+  IEnumFORMATETC* clone_raw = nullptr;
+  ASSERT_EQ(formats->Clone(&clone_raw), S_OK);
+  const auto clone = view::Adopt(clone_raw);
+  EXPECT_EQ(clone->Next(1, got, nullptr), S_OK);
+  EXPECT_EQ(got[0].cfFormat, win::KvFileContentsFormat());
+  EXPECT_EQ(formats->Next(2, got, &fetched), S_OK);  // the original did not move
+  EXPECT_EQ(got[0].cfFormat, win::KvFileContentsFormat());
+  EXPECT_EQ(formats->Skip(100), S_FALSE);
+}
+
+TEST(DataObject, DescriptorsContentsAndTheFileList) {
+  auto object = view::Adopt(new TKvDataObject(SampleFiles()));
+  ReceivedDrop record;
+  ReadDragData(object.Get(), record);
+  ASSERT_EQ(record.descriptors.size(), 4u);
+  const TKvDragFileArray files = SampleFiles();
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(record.descriptors[i].name, std::wstring(files[i].Path.begin(), files[i].Path.end()));
+    EXPECT_EQ(record.descriptors[i].size, files[i].Bytes.size());
+    EXPECT_EQ(record.descriptors[i].folder, files[i].IsDirectory);
+    EXPECT_EQ(record.descriptors[i].flags, 0x4044u);
+    EXPECT_EQ(record.contents[i], files[i].Bytes);
+  }
+  // An empty file as a global block is one zero byte.
+  FORMATETC empty = Format(win::KvFileContentsFormat(), 2, TYMED_HGLOBAL);
+  STGMEDIUM medium{};
+  ASSERT_EQ(object->GetData(&empty, &medium), S_OK);
+  EXPECT_EQ(medium.tymed, static_cast<DWORD>(TYMED_HGLOBAL));
+  EXPECT_EQ(::GlobalSize(medium.hGlobal), 1u);
+  EXPECT_EQ(*static_cast<const std::uint8_t*>(::GlobalLock(medium.hGlobal)), 0);
+  ::GlobalUnlock(medium.hGlobal);
+  ::ReleaseStgMedium(&medium);
+
+  // CF_HDROP: the top-level items of a transfer folder under the temporary folder's Kelvane\.
+  FORMATETC hdrop = Format(CF_HDROP, -1, TYMED_HGLOBAL);
+  ASSERT_EQ(object->GetData(&hdrop, &medium), S_OK);
+  const auto* header = static_cast<const DROPFILES*>(::GlobalLock(medium.hGlobal));
+  EXPECT_EQ(header->pFiles, 20u);
+  EXPECT_TRUE(header->fWide);
+  ::GlobalUnlock(medium.hGlobal);
+  ::ReleaseStgMedium(&medium);
+  const std::wstring folder = object->TransferFolder();
+  const std::wstring root = win::KvTemporaryRoot();
+  ASSERT_EQ(folder.size(), root.size() + 37);
+  EXPECT_EQ(folder.substr(0, root.size()), root);
+  EXPECT_EQ(record.hdrop,
+            (std::vector<std::wstring>{folder + L"DIR", folder + L"GAME.prg", folder + L"B.seq"}));
+  const auto read = [](const std::wstring& path) {
+    return ReadTestFile(std::filesystem::path(path).string());
+  };
+  EXPECT_EQ(read(folder + L"DIR\\A.prg"), PatternBytes(5, 1));
+  EXPECT_EQ(read(folder + L"B.seq"), PatternBytes(300, 2));
+  EXPECT_TRUE(read(folder + L"GAME.prg").empty());
+  EXPECT_TRUE(win::KvIsLiveTransferFolder(folder));
+  // The folder outlives the data object (the target may still be copying), no longer live.
+  object.Reset();
+  EXPECT_FALSE(win::KvIsLiveTransferFolder(folder));
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(folder + L"B.seq")));
+  EXPECT_TRUE(win::KvDeleteTransferFolder(root, folder));
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(folder)));
+}
+
+// Makes `folder` look created `minutes` ago. Wine reports a folder's creation time from its
+// modification time (Linux keeps no settable birth time), so both are set.
+void AgeFolder(const std::wstring& folder, int minutes) {
+  const HANDLE handle = ::CreateFileW(folder.c_str(), FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  FILETIME now{};
+  ::GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER time{{now.dwLowDateTime, now.dwHighDateTime}};
+  time.QuadPart -= static_cast<ULONGLONG>(minutes) * 60 * 10000000;
+  const FILETIME then{time.LowPart, time.HighPart};
+  ASSERT_TRUE(::SetFileTime(handle, &then, nullptr, &then));
+  ::CloseHandle(handle);
+}
+
+TEST(TransferFolders, OnlyStaleGuidFoldersNotInUseAreSwept) {
+  const std::wstring root = win::KvTemporaryRoot();
+  ::CreateDirectoryW(root.c_str(), nullptr);
+  const auto make = [&](const std::wstring& name, int age) {
+    const std::wstring folder = root + name + L"\\";
+    std::filesystem::create_directories(std::filesystem::path(folder + L"inner"));
+    const std::wstring file = folder + L"inner\\locked.prg";
+    std::FILE* out = _wfopen(file.c_str(), L"wb");
+    std::fputs("x", out);
+    std::fclose(out);
+    ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+    AgeFolder(folder, age);
+    return folder;
+  };
+  const std::wstring stale = make(L"11111111-2222-3333-4444-555555555555", 11);
+  // A link inside a stale folder to a folder elsewhere: the link goes, what it points to stays.
+  // (Wine makes such links, but reports them without the reparse-point attribute; a link at the
+  // root level cannot be aged under Wine, so links named like transfer folders are checked
+  // through the guarded deletion below.)
+  const std::wstring outside = root + L"outside-the-transfer-folders\\";
+  std::filesystem::create_directories(std::filesystem::path(outside));
+  std::FILE* keep = _wfopen((outside + L"keep.prg").c_str(), L"wb");
+  std::fputs("k", keep);
+  std::fclose(keep);
+  const bool linked = ::CreateSymbolicLinkW((stale + L"link").c_str(), outside.c_str(),
+                                            SYMBOLIC_LINK_FLAG_DIRECTORY | 2) != 0;
+  AgeFolder(stale, 11);
+  const std::wstring linked_root = root + L"11111111-2222-3333-4444-777777777777";
+  const bool root_link = ::CreateSymbolicLinkW(linked_root.c_str(), outside.c_str(),
+                                               SYMBOLIC_LINK_FLAG_DIRECTORY | 2) != 0;
+  const std::wstring recent = make(L"11111111-2222-3333-4444-666666666666", 9);
+  const std::wstring other = make(L"not-a-transfer-folder-name-of-36-ch", 60);
+  // A live folder: one whose data object still exists, aged as if it had been in use for long.
+  const auto live_object = view::Adopt(new TKvDataObject(SampleFiles()));
+  FORMATETC hdrop = Format(CF_HDROP, -1, TYMED_HGLOBAL);
+  STGMEDIUM medium{};
+  ASSERT_EQ(live_object->GetData(&hdrop, &medium), S_OK);
+  ::ReleaseStgMedium(&medium);
+  const std::wstring live = live_object->TransferFolder();
+  AgeFolder(live, 30);
+
+  const auto sweeper = view::Adopt(new TKvDataObject(SampleFiles()));  // sweeps on creation
+  namespace fs = std::filesystem;
+  EXPECT_FALSE(fs::exists(fs::path(stale)));
+  EXPECT_TRUE(fs::exists(fs::path(recent + L"inner\\locked.prg")));
+  EXPECT_TRUE(fs::exists(fs::path(other + L"inner\\locked.prg")));
+  EXPECT_TRUE(fs::exists(fs::path(live + L"B.seq")));
+  EXPECT_TRUE(linked);
+  EXPECT_TRUE(fs::exists(fs::path(outside + L"keep.prg")));
+  if (root_link) {
+    EXPECT_FALSE(win::KvDeleteTransferFolder(root, linked_root + L"\\"));
+    EXPECT_TRUE(fs::exists(fs::path(outside + L"keep.prg")));
+    ::RemoveDirectoryW(linked_root.c_str());
+  }
+
+  // The guarded deletion refuses anything that is not root + GUID name + "\".
+  EXPECT_FALSE(win::KvDeleteTransferFolder(root, other));
+  EXPECT_FALSE(win::KvDeleteTransferFolder(root, recent.substr(0, recent.size() - 1)));
+  EXPECT_FALSE(win::KvDeleteTransferFolder(root + L"inner\\", recent));
+  EXPECT_TRUE(fs::exists(fs::path(recent)));
+  for (const std::wstring& folder : {recent, other, outside}) {
+    ::SetFileAttributesW((folder + L"inner\\locked.prg").c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::SetFileAttributesW((folder + L"keep.prg").c_str(), FILE_ATTRIBUTE_NORMAL);
+    fs::remove_all(fs::path(folder));
+  }
 }
 
 }  // namespace

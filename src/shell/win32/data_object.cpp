@@ -66,7 +66,9 @@ HGLOBAL MakeGlobal(std::size_t size, Fill fill) {
   return block;
 }
 
-DWORD AttributesOf(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()); }
+DWORD AttributesOf(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str());
+}
 
 bool IsPlainFolder(const std::wstring& path) {
   const DWORD attributes = AttributesOf(path);
@@ -96,12 +98,15 @@ void EmptyFolder(const std::wstring& folder) {
   ::FindClose(search);
 }
 
-std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+std::wstring ToWide(const std::u16string& text) {
+  return std::wstring(text.begin(), text.end());
+}
 
 }  // namespace
 
 CLIPFORMAT KvFileGroupDescriptorFormat() {
-  static const auto format = static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(L"FileGroupDescriptorW"));
+  static const auto format =
+      static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(L"FileGroupDescriptorW"));
   return format;
 }
 
@@ -125,8 +130,8 @@ bool KvIsLiveTransferFolder(const std::wstring& folder) {
 }
 
 bool KvDeleteTransferFolder(const std::wstring& root, const std::wstring& folder) {
-  if (root.empty() || folder.size() != root.size() + 37 || folder.compare(0, root.size(), root) != 0 ||
-      folder.back() != L'\\') {
+  if (root.empty() || folder.size() != root.size() + 37 ||
+      folder.compare(0, root.size(), root) != 0 || folder.back() != L'\\') {
     return false;
   }
   const std::wstring name = folder.substr(root.size(), 36);
@@ -183,7 +188,9 @@ STDMETHODIMP TKvDataObject::QueryInterface(REFIID iid, void** out) {
   return S_OK;
 }
 
-STDMETHODIMP_(ULONG) TKvDataObject::AddRef() { return ++references_; }
+STDMETHODIMP_(ULONG) TKvDataObject::AddRef() {
+  return ++references_;
+}
 
 STDMETHODIMP_(ULONG) TKvDataObject::Release() {
   const ULONG left = --references_;
@@ -268,9 +275,10 @@ STDMETHODIMP TKvDataObject::GetData(FORMATETC* format, STGMEDIUM* medium) {
         medium->pstm = stream;
         return S_OK;
       }
-      const HGLOBAL block = MakeGlobal(std::max<std::size_t>(bytes.size(), 1), [&](std::uint8_t* at) {
-        if (!bytes.empty()) std::memcpy(at, bytes.data(), bytes.size());
-      });
+      const HGLOBAL block =
+          MakeGlobal(std::max<std::size_t>(bytes.size(), 1), [&](std::uint8_t* at) {
+            if (!bytes.empty()) std::memcpy(at, bytes.data(), bytes.size());
+          });
       if (block == nullptr) return E_OUTOFMEMORY;
       medium->tymed = TYMED_HGLOBAL;
       medium->hGlobal = block;
@@ -286,15 +294,14 @@ STDMETHODIMP TKvDataObject::GetData(FORMATETC* format, STGMEDIUM* medium) {
       list += L'\0';
     }
     list += L'\0';
-    const HGLOBAL block = MakeGlobal(sizeof(DROPFILES) + list.size() * sizeof(wchar_t),
-                                     [&](std::uint8_t* at) {
-                                       DROPFILES header{};
-                                       header.pFiles = sizeof(DROPFILES);
-                                       header.fWide = TRUE;
-                                       std::memcpy(at, &header, sizeof(header));
-                                       std::memcpy(at + sizeof(header), list.data(),
-                                                   list.size() * sizeof(wchar_t));
-                                     });
+    const HGLOBAL block =
+        MakeGlobal(sizeof(DROPFILES) + list.size() * sizeof(wchar_t), [&](std::uint8_t* at) {
+          DROPFILES header{};
+          header.pFiles = sizeof(DROPFILES);
+          header.fWide = TRUE;
+          std::memcpy(at, &header, sizeof(header));
+          std::memcpy(at + sizeof(header), list.data(), list.size() * sizeof(wchar_t));
+        });
     if (block == nullptr) return E_OUTOFMEMORY;
     medium->tymed = TYMED_HGLOBAL;
     medium->hGlobal = block;
@@ -341,7 +348,9 @@ HRESULT TKvDataObject::MakeTransferFolder() {
   return S_OK;
 }
 
-STDMETHODIMP TKvDataObject::GetDataHere(FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
+STDMETHODIMP TKvDataObject::GetDataHere(FORMATETC*, STGMEDIUM*) {
+  return E_NOTIMPL;
+}
 
 STDMETHODIMP TKvDataObject::GetCanonicalFormatEtc(FORMATETC* in, FORMATETC* out) {
   if (in == nullptr || out == nullptr) return E_INVALIDARG;
@@ -350,7 +359,9 @@ STDMETHODIMP TKvDataObject::GetCanonicalFormatEtc(FORMATETC* in, FORMATETC* out)
   return DATA_S_SAMEFORMATETC;
 }
 
-STDMETHODIMP TKvDataObject::SetData(FORMATETC*, STGMEDIUM*, BOOL) { return E_NOTIMPL; }
+STDMETHODIMP TKvDataObject::SetData(FORMATETC*, STGMEDIUM*, BOOL) {
+  return E_NOTIMPL;
+}
 
 STDMETHODIMP TKvDataObject::EnumFormatEtc(DWORD direction, IEnumFORMATETC** out) {
   if (out == nullptr) return E_POINTER;
@@ -365,7 +376,9 @@ STDMETHODIMP TKvDataObject::DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD* conn
   return OLE_E_ADVISENOTSUPPORTED;
 }
 
-STDMETHODIMP TKvDataObject::DUnadvise(DWORD) { return OLE_E_ADVISENOTSUPPORTED; }
+STDMETHODIMP TKvDataObject::DUnadvise(DWORD) {
+  return OLE_E_ADVISENOTSUPPORTED;
+}
 
 STDMETHODIMP TKvDataObject::EnumDAdvise(IEnumSTATDATA** out) {
   if (out != nullptr) *out = nullptr;
@@ -383,7 +396,9 @@ STDMETHODIMP TKvFormatEnum::QueryInterface(REFIID iid, void** out) {
   return S_OK;
 }
 
-STDMETHODIMP_(ULONG) TKvFormatEnum::AddRef() { return ++references_; }
+STDMETHODIMP_(ULONG) TKvFormatEnum::AddRef() {
+  return ++references_;
+}
 
 STDMETHODIMP_(ULONG) TKvFormatEnum::Release() {
   const ULONG left = --references_;
@@ -426,7 +441,9 @@ STDMETHODIMP TKvDropSource::QueryInterface(REFIID iid, void** out) {
   return S_OK;
 }
 
-STDMETHODIMP_(ULONG) TKvDropSource::AddRef() { return ++references_; }
+STDMETHODIMP_(ULONG) TKvDropSource::AddRef() {
+  return ++references_;
+}
 
 STDMETHODIMP_(ULONG) TKvDropSource::Release() {
   const ULONG left = --references_;
@@ -439,6 +456,8 @@ STDMETHODIMP TKvDropSource::QueryContinueDrag(BOOL escape_pressed, DWORD key_sta
   return (key_state & MK_LBUTTON) == 0 ? DRAGDROP_S_DROP : S_OK;
 }
 
-STDMETHODIMP TKvDropSource::GiveFeedback(DWORD) { return DRAGDROP_S_USEDEFAULTCURSORS; }
+STDMETHODIMP TKvDropSource::GiveFeedback(DWORD) {
+  return DRAGDROP_S_USEDEFAULTCURSORS;
+}
 
 }  // namespace kelvane::win

@@ -5,9 +5,9 @@
 // written into a transfer folder under the temporary folder's "Kelvane\"), its format
 // enumerator, and the drop source.
 
-#include <windows.h>
 #include <objidl.h>
 #include <oleidl.h>
+#include <windows.h>
 
 #include <atomic>
 #include <string>

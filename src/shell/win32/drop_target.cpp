@@ -43,7 +43,9 @@ STDMETHODIMP TKvDropTarget::QueryInterface(REFIID iid, void** out) {
   return S_OK;
 }
 
-STDMETHODIMP_(ULONG) TKvDropTarget::AddRef() { return ++references_; }
+STDMETHODIMP_(ULONG) TKvDropTarget::AddRef() {
+  return ++references_;
+}
 
 STDMETHODIMP_(ULONG) TKvDropTarget::Release() {
   const ULONG left = --references_;
@@ -121,8 +123,8 @@ bool KvGetDroppedPaths(IDataObject* data, TKvPathArray& paths) {
 
 std::wstring KvFromCodePage(const std::string& text) {
   if (text.empty()) return {};
-  const int size = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
+  const int size =
+      ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (size <= 0) return {};
   std::wstring wide(static_cast<std::size_t>(size), L'\0');
   ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);

@@ -4,8 +4,8 @@
 // file lists (CF_HDROP) and offers only copying, and the checks and conversions the handler
 // decides with.
 
-#include <windows.h>
 #include <oleidl.h>
+#include <windows.h>
 
 #include <atomic>
 #include <functional>

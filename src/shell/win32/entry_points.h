@@ -19,7 +19,7 @@ struct TKvEntryPoints {
   bool (*Render)(ByteView data, const std::string& file_name, int min_width, int scale,
                  int max_rows, TDkRenderImage& image, TDkCharset charset) = nullptr;
   // OleInitialize, DoDragDrop, OleUninitialize.
-  HRESULT (*DragLoop)
+  HRESULT(*DragLoop)
   (IDataObject* data, IDropSource* source, DWORD allowed, DWORD* effect) = nullptr;
   SHORT(WINAPI* KeyState)(int virtual_key) = nullptr;
   HWND(WINAPI* MakeWindow)

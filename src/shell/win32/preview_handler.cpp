@@ -385,9 +385,9 @@ void TKvPreviewHandler::RegisterDropTarget() {
     if (FAILED(::OleInitialize(nullptr))) return;
     ole_initialised_ = true;
   }
-  *drop_target_.GetAddressOf() = new TKvDropTarget(
-      [this](IDataObject* data, DWORD, POINTL) { return CanDrop(data); },
-      [this](const TKvPathArray& paths) { return DropFiles(paths); });
+  *drop_target_.GetAddressOf() =
+      new TKvDropTarget([this](IDataObject* data, DWORD, POINTL) { return CanDrop(data); },
+                        [this](const TKvPathArray& paths) { return DropFiles(paths); });
   if (FAILED(::RegisterDragDrop(window_, drop_target_.Get()))) {
     drop_target_->Detach();
     drop_target_.Reset();
