@@ -119,6 +119,107 @@ TEST_F(PreviewCore, ARenderThatRaisesLeavesAnEmptyPreviewWithoutTheButton) {
   EXPECT_EQ(g_written, -1);
 }
 
+// A drag loop that, instead of waiting for the pointer, looks at what it was given and tries a
+// drop onto the dragging window itself.
+struct LoopProbe {
+  HWND window = nullptr;
+  std::wstring dropped_path;
+  int calls = 0;
+  DWORD allowed = 0;
+  DWORD self_drop_effect = 99;
+  bool source_answers = false;
+  bool raise = false;
+  ReceivedDrop record;
+};
+LoopProbe g_probe;
+
+HRESULT ProbeLoop(IDataObject* data, IDropSource* source, DWORD allowed, DWORD* effect) {
+  ++g_probe.calls;
+  g_probe.allowed = allowed;
+  g_probe.record = ReceivedDrop{};
+  ReadDragData(data, g_probe.record);
+  auto* target = static_cast<IDropTarget*>(::GetPropW(g_probe.window, L"OleDropTargetInterface"));
+  const auto files = view::Adopt<IDataObject>(new FileListSource({g_probe.dropped_path}));
+  DWORD self = DROPEFFECT_COPY;
+  if (target != nullptr) target->DragEnter(files.Get(), MK_LBUTTON, POINTL{4, 4}, &self);
+  if (target != nullptr) target->DragLeave();
+  g_probe.self_drop_effect = self;
+  g_probe.source_answers = source->QueryContinueDrag(FALSE, MK_LBUTTON) == S_OK &&
+                           source->QueryContinueDrag(FALSE, 0) == DRAGDROP_S_DROP &&
+                           source->QueryContinueDrag(TRUE, MK_LBUTTON) == DRAGDROP_S_CANCEL &&
+                           source->GiveFeedback(DROPEFFECT_COPY) == DRAGDROP_S_USEDEFAULTCURSORS;
+  if (g_probe.raise) throw std::runtime_error("the drag loop failed");
+  *effect = DROPEFFECT_COPY;
+  return DRAGDROP_S_DROP;
+}
+
+TEST_F(PreviewCore, ADragOffersTheSelectionAndItsOwnWindowRefusesDropsMeanwhile) {
+  const std::wstring image = WindowsPath(folder_.Write("drag.d81", D81PartitionImage()));
+  const auto handler = view::Adopt(new TKvPreviewHandler());
+  ASSERT_EQ(handler->Initialize(view::KvItemForPath(image, false).Get(), STGM_READ), S_OK);
+  ASSERT_EQ(handler->SetWindow(parent_.get(), &rect_), S_OK);
+  ASSERT_EQ(handler->DoPreview(), S_OK);
+  HWND window = nullptr;
+  handler->GetWindow(&window);
+  g_probe = LoopProbe{};
+  g_probe.window = window;
+  g_probe.dropped_path = WindowsPath(folder_.Write("new.prg", PatternBytes(40, 8)));
+  KvEntryPoints().DragLoop = ProbeLoop;
+
+  handler->StartDrag();  // nothing selected: no drag
+  EXPECT_EQ(g_probe.calls, 0);
+
+  // A press on PART and a move past the drag threshold start the drag.
+  const int row_height = KvRowHeight(KvScaleFromDpi(ScreenDpi()));
+  const LPARAM at = MAKELPARAM(30, 2 * row_height + 2);
+  ::SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  ::SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(30 + 1, 2 * row_height + 3));
+  EXPECT_EQ(g_probe.calls, 0);  // within the threshold
+  ::SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(30 + 10, 2 * row_height + 2));
+  ASSERT_EQ(g_probe.calls, 1);
+  EXPECT_EQ(g_probe.allowed, static_cast<DWORD>(DROPEFFECT_COPY));
+  ASSERT_EQ(g_probe.record.descriptors.size(), 2u);
+  EXPECT_EQ(g_probe.record.descriptors[0].name, L"PART");
+  EXPECT_TRUE(g_probe.record.descriptors[0].folder);
+  EXPECT_EQ(g_probe.record.descriptors[1].name, L"PART\\INSIDE.prg");
+  EXPECT_EQ(g_probe.record.contents[1], PatternBytes(600, 7));
+  EXPECT_EQ(g_probe.self_drop_effect, static_cast<DWORD>(DROPEFFECT_NONE));
+  EXPECT_TRUE(g_probe.source_answers);
+  // Refused without a banner: the window shows the listing with PART selected and nothing else.
+  Scene scene;
+  scene.data = D81PartitionImage();
+  scene.name = ".d81";
+  scene.width = 300;
+  scene.height = 120;
+  scene.dpi = ScreenDpi();
+  scene.selected = {1};
+  scene.focused = ::GetFocus() == window;
+  EXPECT_EQ(DifferingPixels(view::KvCaptureWindow(window).Pixels, ExpectedFrame(scene), 300), 0);
+
+  // After the drag the window takes drops again.
+  auto* target = static_cast<IDropTarget*>(::GetPropW(window, L"OleDropTargetInterface"));
+  ASSERT_NE(target, nullptr);
+  const auto files = view::Adopt<IDataObject>(new FileListSource({g_probe.dropped_path}));
+  DWORD effect = DROPEFFECT_COPY;
+  target->DragEnter(files.Get(), MK_LBUTTON, POINTL{4, 4}, &effect);
+  target->DragLeave();
+  EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
+
+  // A loop that raises still ends the drag: busy cleared, the extra reference given back.
+  g_probe.raise = true;
+  EXPECT_THROW(handler->StartDrag(), std::runtime_error);
+  EXPECT_EQ(handler->AddRef(), 2u);
+  handler->Release();
+  effect = DROPEFFECT_COPY;
+  target->DragEnter(files.Get(), MK_LBUTTON, POINTL{4, 4}, &effect);
+  target->DragLeave();
+  EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
+  // Through the window the exception is absorbed.
+  ::SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  ::SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(30 + 10, 2 * row_height + 2));
+  EXPECT_EQ(g_probe.calls, 3);
+}
+
 TEST_F(PreviewCore, TheSettingIsReadAndWrittenThroughTheTable) {
   // No reader: the upper-case/graphics set. No writer: the switch still happens.
   KvEntryPoints().ReadCharset = nullptr;
