@@ -10,9 +10,13 @@
 #include <vector>
 
 #include "cbm/registry.h"
+#include "host/host_files.h"
 #include "shell/drag_files.h"
+#include "shell/drop_write.h"
 #include "shell/preview_paint.h"
 #include "shell/row_model.h"
+#include "shell/win32/data_object.h"
+#include "shell/win32/drop_target.h"
 #include "support/disk_builder.h"
 #include "support/temp_folder.h"
 #include "win32/drag_support.h"
@@ -226,6 +230,219 @@ TEST_F(DropDll, RefusedDropsWriteNothing) {
   EXPECT_EQ(target->Drop(data.Get(), 0, point, &effect), S_OK);
   EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_NONE));
   EXPECT_EQ(ReadTestFile(image_path_), disk);
+}
+
+// ---- Real drags: windows on the X server and a real pointer.
+
+LRESULT CALLBACK PlainProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+// The test's drag source: a press on it drags `g_source_paths` as a shell file list.
+std::vector<std::wstring> g_source_paths;
+DWORD g_source_effect = 0;
+HRESULT g_source_result = E_FAIL;
+
+LRESULT CALLBACK SourceProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_LBUTTONDOWN) {
+    const auto data = view::Adopt<IDataObject>(new FileListSource(g_source_paths));
+    const auto source = view::Adopt<IDropSource>(new ButtonDropSource());
+    g_source_result = ::DoDragDrop(data.Get(), source.Get(), DROPEFFECT_COPY, &g_source_effect);
+    return 0;
+  }
+  return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+HWND ShownWindow(const wchar_t* class_name, WNDPROC procedure, int x, int y, int w, int h) {
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof(window_class);
+  window_class.lpfnWndProc = procedure;
+  window_class.hInstance = ::GetModuleHandleW(nullptr);
+  window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  window_class.lpszClassName = class_name;
+  ::RegisterClassExW(&window_class);
+  const HWND window = ::CreateWindowExW(0, class_name, L"", WS_POPUP | WS_VISIBLE, x, y, w, h,
+                                        nullptr, nullptr, window_class.hInstance, nullptr);
+  ::UpdateWindow(window);
+  return window;
+}
+
+// A press at (x0, y0), a move to (x1, y1) in steps of about 50 pixels 0.2 s apart, a release.
+std::string DragPath(int x0, int y0, int x1, int y1) {
+  std::string script = "mousemove " + std::to_string(x0) + " " + std::to_string(y0) +
+                       " sleep 0.3 mousedown 1 sleep 0.3";
+  const int steps = std::max(6, (std::abs(x1 - x0) + std::abs(y1 - y0)) / 50);
+  for (int k = 1; k <= steps; ++k) {
+    script += " mousemove " + std::to_string(x0 + (x1 - x0) * k / steps) + " " +
+              std::to_string(y0 + (y1 - y0) * k / steps) + " sleep 0.2";
+  }
+  return script + " sleep 0.3 mouseup 1 sleep 0.3";
+}
+
+class RealPointer : public ::testing::Test {
+ protected:
+  static constexpr int kPaneWidth = 400;
+  static constexpr int kPaneHeight = 240;
+
+  static void SetUpTestSuite() {
+    pane_ = ShownWindow(L"KelvaneTestPane", PlainProc, 0, 0, kPaneWidth, kPaneHeight);
+    drop_ = ShownWindow(L"KelvaneTestDrop", PlainProc, 500, 0, 300, 240);
+    source_ = ShownWindow(L"KelvaneTestSource", SourceProc, 500, 400, 200, 100);
+  }
+  static void TearDownTestSuite() {
+    for (HWND window : {pane_, drop_, source_}) ::DestroyWindow(window);
+  }
+  void TearDown() override { SharedHost().Close(); }
+
+  HWND Preview(const Bytes& bytes, const std::string& name) {
+    image_path_ = folder_.Write(name, bytes);
+    EXPECT_TRUE(SharedHost().Open(WindowsPath(image_path_), false, pane_,
+                                  RECT{0, 0, kPaneWidth, kPaneHeight}));
+    return SharedHost().Window();
+  }
+
+  static HWND pane_;
+  static HWND drop_;
+  static HWND source_;
+  TempFolder folder_{"kelvane-pointer"};
+  std::string image_path_;
+};
+
+HWND RealPointer::pane_ = nullptr;
+HWND RealPointer::drop_ = nullptr;
+HWND RealPointer::source_ = nullptr;
+
+TEST_F(RealPointer, EntriesDraggedOutArriveAsFilesAndFolders) {
+  const int row_height = KvRowHeight(KvScaleFromDpi(ScreenDpi()));
+  struct Case {
+    Bytes image;
+    std::string name;
+    std::string detection;
+  };
+  for (const Case& c : std::vector<Case>{{D81PartitionImage(), "part.d81", ".d81"},
+                                         {DnpTreeImage(), "tree.dnp", ".dnp"}}) {
+    const HWND window = Preview(c.image, c.name);
+    ::SetFocus(window);
+    BYTE keys[256] = {};
+    keys[VK_CONTROL] = 0x80;
+    ::SetKeyboardState(keys);
+    ::SendMessageW(window, WM_KEYDOWN, 'A', 1);
+    keys[VK_CONTROL] = 0;
+    ::SetKeyboardState(keys);
+    TKvRowModel model;
+    ASSERT_TRUE(BuildRowModel(c.image, c.detection, model));
+    std::vector<int> all(static_cast<std::size_t>(RowCount(model)));
+    for (std::size_t k = 0; k < all.size(); ++k) all[k] = static_cast<int>(k);
+    TKvDragFileArray expected;
+    ASSERT_TRUE(BuildDragFiles(c.image, c.detection, all, expected));
+
+    ReceivedDrop record;
+    const auto target = view::Adopt<IDropTarget>(new RecordingTarget(record));
+    ASSERT_EQ(::RegisterDragDrop(drop_, target.Get()), S_OK);
+    ASSERT_TRUE(RunPointer(DragPath(40, row_height + row_height / 2, 650, 120)));
+    ::RevokeDragDrop(drop_);
+
+    ASSERT_TRUE(record.dropped) << c.name << ": no drop arrived";
+    EXPECT_EQ(record.effect_offered, static_cast<DWORD>(DROPEFFECT_COPY));
+    ASSERT_EQ(record.descriptors.size(), expected.size()) << c.name;
+    std::vector<std::wstring> top_level;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      const std::wstring path(expected[i].Path.begin(), expected[i].Path.end());
+      EXPECT_EQ(record.descriptors[i].name, path);
+      EXPECT_EQ(record.descriptors[i].folder, expected[i].IsDirectory);
+      EXPECT_EQ(record.descriptors[i].size, expected[i].Bytes.size());
+      EXPECT_EQ(record.contents[i], expected[i].Bytes) << c.name << " " << i;
+      if (path.find(L'\\') == std::wstring::npos) top_level.push_back(path);
+    }
+    // The file list: real files under the temporary folder's Kelvane\GUID\.
+    ASSERT_EQ(record.hdrop.size(), top_level.size());
+    const std::wstring root = win::KvTemporaryRoot();
+    const std::wstring folder = record.hdrop[0].substr(0, root.size() + 37);
+    EXPECT_EQ(folder.substr(0, root.size()), root);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      const std::filesystem::path on_disk(
+          folder + std::wstring(expected[i].Path.begin(), expected[i].Path.end()));
+      if (expected[i].IsDirectory) {
+        EXPECT_TRUE(std::filesystem::is_directory(on_disk));
+      } else {
+        EXPECT_EQ(ReadTestFile(on_disk.string()), expected[i].Bytes);
+      }
+    }
+    for (std::size_t i = 0; i < top_level.size(); ++i) {
+      EXPECT_EQ(record.hdrop[i], folder + top_level[i]);
+    }
+    win::KvDeleteTransferFolder(root, folder);
+  }
+}
+
+TEST_F(RealPointer, HostFilesDroppedOnThePreviewAreWrittenAndSelected) {
+  const Bytes disk = D64WithEntries(2);
+  const HWND window = Preview(disk, "target.d64");
+  const Bytes one = PatternBytes(1000, 31);
+  const Bytes two = PatternBytes(3, 32);
+  std::filesystem::create_directories(folder_.path() / "a folder");
+  g_source_paths = {WindowsPath(folder_.Write("one.prg", one)),
+                    WindowsPath(folder_.Path("a folder")),
+                    WindowsPath(folder_.Write("two.usr", two))};
+  // What the same drop does to a copy of the image, through the same library: the banner to
+  // expect and the bytes the image must end with.
+  const std::string copy = folder_.Write("copy.d64", disk);
+  std::vector<std::string> paths;
+  for (const std::wstring& path : g_source_paths) {
+    std::string narrow;
+    ASSERT_TRUE(win::KvToWriterPath(path, narrow));
+    paths.push_back(narrow);
+  }
+  const auto host = MakeSystemHostFiles(HostPathEncoding::kSystemCodePage);
+  const TKvDropResult reference = KvWriteDroppedFiles(copy, paths, *host);
+  ASSERT_EQ(reference.WrittenCount, 2);
+
+  g_source_result = E_FAIL;
+  g_source_effect = 0;
+  ASSERT_TRUE(RunPointer(DragPath(560, 440, 100, 100)));
+  EXPECT_EQ(g_source_result, DRAGDROP_S_DROP);
+  EXPECT_EQ(g_source_effect, static_cast<DWORD>(DROPEFFECT_COPY));
+
+  const Bytes now = ReadTestFile(image_path_);
+  TKvDragFileArray files;
+  ASSERT_TRUE(BuildDragFiles(now, ".d64", {2, 3}, files));
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].Bytes, one);
+  EXPECT_EQ(files[1].Bytes, two);
+  EXPECT_EQ(now, ReadTestFile(copy));
+
+  // The summary in the banner, the two new entries selected above it.
+  const int dpi = ScreenDpi();
+  const std::wstring summary = win::KvFromCodePage(KvDropSummary(reference));
+  ASSERT_FALSE(summary.empty());
+  const view::TKvWindowPixels shot = view::KvCaptureWindow(window);
+  const int band = KvScaled(22, dpi);
+  const std::size_t split = static_cast<std::size_t>(kPaneWidth) * (kPaneHeight - band) * 4;
+  std::string where;
+  EXPECT_EQ(DifferingPixels(
+                Bytes(shot.Pixels.begin() + static_cast<std::ptrdiff_t>(split), shot.Pixels.end()),
+                ExpectedBanner(summary, kPaneWidth, kPaneHeight, dpi), kPaneWidth, &where),
+            0)
+      << where;
+  Scene scene;
+  scene.data = now;
+  scene.width = kPaneWidth;
+  scene.height = kPaneHeight;
+  scene.dpi = dpi;
+  scene.selected = {2, 3};
+  scene.focused = ::GetFocus() == window;
+  const Bytes expected = ExpectedFrame(scene);
+  EXPECT_EQ(
+      DifferingPixels(
+          Bytes(shot.Pixels.begin(), shot.Pixels.begin() + static_cast<std::ptrdiff_t>(split)),
+          Bytes(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(split)),
+          kPaneWidth, &where),
+      0)
+      << where;
+  for (const auto& file : std::filesystem::directory_iterator(folder_.path())) {
+    const std::string name = file.path().filename().string();
+    EXPECT_FALSE(name.ends_with(".kelvane.tmp") || name.ends_with(".kelvane.bak")) << name;
+  }
 }
 
 }  // namespace

@@ -149,8 +149,26 @@ void ReadDragData(IDataObject* data, ReceivedDrop& record) {
   }
 }
 
+namespace {
+
+void PumpMessages() {
+  MSG message;
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+}
+
+}  // namespace
+
 bool RunPointer(const std::string& arguments) {
-  std::wstring command = L"/usr/bin/xdotool " + std::wstring(arguments.begin(), arguments.end());
+  // Wine starts the Unix program but its process handle never signals; the script leaves a
+  // marker file under /tmp (Wine's Z: drive) when it is done instead.
+  const std::string marker = "/tmp/kelvane-pointer-" + std::to_string(::GetCurrentProcessId());
+  const std::wstring marker_path = L"Z:" + std::wstring(marker.begin(), marker.end());
+  ::DeleteFileW(marker_path.c_str());
+  const std::string script = "/bin/sh -c \"xdotool " + arguments + "; touch " + marker + "\"";
+  std::wstring command(script.begin(), script.end());
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
@@ -158,28 +176,20 @@ bool RunPointer(const std::string& arguments) {
                         &startup, &process)) {
     return false;
   }
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
   const DWORD deadline = ::GetTickCount() + 30000;
-  while (::GetTickCount() < deadline) {
-    const DWORD wait = ::MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 50, QS_ALLINPUT);
-    if (wait == WAIT_OBJECT_0) break;
-    MSG message;
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&message);
-      ::DispatchMessageW(&message);
-    }
+  while (::GetTickCount() < deadline &&
+         ::GetFileAttributesW(marker_path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    PumpMessages();
   }
   // Let the last input arrive.
   for (int k = 0; k < 10; ++k) {
-    MSG message;
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&message);
-      ::DispatchMessageW(&message);
-    }
+    PumpMessages();
     ::Sleep(20);
   }
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
-  return true;
+  return ::DeleteFileW(marker_path.c_str()) != 0;
 }
 
 Bytes ExpectedBanner(const std::wstring& text, int width, int height, int dpi) {
