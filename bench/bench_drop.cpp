@@ -8,6 +8,7 @@
 
 #include "cbm/registry.h"
 #include "extract/entry_io.h"
+#include "shell/drag_files.h"
 #include "shell/drop_write.h"
 #include "support/disk_builder.h"
 #include "support/temp_folder.h"
@@ -56,15 +57,19 @@ void BM_DropFiftyFilesOntoLargestDnp(benchmark::State& state) {
 }
 BENCHMARK(BM_DropFiftyFilesOntoLargestDnp)->Unit(benchmark::kMillisecond);
 
-void BM_ExtractAllOfFullD64(benchmark::State& state) {
+// A full D64: 144 files of one to four blocks.
+Bytes FullD64() {
   Bytes bytes = BlankD64();
-  {
-    auto writer = DkOpenWriter(bytes, "x.d64");
-    for (int i = 0; i < 144; ++i) {
-      DkCbmAddFile(*writer, 18, 1, DkCbmHostNameToBytes("FILE/" + std::to_string(i)), cftPRG,
-                   PatternBytes(static_cast<std::size_t>(1 + i % 4) * 254, i));
-    }
+  auto writer = DkOpenWriter(bytes, "x.d64");
+  for (int i = 0; i < 144; ++i) {
+    DkCbmAddFile(*writer, 18, 1, DkCbmHostNameToBytes("FILE/" + std::to_string(i)), cftPRG,
+                 PatternBytes(static_cast<std::size_t>(1 + i % 4) * 254, i));
   }
+  return bytes;
+}
+
+void BM_ExtractAllOfFullD64(benchmark::State& state) {
+  const Bytes bytes = FullD64();
   const auto image = DkOpenImage(bytes, "x.d64", false);
   std::vector<std::string> paths;
   for (int i = 0; i < 144; ++i) paths.push_back(MakeEntryPath("x.d64", i));
@@ -77,6 +82,21 @@ void BM_ExtractAllOfFullD64(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ExtractAllOfFullD64)->Unit(benchmark::kMicrosecond);
+
+// The drag list of every entry of a full D64 (what a drag of all of them reads first).
+void BM_BuildDragFilesFullD64(benchmark::State& state) {
+  const Bytes bytes = FullD64();
+  std::vector<int> all(144);
+  for (int i = 0; i < 144; ++i) all[i] = i;
+  for (auto _ : state) {
+    TKvDragFileArray files;
+    if (!BuildDragFiles(bytes, ".d64", all, files) || files.size() != 144) {
+      state.SkipWithError("not every entry was offered");
+    }
+    benchmark::DoNotOptimize(files.data());
+  }
+}
+BENCHMARK(BM_BuildDragFilesFullD64)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace kelvane

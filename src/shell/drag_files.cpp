@@ -91,31 +91,29 @@ bool BuildDragFiles(ByteView data, const std::string& detection_name,
     if (!ReadSelection(paths, {}, *image, true, reads, error)) return false;
   }
 
-  // Per item: offered or not, its final name and its relative path.
+  // Per item: offered or not and its relative path.
   std::vector<bool> offered(reads.size(), false);
-  std::vector<std::string> names(reads.size());
   std::vector<std::string> relative(reads.size());
+  // The final names offered so far under each folder (index 0: the top level).
+  std::vector<std::vector<std::string>> siblings(reads.size() + 1);
   for (std::size_t i = 0; i < reads.size(); ++i) {
     TDkDiskEntryRead& item = reads[i];
     const int parent = item.Parent;
     const bool parent_ok = parent < 0 || (static_cast<std::size_t>(parent) < i &&
                                           offered[static_cast<std::size_t>(parent)]);
     if (!item.Error.empty() || !parent_ok) continue;
-    std::vector<std::string> siblings;
-    for (std::size_t k = 0; k < i; ++k) {
-      if (offered[k] && reads[k].Parent == parent) siblings.push_back(names[k]);
-    }
+    std::vector<std::string>& taken = siblings[static_cast<std::size_t>(parent + 1)];
     std::string name = item.Name;
-    if (std::any_of(siblings.begin(), siblings.end(),
-                    [&](const std::string& taken) { return SameIgnoringCase(taken, name); })) {
-      name = DkUniqueFileName(siblings, name, 1);
+    if (std::any_of(taken.begin(), taken.end(),
+                    [&](const std::string& other) { return SameIgnoringCase(other, name); })) {
+      name = DkUniqueFileName(taken, name, 1);
     }
     const std::string path =
         parent < 0 ? name : relative[static_cast<std::size_t>(parent)] + "\\" + name;
     std::u16string wide = KvUtf8ToUtf16(path);
     if (wide.size() >= kKvLongestDragPath) continue;
     offered[i] = true;
-    names[i] = std::move(name);
+    taken.push_back(name);
     relative[i] = path;
     files.push_back(TKvDragFile{std::move(wide), std::move(item.Bytes), item.IsDirectory});
   }
