@@ -1,15 +1,19 @@
 @echo off
-rem Registers the Kelvane preview handler for the current user (no administrator rights needed):
-rem the handler's class under HKCU\Software\Classes\CLSID, the preview-handler association of
-rem every disk image extension, and the entry in the list of preview handlers. An extension's
-rem default value (the program it opens with) is never touched, and an extension that already
-rem has another program's preview handler keeps it. What this script creates is recorded under
+rem Registers the Kelvane preview handler and thumbnail provider for the current user (no
+rem administrator rights needed): their classes under HKCU\Software\Classes\CLSID, the
+rem preview-handler and thumbnail associations of every disk image extension, and the entry in
+rem the list of preview handlers. An extension's default value (the program it opens with) is
+rem never touched, and an extension that already has another program's preview handler or
+rem thumbnail provider keeps it. What this script creates is recorded under
 rem HKCU\Software\Kelvane\Installed, so that uninstall.cmd removes exactly that.
 setlocal enableextensions
 
 set "CLSID={c1ca61c5-f30b-4bde-9457-ff81a9e316d4}"
 set "NAME=Kelvane disk image preview"
+set "THUMBCLSID={e17eed19-37b8-4991-b543-d557fc76c06d}"
+set "THUMBNAME=Kelvane disk image thumbnails"
 set "PREVIEW={8895b1c6-b41f-4c1c-a562-0d564250836f}"
+set "THUMBNAIL={e357fccd-a995-4576-b01f-234630154e96}"
 set "PREVHOST={6d2b5079-2f0b-48dd-ab7f-97cec514d30b}"
 set "CLASSES=HKCU\Software\Classes"
 set "RECORD=HKCU\Software\Kelvane\Installed"
@@ -26,25 +30,32 @@ call :add "%CLASSES%\CLSID\%CLSID%" /v DisplayName /d "%NAME%"
 call :add "%CLASSES%\CLSID\%CLSID%" /v AppID /d "%PREVHOST%"
 call :add "%CLASSES%\CLSID\%CLSID%\InprocServer32" /ve /d "%DLL%"
 call :add "%CLASSES%\CLSID\%CLSID%\InprocServer32" /v ThreadingModel /d Apartment
+call :add "%CLASSES%\CLSID\%THUMBCLSID%" /ve /d "%THUMBNAME%"
+call :add "%CLASSES%\CLSID\%THUMBCLSID%\InprocServer32" /ve /d "%DLL%"
+call :add "%CLASSES%\CLSID\%THUMBCLSID%\InprocServer32" /v ThreadingModel /d Apartment
 call :add "HKCU\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers" /v "%CLSID%" /d "%NAME%"
-for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .nib) do call :extension %%E
+for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .nib) do (
+  call :extension %%E %PREVIEW% %CLSID% preview
+  call :extension %%E %THUMBNAIL% %THUMBCLSID% thumbnail
+)
 
 if defined FAILED (
   echo install: the registry could not be written; uninstall.cmd takes back what was written.
   exit /b 1
 )
-echo Kelvane's preview handler is installed for %USERNAME% from %DLL%.
+echo Kelvane's preview handler and thumbnails are installed for %USERNAME% from %DLL%.
 echo Turn on the preview pane in Explorer (Alt+P) and select a disk image.
 exit /b 0
 
-rem The association of extension %1, unless another program's preview handler has it.
+rem The association %2 of extension %1 with class %3 (%4 names it in the record), unless
+rem another program's handler has it.
 :extension
 set "KEY=%CLASSES%\%1"
 set "HANDLER="
-for /f "tokens=2*" %%a in ('reg query "%KEY%\ShellEx\%PREVIEW%" /ve 2^>nul ^| find "REG_"') do set "HANDLER=%%b"
-if /i "%HANDLER%"=="%CLSID%" exit /b 0
+for /f "tokens=2*" %%a in ('reg query "%KEY%\ShellEx\%2" /ve 2^>nul ^| find "REG_"') do set "HANDLER=%%b"
+if /i "%HANDLER%"=="%3" exit /b 0
 if not "%HANDLER%"=="" (
-  echo %1 keeps its preview handler %HANDLER%.
+  echo %1 keeps its %4 handler %HANDLER%.
   exit /b 0
 )
 rem Remember which keys are new, so that uninstalling removes them again.
@@ -53,8 +64,8 @@ reg query "%KEY%\ShellEx" >nul 2>&1
 if errorlevel 1 set "MADE=shellex"
 reg query "%KEY%" >nul 2>&1
 if errorlevel 1 set "MADE=extension"
-call :add "%KEY%\ShellEx\%PREVIEW%" /ve /d "%CLSID%"
-call :add "%RECORD%" /v %1 /d %MADE%
+call :add "%KEY%\ShellEx\%2" /ve /d "%3"
+call :add "%RECORD%" /v "%1 %4" /d %MADE%
 exit /b 0
 
 :add

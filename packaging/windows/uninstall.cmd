@@ -1,32 +1,38 @@
 @echo off
-rem Removes what install.cmd registered for the current user, and nothing else: the handler's
-rem class, its entry in the list of preview handlers, and for each extension the preview-handler
-rem association it wrote, with the keys it had to create for it when nothing else has been put
-rem in them since.
+rem Removes what install.cmd registered for the current user, and nothing else: the classes of
+rem the preview handler and the thumbnail provider, the entry in the list of preview handlers,
+rem and for each extension the associations it wrote, with the keys it had to create for them
+rem when nothing else has been put in them since.
 setlocal enableextensions
 
 set "CLSID={c1ca61c5-f30b-4bde-9457-ff81a9e316d4}"
+set "THUMBCLSID={e17eed19-37b8-4991-b543-d557fc76c06d}"
 set "PREVIEW={8895b1c6-b41f-4c1c-a562-0d564250836f}"
+set "THUMBNAIL={e357fccd-a995-4576-b01f-234630154e96}"
 set "CLASSES=HKCU\Software\Classes"
 set "RECORD=HKCU\Software\Kelvane\Installed"
 
-for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .nib) do call :extension %%E
+for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .nib) do (
+  call :extension %%E %THUMBNAIL% %THUMBCLSID% thumbnail
+  call :extension %%E %PREVIEW% %CLSID% preview
+)
 reg delete "HKCU\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers" /v "%CLSID%" /f >nul 2>&1
 reg delete "%CLASSES%\CLSID\%CLSID%" /f >nul 2>&1
+reg delete "%CLASSES%\CLSID\%THUMBCLSID%" /f >nul 2>&1
 call :delete_if_empty "%RECORD%"
 call :delete_if_empty "HKCU\Software\Kelvane"
-echo Kelvane's preview handler is uninstalled for %USERNAME%.
+echo Kelvane's preview handler and thumbnails are uninstalled for %USERNAME%.
 exit /b 0
 
 :extension
 set "KEY=%CLASSES%\%1"
 set "MADE="
-for /f "tokens=2*" %%a in ('reg query "%RECORD%" /v %1 2^>nul ^| find "REG_"') do set "MADE=%%b"
+for /f "tokens=3*" %%a in ('reg query "%RECORD%" /v "%1 %4" 2^>nul ^| find "REG_"') do set "MADE=%%b"
 set "HANDLER="
-for /f "tokens=2*" %%a in ('reg query "%KEY%\ShellEx\%PREVIEW%" /ve 2^>nul ^| find "REG_"') do set "HANDLER=%%b"
-reg delete "%RECORD%" /v %1 /f >nul 2>&1
-if /i not "%HANDLER%"=="%CLSID%" exit /b 0
-reg delete "%KEY%\ShellEx\%PREVIEW%" /f >nul 2>&1
+for /f "tokens=2*" %%a in ('reg query "%KEY%\ShellEx\%2" /ve 2^>nul ^| find "REG_"') do set "HANDLER=%%b"
+reg delete "%RECORD%" /v "%1 %4" /f >nul 2>&1
+if /i not "%HANDLER%"=="%3" exit /b 0
+reg delete "%KEY%\ShellEx\%2" /f >nul 2>&1
 if /i "%MADE%"=="shellex" call :delete_if_empty "%KEY%\ShellEx"
 if /i "%MADE%"=="extension" call :delete_if_empty "%KEY%\ShellEx"
 if /i "%MADE%"=="extension" call :delete_if_empty "%KEY%"

@@ -49,7 +49,7 @@ const std::vector<Command>& Commands() {
        "render IMAGE -o OUT.png [--charset upper|lower] [--scale N] [--rows N] [--width PX]",
        "draw the listing as the machine shows it into a PNG (scale 2, all rows by default)",
        RunRender},
-      {"thumbnail", "thumbnail -s SIZE IMAGE OUT.png",
+      {"thumbnail", "thumbnail -s SIZE [--charset upper|lower] IMAGE OUT.png",
        "the top of the listing fitted into a SIZE x SIZE box, for file managers", RunThumbnail},
   };
   return commands;

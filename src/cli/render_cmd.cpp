@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "common/format.h"
 #include "render/listing_render.h"
+#include "render/thumbnail.h"
 
 #if defined(KELVANE_HAVE_PNG)
 #include <png.h>
@@ -73,37 +74,6 @@ Bytes EncodePng(const TDkRenderImage& image) {
 #endif
 }
 
-// Area-average resampling of `image` into a `width` x `height` image.
-TDkRenderImage Resample(const TDkRenderImage& image, int width, int height) {
-  TDkRenderImage out;
-  out.Width = width;
-  out.Height = height;
-  out.Pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
-  for (int y = 0; y < height; ++y) {
-    const int y0 = static_cast<int>(static_cast<long long>(y) * image.Height / height);
-    const int y1 =
-        std::max(y0 + 1, static_cast<int>(static_cast<long long>(y + 1) * image.Height / height));
-    for (int x = 0; x < width; ++x) {
-      const int x0 = static_cast<int>(static_cast<long long>(x) * image.Width / width);
-      const int x1 =
-          std::max(x0 + 1, static_cast<int>(static_cast<long long>(x + 1) * image.Width / width));
-      unsigned sum[3] = {0, 0, 0};
-      for (int sy = y0; sy < y1; ++sy) {
-        for (int sx = x0; sx < x1; ++sx) {
-          const std::uint8_t* p =
-              image.Pixels.data() + (static_cast<std::size_t>(sy) * image.Width + sx) * 4;
-          for (int c = 0; c < 3; ++c) sum[c] += p[c];
-        }
-      }
-      const unsigned count = static_cast<unsigned>((y1 - y0) * (x1 - x0));
-      std::uint8_t* q = out.Pixels.data() + (static_cast<std::size_t>(y) * width + x) * 4;
-      for (int c = 0; c < 3; ++c) q[c] = static_cast<std::uint8_t>((sum[c] + count / 2) / count);
-      q[3] = 255;
-    }
-  }
-  return out;
-}
-
 TDkCharset ParseCharset(const std::string& text) {
   if (text == "upper") return csUpperGraphics;
   if (text == "lower") return csLowerUpper;
@@ -155,10 +125,14 @@ int RunRender(CommandArgs args, std::ostream& out, std::ostream& err) {
 int RunThumbnail(CommandArgs args, std::ostream& out, std::ostream& err) {
   std::vector<std::string> paths;
   int size = 128;
+  TDkCharset charset = csUpperGraphics;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "-s" || args[i] == "--size") {
       if (i + 1 >= args.size()) throw UsageError{"thumbnail: -s needs a size"};
       size = ParseInt(args[++i], "-s", 8, 2048);
+    } else if (args[i] == "--charset") {
+      if (i + 1 >= args.size()) throw UsageError{"thumbnail: --charset needs upper or lower"};
+      charset = ParseCharset(args[++i]);
     } else if (!args[i].empty() && args[i][0] == '-') {
       throw UsageError{Format("thumbnail: unknown option '%s'", args[i].c_str())};
     } else {
@@ -167,16 +141,11 @@ int RunThumbnail(CommandArgs args, std::ostream& out, std::ostream& err) {
   }
   if (paths.size() != 2) throw UsageError{"thumbnail: give -s SIZE, the image and OUT.png"};
   const RenderInput input = ReadRenderInput(paths[0]);
-  // The top of the listing, about as many rows as make it square at scale 1.
-  TDkRenderImage probe = Render(input, 0, 1, 1, csUpperGraphics);
-  const int rows = std::max(2, probe.Width / 8);
-  const TDkRenderImage full = Render(input, 0, 1, rows, csUpperGraphics);
-  // Fit into the box, keeping the aspect; never enlarge beyond whole pixels of the listing.
-  const double factor =
-      std::min(static_cast<double>(size) / full.Width, static_cast<double>(size) / full.Height);
-  const int width = std::max(1, static_cast<int>(full.Width * factor));
-  const int height = std::max(1, static_cast<int>(full.Height * factor));
-  WriteFileWhole(paths[1], EncodePng(Resample(full, width, height)));
+  TDkRenderImage thumbnail;
+  if (!DkRenderThumbnail(input.bytes, input.name, size, charset, thumbnail)) {
+    Render(input, 0, 1, 1, charset);  // raises the reader's own message
+  }
+  WriteFileWhole(paths[1], EncodePng(thumbnail));
   (void)out;
   (void)err;
   return 0;

@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/run_cli.h"
+#include "render/thumbnail.h"
 
 namespace kelvane::cli {
 namespace {
@@ -286,6 +287,17 @@ TEST(CliRender, WritesTheListingAsPng) {
   EXPECT_LE(PngWidth(png), 64);
   EXPECT_LE(PngHeight(png), 64);
   EXPECT_GE(std::max(PngWidth(png), PngHeight(png)), 63);
+  // The same picture the Windows thumbnails show, in either charset.
+  TDkRenderImage lower;
+  ASSERT_TRUE(DkRenderThumbnail(testing::ReadTestFile("tests/data/cc1541-full.d64"), "f.d64", 64,
+                                csLowerUpper, lower));
+  r = RunWith(
+      {"thumbnail", "-s", "64", "--charset", "lower", "tests/data/cc1541-full.d64", target.path()});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  const Bytes lower_png = testing::ReadTestFile(target.path());
+  EXPECT_EQ(PngWidth(lower_png), lower.Width);
+  EXPECT_EQ(PngHeight(lower_png), lower.Height);
+  EXPECT_NE(lower_png, png);
 
   const TempFile junk("junk.d64", Bytes(1000, 0));
   r = RunWith({"render", junk.path(), "-o", target.path()});
@@ -304,6 +316,9 @@ TEST(CliRender, WritesTheListingAsPng) {
       RunWith({"render", "samples/demo.d64", "-o", target.path(), "--charset", "greek"}).status,
       kExitUsage);
   EXPECT_EQ(RunWith({"thumbnail", "-s", "64", "samples/demo.d64"}).status, kExitUsage);
+  EXPECT_EQ(
+      RunWith({"thumbnail", "-s", "64", "--charset", "x", "samples/demo.d64", "o.png"}).status,
+      kExitUsage);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cbm/registry.h"
+#include "render/thumbnail.h"
 #include "support/disk_builder.h"
 
 namespace kelvane {
@@ -193,6 +194,31 @@ TEST(ListingRender, BlitClipsAtEveryEdge) {
   EXPECT_EQ(PixelAt(image, 9, 0), 0x0000FFu);
   EXPECT_EQ(CellBankFor(cache, csUpperGraphics, 1, 1, 0x0000FF, 0), 0);
   EXPECT_EQ(CellBankFor(cache, csLowerUpper, 1, 1, 0x0000FF, 0), 2);
+}
+
+TEST(Thumbnail, TheTopOfTheListingFittedIntoTheBox) {
+  const Bytes disk = DiskWith({{"ONE", 0x82, 17, 0, 3}, {"TWO", 0x81, 17, 1, 1}});
+  for (int size : {16, 100, 1024}) {
+    TDkRenderImage upper, lower;
+    ASSERT_TRUE(DkRenderThumbnail(disk, "x.d64", size, csUpperGraphics, upper));
+    ASSERT_TRUE(DkRenderThumbnail(disk, "x.d64", size, csLowerUpper, lower));
+    EXPECT_LE(upper.Width, size);
+    EXPECT_LE(upper.Height, size);
+    EXPECT_EQ(std::max(upper.Width, upper.Height), size);
+    EXPECT_EQ(upper.Pixels.size(), static_cast<std::size_t>(upper.Width) * upper.Height * 4);
+    EXPECT_NE(upper.Pixels, lower.Pixels);  // the charsets differ in the letters
+  }
+  // Area averaging: one output pixel of a 2 x 2 block is its rounded mean.
+  TDkRenderImage block;
+  block.Width = 2;
+  block.Height = 2;
+  block.Pixels = {0, 0, 0, 255, 10, 20, 30, 255, 1, 2, 3, 255, 255, 255, 255, 255};
+  const TDkRenderImage one = DkResampleImage(block, 1, 1);
+  EXPECT_EQ(one.Pixels, (Bytes{67, 69, 72, 255}));
+  TDkRenderImage none;
+  EXPECT_FALSE(DkRenderThumbnail(Bytes(1000, 0), "x.d64", 64, csUpperGraphics, none));
+  EXPECT_TRUE(none.Pixels.empty());
+  EXPECT_FALSE(DkRenderThumbnail(disk, "x.d64", 0, csUpperGraphics, none));
 }
 
 }  // namespace

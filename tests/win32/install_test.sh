@@ -15,6 +15,8 @@ win_work="Z:$(echo "$work" | tr / '\\')"
 
 clsid='{c1ca61c5-f30b-4bde-9457-ff81a9e316d4}'
 preview='{8895b1c6-b41f-4c1c-a562-0d564250836f}'
+thumbclsid='{e17eed19-37b8-4991-b543-d557fc76c06d}'
+thumbnail='{e357fccd-a995-4576-b01f-234630154e96}'
 other='{11111111-2222-3333-4444-555555555555}'
 classes='HKCU\Software\Classes'
 failures=0
@@ -51,8 +53,14 @@ expect "display name" "$(value "$classes\\CLSID\\$clsid" DisplayName)" "Kelvane 
 expect "app id" "$(value "$classes\\CLSID\\$clsid" AppID)" "{6d2b5079-2f0b-48dd-ab7f-97cec514d30b}"
 expect "handler list" "$(value 'HKCU\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers' "$clsid")" \
   "Kelvane disk image preview"
+expect "thumbnail server" "$(value "$classes\\CLSID\\$thumbclsid\\InprocServer32" '')" \
+  "$win_work\\kelvane_preview.dll"
+expect "thumbnail threading" "$(value "$classes\\CLSID\\$thumbclsid\\InprocServer32" ThreadingModel)" "Apartment"
 for e in .d64 .d81 .d80 .d82 .dnp .dfi .g64 .nib; do
   expect "$e handler" "$(value "$classes\\$e\\ShellEx\\$preview" '')" "$clsid"
+done
+for e in .d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .nib; do
+  expect "$e thumbnails" "$(value "$classes\\$e\\ShellEx\\$thumbnail" '')" "$thumbclsid"
 done
 expect ".d64 default" "$(value "$classes\\.d64" '')" "VICE.D64"
 expect ".d71 handler" "$(value "$classes\\.d71\\ShellEx\\$preview" '')" "$other"
@@ -64,13 +72,15 @@ expect ".d64 handler again" "$(value "$classes\\.d64\\ShellEx\\$preview" '')" "$
 
 # After the install another program puts things into keys the install made.
 reg add "$classes\\.g64" /ve /d Other.G64 /f >/dev/null
-reg add "$classes\\.d64\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}" /ve /d "$other" /f >/dev/null
+reg add "$classes\\.d64\\ShellEx\\$thumbnail" /ve /d "$other" /f >/dev/null
 
 run uninstall.cmd
 expect ".g64 default after" "$(value "$classes\\.g64" '')" "Other.G64"
 key_exists "$classes\\.g64\\ShellEx\\$preview" && { echo "FAIL: .g64 handler left"; failures=$((failures + 1)); }
-expect ".d64 other handler after" "$(value "$classes\\.d64\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}" '')" "$other"
+expect ".d64 other thumbnails after" "$(value "$classes\\.d64\\ShellEx\\$thumbnail" '')" "$other"
 key_exists "$classes\\CLSID\\$clsid" && { echo "FAIL: class left"; failures=$((failures + 1)); }
+key_exists "$classes\\CLSID\\$thumbclsid" && { echo "FAIL: thumbnail class left"; failures=$((failures + 1)); }
+key_exists "$classes\\.d71\\ShellEx\\$thumbnail" && { echo "FAIL: .d71 thumbnails left"; failures=$((failures + 1)); }
 expect "handler list after" "$(value 'HKCU\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers' "$clsid")" '<none>'
 expect ".d64 default after" "$(value "$classes\\.d64" '')" "VICE.D64"
 key_exists "$classes\\.d64\\ShellEx\\$preview" && { echo "FAIL: .d64 handler left"; failures=$((failures + 1)); }

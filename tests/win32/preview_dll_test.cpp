@@ -581,21 +581,6 @@ std::size_t HeapBytesInUse() {
   return total;
 }
 
-// The GDI objects alive in the process, up to a constant. Wine hands out GDI handle slots from
-// a list of freed ones first and then in order: once enough brushes are made to use up the freed
-// slots, the highest slot taken is the number of live objects plus the brushes made.
-int GdiObjectsInUse() {
-  std::vector<HBRUSH> brushes(8000);
-  unsigned highest = 0;
-  for (HBRUSH& brush : brushes) {
-    brush = ::CreateSolidBrush(RGB(1, 2, 3));
-    highest =
-        std::max(highest, static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(brush) & 0xFFFF));
-  }
-  for (HBRUSH brush : brushes) ::DeleteObject(brush);
-  return static_cast<int>(highest);
-}
-
 int ThreadWindows() {
   int count = 0;
   ::EnumThreadWindows(

@@ -35,6 +35,9 @@ Bytes ExpectedFrame(const Scene& scene);
 // sizes differ), and the first of them in `where`.
 int DifferingPixels(const Bytes& a, const Bytes& b, int width, std::string* where = nullptr);
 
+// The number of live GDI objects in the process, up to a constant (Wine's handle slots).
+int GdiObjectsInUse();
+
 // The screen's DPI as the handler reads it.
 int ScreenDpi();
 

@@ -1,7 +1,8 @@
 #pragma once
 
-// The class identifier under which the installer registers the preview handler.
-// {c1ca61c5-f30b-4bde-9457-ff81a9e316d4}
+// The class identifiers under which the installer registers the preview handler,
+// {c1ca61c5-f30b-4bde-9457-ff81a9e316d4}, and the thumbnail provider,
+// {e17eed19-37b8-4991-b543-d557fc76c06d}.
 
 #include <windows.h>
 
@@ -9,5 +10,8 @@ namespace kelvane {
 
 inline constexpr CLSID kKvPreviewHandlerClsid = {
     0xc1ca61c5, 0xf30b, 0x4bde, {0x94, 0x57, 0xff, 0x81, 0xa9, 0xe3, 0x16, 0xd4}};
+
+inline constexpr CLSID kKvThumbnailProviderClsid = {
+    0xe17eed19, 0x37b8, 0x4991, {0xb5, 0x43, 0xd5, 0x57, 0xfc, 0x76, 0xc0, 0x6d}};
 
 }  // namespace kelvane

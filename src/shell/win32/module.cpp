@@ -10,6 +10,7 @@
 
 #include "shell/win32/kelvane_clsid.h"
 #include "shell/win32/preview_handler.h"
+#include "shell/win32/thumbnail_provider.h"
 
 namespace kelvane::win {
 
@@ -20,11 +21,13 @@ std::atomic<long> g_server_locks{0};
 HINSTANCE g_instance = nullptr;
 HBRUSH g_page_brush = nullptr;
 
-// Makes preview handlers.
+// Makes preview handlers or thumbnail providers.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 class TKvPreviewFactory final : public IClassFactory {
  public:
+  explicit TKvPreviewFactory(bool thumbnails) : thumbnails_(thumbnails) {}
+
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
@@ -45,9 +48,16 @@ class TKvPreviewFactory final : public IClassFactory {
     *out = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     try {
+      // The object starts with one reference; nobody taking it frees it again.
+      if (thumbnails_) {
+        auto* provider = new (std::nothrow) TKvThumbnailProvider();
+        if (provider == nullptr) return E_OUTOFMEMORY;
+        const HRESULT result = provider->QueryInterface(iid, out);
+        provider->Release();
+        return result;
+      }
       auto* handler = new (std::nothrow) TKvPreviewHandler();
       if (handler == nullptr) return E_OUTOFMEMORY;
-      // The handler starts with one reference; nobody taking it frees it again.
       const HRESULT result = handler->QueryInterface(iid, out);
       handler->Release();
       return result;
@@ -64,6 +74,7 @@ class TKvPreviewFactory final : public IClassFactory {
  private:
   LiveObject live_;
   std::atomic<ULONG> references_{1};
+  bool thumbnails_;
 };
 #pragma GCC diagnostic pop
 
@@ -110,9 +121,10 @@ void ModuleShutdown() {
 HRESULT KvGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  if (clsid != kKvPreviewHandlerClsid) return CLASS_E_CLASSNOTAVAILABLE;
+  const bool thumbnails = clsid == kKvThumbnailProviderClsid;
+  if (clsid != kKvPreviewHandlerClsid && !thumbnails) return CLASS_E_CLASSNOTAVAILABLE;
   try {
-    auto* factory = new (std::nothrow) TKvPreviewFactory();
+    auto* factory = new (std::nothrow) TKvPreviewFactory(thumbnails);
     if (factory == nullptr) return E_OUTOFMEMORY;
     const HRESULT result = factory->QueryInterface(iid, out);
     factory->Release();

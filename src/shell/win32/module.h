@@ -18,7 +18,7 @@ void SetModuleInstance(HINSTANCE instance);
 
 // The solid 0x2A2A2A brush, made on first use (the stock black brush when it cannot be made).
 HBRUSH PageBrush();
-// DllGetClassObject: a factory of preview handlers for their class id.
+// DllGetClassObject: a factory of preview handlers or thumbnail providers for their class ids.
 HRESULT KvGetClassObject(REFCLSID clsid, REFIID iid, void** out);
 
 // Frees what the module made: the brush, the window class.

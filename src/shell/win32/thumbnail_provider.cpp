@@ -1,0 +1,111 @@
+#include "shell/win32/thumbnail_provider.h"
+
+#include <cstring>
+#include <exception>
+
+#include "cbm/registry.h"
+#include "render/thumbnail.h"
+#include "shell/win32/entry_points.h"
+#include "shell/win32/item_bytes.h"
+#include "shell/win32/win_raii.h"
+
+namespace kelvane::win {
+
+namespace {
+
+// IThumbnailProvider's interface id (mingw-w64 declares it but has no library defining it).
+constexpr IID kThumbnailProviderIid = {
+    0xe357fccd, 0xa995, 0x4576, {0xb0, 0x1f, 0x23, 0x46, 0x30, 0x15, 0x4e, 0x96}};
+
+}  // namespace
+
+STDMETHODIMP TKvThumbnailProvider::QueryInterface(REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (iid == IID_IUnknown || iid == IID_IInitializeWithStream) {
+    *out = static_cast<IInitializeWithStream*>(this);
+  } else if (iid == kThumbnailProviderIid) {
+    *out = static_cast<IThumbnailProvider*>(this);
+  } else {
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP_(ULONG) TKvThumbnailProvider::AddRef() {
+  return ++references_;
+}
+
+STDMETHODIMP_(ULONG) TKvThumbnailProvider::Release() {
+  const ULONG left = --references_;
+  if (left == 0) delete this;
+  return left;
+}
+
+STDMETHODIMP TKvThumbnailProvider::Initialize(IStream* stream, DWORD) {
+  if (stream == nullptr) return E_INVALIDARG;
+  if (initialised_) return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
+  try {
+    std::wstring name;
+    STATSTG stat{};
+    if (SUCCEEDED(stream->Stat(&stat, STATFLAG_DEFAULT))) {
+      const TaskString stat_name(stat.pwcsName);
+      if (stat_name) name = stat_name.get();
+      if (stat.cbSize.QuadPart > kKvMaxItemSize) return E_FAIL;
+    }
+    Bytes data;
+    if (!KvReadWholeStream(stream, data)) return E_FAIL;
+    std::string detection = KvExtensionOf(name);
+    // A stream without a name (Explorer's may have none) is told by its content alone; a G64
+    // carries its signature.
+    if (detection.empty() &&
+        DkDetectImageFormat("", data, static_cast<long long>(data.size())) == cifG64) {
+      detection = ".g64";
+    }
+    KvApplyGcrStep(data, detection);
+    data_ = std::move(data);
+    detection_name_ = std::move(detection);
+    initialised_ = true;
+    return S_OK;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+STDMETHODIMP TKvThumbnailProvider::GetThumbnail(UINT size, HBITMAP* bitmap, WTS_ALPHATYPE* alpha) {
+  if (bitmap == nullptr) return E_POINTER;
+  *bitmap = nullptr;
+  if (alpha != nullptr) *alpha = WTSAT_UNKNOWN;
+  if (!initialised_ || size < 1 || size > 4096) return E_FAIL;
+  try {
+    const auto read_charset = KvEntryPoints().ReadCharset;
+    const TDkCharset charset = read_charset != nullptr ? read_charset() : csUpperGraphics;
+    TDkRenderImage picture;
+    if (!DkRenderThumbnail(data_, detection_name_, static_cast<int>(size), charset, picture)) {
+      return E_FAIL;
+    }
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = picture.Width;
+    info.bmiHeader.biHeight = -picture.Height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    const HBITMAP made = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (made == nullptr || bits == nullptr) {
+      if (made != nullptr) ::DeleteObject(made);
+      return E_OUTOFMEMORY;
+    }
+    std::memcpy(bits, picture.Pixels.data(), picture.Pixels.size());
+    ::GdiFlush();
+    *bitmap = made;
+    if (alpha != nullptr) *alpha = WTSAT_RGB;
+    return S_OK;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+}  // namespace kelvane::win
