@@ -4,6 +4,7 @@
 #include "render/charset.h"
 #include "render/icons.h"
 #include "render/listing_render.h"
+#include "render/thumbnail.h"
 #include "support/disk_builder.h"
 
 namespace kelvane {
@@ -22,14 +23,7 @@ BENCHMARK(BM_RasteriseIcon)->ArgsProduct({{14, 28, 56}, {csUpperGraphics, csLowe
 
 // A full 144-entry D64 listing at scale 2: 146 rows of 16-pixel cells, about 4 MB of pixels.
 void BM_RenderD64_144Entries_Scale2(benchmark::State& state) {
-  Bytes bytes = testing::BlankD64();
-  testing::SectorEditor disk(bytes, testing::D64Offset);
-  for (int s = 1; s <= 18; ++s) {
-    for (int i = 0; i < 8; ++i) {
-      disk.PutEntry(18, s, i, {"GAME " + std::to_string(s * 8 + i), 0x82, 1, 0, s * 8 + i});
-    }
-    disk.Link(18, s, s < 18 ? 18 : 0, s < 18 ? s + 1 : 255);
-  }
+  const Bytes bytes = testing::D64WithEntries(144);
   for (auto _ : state) {
     TDkRenderImage image;
     if (!DkRenderDiskPreview(bytes, "full.d64", 0, 2, 0, image, csUpperGraphics)) {
@@ -39,6 +33,19 @@ void BM_RenderD64_144Entries_Scale2(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_RenderD64_144Entries_Scale2)->Unit(benchmark::kMicrosecond);
+
+// A 256-pixel thumbnail of a full 144-entry D64, as Explorer's large icons ask for it.
+void BM_Thumbnail256_144Entries(benchmark::State& state) {
+  const Bytes bytes = testing::D64WithEntries(144);
+  for (auto _ : state) {
+    TDkRenderImage thumbnail;
+    if (!DkRenderThumbnail(bytes, "full.d64", 256, csUpperGraphics, thumbnail)) {
+      state.SkipWithError("not rendered");
+    }
+    benchmark::DoNotOptimize(thumbnail.Pixels.data());
+  }
+}
+BENCHMARK(BM_Thumbnail256_144Entries)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace kelvane
