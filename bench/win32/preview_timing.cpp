@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "shell/win32/dib.h"
 #include "support/disk_builder.h"
 #include "support/temp_folder.h"
 #include "view/preview_host.h"
@@ -97,13 +98,7 @@ int main(int argc, char** argv) {
   // Entry 3 selected, so that every paint tints a visible row.
   ::SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 4 * 16 + 4));
   ::SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(20, 4 * 16 + 4));
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = 1000;
-  info.bmiHeader.biHeight = -1000;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  const BITMAPINFO info = kelvane::win::KvTopDownInfo(1000, 1000);
   const HDC dc = ::CreateCompatibleDC(nullptr);
   void* bits = nullptr;
   const HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "shell/win32/dib.h"
 #include "shell/win32/kelvane_clsid.h"
 
 namespace kelvane::view {
@@ -166,13 +167,7 @@ TKvWindowPixels KvCaptureWindow(HWND window) {
   const int width = client.right - client.left;
   const int height = client.bottom - client.top;
   if (width < 1 || height < 1) return out;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  const BITMAPINFO info = kelvane::win::KvTopDownInfo(width, height);
   const HDC dc = ::CreateCompatibleDC(nullptr);
   void* bits = nullptr;
   const HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);

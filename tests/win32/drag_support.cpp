@@ -7,6 +7,7 @@
 
 #include "shell/preview_paint.h"
 #include "shell/win32/data_object.h"
+#include "shell/win32/dib.h"
 
 namespace kelvane::testing {
 
@@ -195,13 +196,7 @@ bool RunPointer(const std::string& arguments) {
 Bytes ExpectedBanner(const std::wstring& text, int width, int height, int dpi) {
   const int band_height = std::min(height, KvScaled(22, dpi));
   const int row_height = KvRowHeight(KvScaleFromDpi(dpi));
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -band_height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  const BITMAPINFO info = kelvane::win::KvTopDownInfo(width, band_height);
   const HDC dc = ::CreateCompatibleDC(nullptr);
   void* bits = nullptr;
   const HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "shell/win32/dib.h"
 #include "shell/win32/entry_points.h"
 #include "shell/win32/preview_handler.h"
 
@@ -26,17 +27,6 @@ bool IsModifier(int key) {
     default:
       return false;
   }
-}
-
-BITMAPINFO TopDownInfo(int width, int height) {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  return info;
 }
 
 void FillPage(HDC dc, const RECT& rect) {
@@ -186,7 +176,7 @@ bool TKvPreviewHandler::EnsureBackBuffer(int width, int height) {
   if (width < 1 || height < 1) return false;
   UniqueDc dc(::CreateCompatibleDC(nullptr));
   if (!dc) return false;
-  const BITMAPINFO info = TopDownInfo(width, height);
+  const BITMAPINFO info = KvTopDownInfo(width, height);
   void* bits = nullptr;
   UniqueBitmap bitmap(::CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!bitmap) return false;
@@ -226,7 +216,7 @@ void TKvPreviewHandler::PaintContent(HDC dc, const RECT& client) {
                : std::span<const std::uint8_t>(image_.Pixels)
                      .subspan(static_cast<std::size_t>(scroll_offset_) * stride,
                               static_cast<std::size_t>(visible_height) * stride);
-    const BITMAPINFO info = TopDownInfo(image_.Width, visible_height);
+    const BITMAPINFO info = KvTopDownInfo(image_.Width, visible_height);
     ::StretchDIBits(dc, 0, 0, visible_width, visible_height, 0, 0, visible_width, visible_height,
                     picture.data(), &info, DIB_RGB_COLORS, SRCCOPY);
     PaintButton(dc, TKvPixels{picture, image_.Width, visible_height});
@@ -245,7 +235,7 @@ void TKvPreviewHandler::PaintButton(HDC dc, const TKvPixels& picture) {
   const int tint = button_pressed_ ? kKvButtonPressedTint : button_hover_ ? kKvButtonHoverTint : 0;
   const Bytes pixels =
       KvComposeButton(picture, rect, TKvButtonLook{stroke, KvButtonRadius(dpi_), tint}, mask);
-  const BITMAPINFO info = TopDownInfo(rect.Width(), rect.Height());
+  const BITMAPINFO info = KvTopDownInfo(rect.Width(), rect.Height());
   ::StretchDIBits(dc, rect.Left, rect.Top, rect.Width(), rect.Height(), 0, 0, rect.Width(),
                   rect.Height(), pixels.data(), &info, DIB_RGB_COLORS, SRCCOPY);
 }

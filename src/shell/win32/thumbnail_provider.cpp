@@ -5,6 +5,7 @@
 
 #include "cbm/registry.h"
 #include "render/thumbnail.h"
+#include "shell/win32/dib.h"
 #include "shell/win32/entry_points.h"
 #include "shell/win32/item_bytes.h"
 #include "shell/win32/win_raii.h"
@@ -85,13 +86,7 @@ STDMETHODIMP TKvThumbnailProvider::GetThumbnail(UINT size, HBITMAP* bitmap, WTS_
     if (!DkRenderThumbnail(data_, detection_name_, static_cast<int>(size), charset, picture)) {
       return E_FAIL;
     }
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = picture.Width;
-    info.bmiHeader.biHeight = -picture.Height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    const BITMAPINFO info = KvTopDownInfo(picture.Width, picture.Height);
     void* bits = nullptr;
     const HBITMAP made = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (made == nullptr || bits == nullptr) {
