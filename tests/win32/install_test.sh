@@ -88,7 +88,11 @@ expect ".d71 handler after" "$(value "$classes\\.d71\\ShellEx\\$preview" '')" "$
 key_exists "$classes\\.d81\\ShellEx" || { echo "FAIL: .d81's own ShellEx key removed"; failures=$((failures + 1)); }
 key_exists "$classes\\.d81\\ShellEx\\$preview" && { echo "FAIL: .d81 handler left"; failures=$((failures + 1)); }
 for e in .d80 .d82 .dnp .dfi .nib; do
-  key_exists "$classes\\$e" && { echo "FAIL: $e left"; failures=$((failures + 1)); }
+  if key_exists "$classes\\$e"; then
+    echo "FAIL: $e left:"
+    reg query "$classes\\$e" /s
+    failures=$((failures + 1))
+  fi
 done
 key_exists 'HKCU\Software\Kelvane\Installed' && { echo "FAIL: install record left"; failures=$((failures + 1)); }
 
