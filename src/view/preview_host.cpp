@@ -47,25 +47,6 @@ Bytes ReadFileBytes(const std::wstring& path) {
 TKvStreamItem::TKvStreamItem(ComPtr<IStream> stream, std::wstring name)
     : stream_(std::move(stream)), name_(std::move(name)) {}
 
-STDMETHODIMP TKvStreamItem::QueryInterface(REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  if (iid != IID_IUnknown && iid != IID_IShellItem) return E_NOINTERFACE;
-  *out = static_cast<IShellItem*>(this);
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TKvStreamItem::AddRef() {
-  return ++references_;
-}
-
-STDMETHODIMP_(ULONG) TKvStreamItem::Release() {
-  const ULONG left = --references_;
-  if (left == 0) delete this;
-  return left;
-}
-
 STDMETHODIMP TKvStreamItem::BindToHandler(IBindCtx*, REFGUID handler, REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
@@ -98,25 +79,6 @@ STDMETHODIMP TKvStreamItem::Compare(IShellItem* other, SICHINTF, int* order) {
 }
 
 // ---- TKvPreviewFrame
-
-STDMETHODIMP TKvPreviewFrame::QueryInterface(REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  if (iid != IID_IUnknown && iid != IID_IPreviewHandlerFrame) return E_NOINTERFACE;
-  *out = static_cast<IPreviewHandlerFrame*>(this);
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TKvPreviewFrame::AddRef() {
-  return ++references_;
-}
-
-STDMETHODIMP_(ULONG) TKvPreviewFrame::Release() {
-  const ULONG left = --references_;
-  if (left == 0) delete this;
-  return left;
-}
 
 STDMETHODIMP TKvPreviewFrame::GetWindowContext(PREVIEWHANDLERFRAMEINFO* info) {
   if (info == nullptr) return E_INVALIDARG;

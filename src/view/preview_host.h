@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "shell/win32/com_object.h"
 
 namespace kelvane::view {
 
@@ -30,18 +31,12 @@ ComPtr<T> Adopt(T* object) {
   return owner;
 }
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-
 // A shell item that has no file of its own, only a stream and a name, as an image inside an
 // archive has.
-class TKvStreamItem final : public IShellItem {
+class TKvStreamItem final : public win::TKvComObject<IShellItem> {
  public:
   TKvStreamItem(ComPtr<IStream> stream, std::wstring name);
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
   STDMETHODIMP BindToHandler(IBindCtx* context, REFGUID handler, REFIID iid, void** out) override;
   STDMETHODIMP GetParent(IShellItem** parent) override;
   STDMETHODIMP GetDisplayName(SIGDN kind, LPWSTR* name) override;
@@ -49,21 +44,17 @@ class TKvStreamItem final : public IShellItem {
   STDMETHODIMP Compare(IShellItem* other, SICHINTF hint, int* order) override;
 
  private:
-  ~TKvStreamItem() = default;
-  std::atomic<ULONG> references_{1};
+  ~TKvStreamItem() override = default;
   ComPtr<IStream> stream_;
   std::wstring name_;
 };
 
 // The site the handler is given, which is also its frame: it counts the keys offered to it and
 // takes them when `take_keys` is set.
-class TKvPreviewFrame final : public IPreviewHandlerFrame {
+class TKvPreviewFrame final : public win::TKvComObject<IPreviewHandlerFrame> {
  public:
   TKvPreviewFrame() = default;
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
   STDMETHODIMP GetWindowContext(PREVIEWHANDLERFRAMEINFO* info) override;
   STDMETHODIMP TranslateAccelerator(MSG* message) override;
 
@@ -72,13 +63,10 @@ class TKvPreviewFrame final : public IPreviewHandlerFrame {
   bool take_keys = false;
 
  private:
-  ~TKvPreviewFrame() = default;
-  std::atomic<ULONG> references_{1};
+  ~TKvPreviewFrame() override = default;
   int keys_offered_ = 0;
   std::vector<MSG> offered_;
 };
-
-#pragma GCC diagnostic pop
 
 // UTF-8 to UTF-16.
 std::wstring Widen(const std::string& text);

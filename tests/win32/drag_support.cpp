@@ -11,20 +11,6 @@
 
 namespace kelvane::testing {
 
-STDMETHODIMP FileListSource::QueryInterface(REFIID iid, void** out) {
-  *out = nullptr;
-  if (iid != IID_IUnknown && iid != IID_IDataObject) return E_NOINTERFACE;
-  *out = static_cast<IDataObject*>(this);
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) FileListSource::Release() {
-  const ULONG left = --references_;
-  if (left == 0) delete this;
-  return left;
-}
-
 STDMETHODIMP FileListSource::QueryGetData(FORMATETC* format) {
   if (offer_files_ && format->cfFormat == CF_HDROP && (format->tymed & TYMED_HGLOBAL) != 0) {
     return S_OK;
@@ -57,34 +43,6 @@ STDMETHODIMP FileListSource::GetData(FORMATETC* format, STGMEDIUM* medium) {
   medium->tymed = TYMED_HGLOBAL;
   medium->hGlobal = block;
   return S_OK;
-}
-
-STDMETHODIMP ButtonDropSource::QueryInterface(REFIID iid, void** out) {
-  *out = nullptr;
-  if (iid != IID_IUnknown && iid != IID_IDropSource) return E_NOINTERFACE;
-  *out = static_cast<IDropSource*>(this);
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) ButtonDropSource::Release() {
-  const ULONG left = --references_;
-  if (left == 0) delete this;
-  return left;
-}
-
-STDMETHODIMP RecordingTarget::QueryInterface(REFIID iid, void** out) {
-  *out = nullptr;
-  if (iid != IID_IUnknown && iid != IID_IDropTarget) return E_NOINTERFACE;
-  *out = static_cast<IDropTarget*>(this);
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) RecordingTarget::Release() {
-  const ULONG left = --references_;
-  if (left == 0) delete this;
-  return left;
 }
 
 STDMETHODIMP RecordingTarget::DragEnter(IDataObject*, DWORD, POINTL, DWORD* effect) {

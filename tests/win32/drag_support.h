@@ -11,20 +11,15 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "shell/win32/com_object.h"
 
 namespace kelvane::testing {
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-
 // Offers CF_HDROP of `paths` (or, with `offer_files` false, only plain text).
-class FileListSource final : public IDataObject {
+class FileListSource final : public win::TKvComObject<IDataObject> {
  public:
   FileListSource(std::vector<std::wstring> paths, bool offer_files = true)
       : paths_(std::move(paths)), offer_files_(offer_files) {}
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override;
   STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override;
   STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
   STDMETHODIMP QueryGetData(FORMATETC* format) override;
@@ -38,17 +33,13 @@ class FileListSource final : public IDataObject {
   STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
 
  private:
-  ~FileListSource() = default;
-  std::atomic<ULONG> references_{1};
+  ~FileListSource() override = default;
   std::vector<std::wstring> paths_;
   bool offer_files_;
 };
 
-class ButtonDropSource final : public IDropSource {
+class ButtonDropSource final : public win::TKvComObject<IDropSource> {
  public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override;
   STDMETHODIMP QueryContinueDrag(BOOL escape, DWORD keys) override {
     if (escape) return DRAGDROP_S_CANCEL;
     return (keys & MK_LBUTTON) == 0 ? DRAGDROP_S_DROP : S_OK;
@@ -56,8 +47,7 @@ class ButtonDropSource final : public IDropSource {
   STDMETHODIMP GiveFeedback(DWORD) override { return DRAGDROP_S_USEDEFAULTCURSORS; }
 
  private:
-  ~ButtonDropSource() = default;
-  std::atomic<ULONG> references_{1};
+  ~ButtonDropSource() override = default;
 };
 
 // What a drop on the recording target delivered.
@@ -76,24 +66,18 @@ struct ReceivedDrop {
   std::vector<std::wstring> hdrop;  // CF_HDROP paths
 };
 
-class RecordingTarget final : public IDropTarget {
+class RecordingTarget final : public win::TKvComObject<IDropTarget> {
  public:
   explicit RecordingTarget(ReceivedDrop& record) : record_(record) {}
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override;
   STDMETHODIMP DragEnter(IDataObject*, DWORD, POINTL, DWORD* effect) override;
   STDMETHODIMP DragOver(DWORD, POINTL, DWORD* effect) override;
   STDMETHODIMP DragLeave() override { return S_OK; }
   STDMETHODIMP Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) override;
 
  private:
-  ~RecordingTarget() = default;
-  std::atomic<ULONG> references_{1};
+  ~RecordingTarget() override = default;
   ReceivedDrop& record_;
 };
-
-#pragma GCC diagnostic pop
 
 // Reads everything a drag data object offers the way a shell folder would.
 void ReadDragData(IDataObject* data, ReceivedDrop& record);

@@ -179,25 +179,6 @@ TKvDataObject::~TKvDataObject() {
   if (!transfer_folder_.empty()) ForgetLive(transfer_folder_);
 }
 
-STDMETHODIMP TKvDataObject::QueryInterface(REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  if (iid != IID_IUnknown && iid != IID_IDataObject) return E_NOINTERFACE;
-  *out = static_cast<IDataObject*>(this);
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TKvDataObject::AddRef() {
-  return ++references_;
-}
-
-STDMETHODIMP_(ULONG) TKvDataObject::Release() {
-  const ULONG left = --references_;
-  if (left == 0) delete this;
-  return left;
-}
-
 HRESULT TKvDataObject::CheckFormat(const FORMATETC* format, bool query) const {
   if (format->dwAspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
   if (format->cfFormat == KvFileGroupDescriptorFormat()) {
@@ -387,25 +368,6 @@ STDMETHODIMP TKvDataObject::EnumDAdvise(IEnumSTATDATA** out) {
 
 // ---- TKvFormatEnum
 
-STDMETHODIMP TKvFormatEnum::QueryInterface(REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  if (iid != IID_IUnknown && iid != IID_IEnumFORMATETC) return E_NOINTERFACE;
-  *out = static_cast<IEnumFORMATETC*>(this);
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TKvFormatEnum::AddRef() {
-  return ++references_;
-}
-
-STDMETHODIMP_(ULONG) TKvFormatEnum::Release() {
-  const ULONG left = --references_;
-  if (left == 0) delete this;
-  return left;
-}
-
 STDMETHODIMP TKvFormatEnum::Next(ULONG count, FORMATETC* formats, ULONG* fetched) {
   if (formats == nullptr && count > 0) return E_POINTER;
   ULONG given = 0;
@@ -431,25 +393,6 @@ STDMETHODIMP TKvFormatEnum::Clone(IEnumFORMATETC** out) {
 }
 
 // ---- TKvDropSource
-
-STDMETHODIMP TKvDropSource::QueryInterface(REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  if (iid != IID_IUnknown && iid != IID_IDropSource) return E_NOINTERFACE;
-  *out = static_cast<IDropSource*>(this);
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TKvDropSource::AddRef() {
-  return ++references_;
-}
-
-STDMETHODIMP_(ULONG) TKvDropSource::Release() {
-  const ULONG left = --references_;
-  if (left == 0) delete this;
-  return left;
-}
 
 STDMETHODIMP TKvDropSource::QueryContinueDrag(BOOL escape_pressed, DWORD key_state) {
   if (escape_pressed) return DRAGDROP_S_CANCEL;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "shell/drag_files.h"
+#include "shell/win32/com_object.h"
 #include "shell/win32/module.h"
 
 namespace kelvane::win {
@@ -32,16 +33,10 @@ bool KvDeleteTransferFolder(const std::wstring& root, const std::wstring& folder
 // Whether a folder is in use by a live data object.
 bool KvIsLiveTransferFolder(const std::wstring& folder);
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-
-class TKvDataObject final : public IDataObject {
+class TKvDataObject final : public TKvComObject<IDataObject> {
  public:
   explicit TKvDataObject(TKvDragFileArray files);
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
   STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override;
   STDMETHODIMP GetDataHere(FORMATETC* format, STGMEDIUM* medium) override;
   STDMETHODIMP QueryGetData(FORMATETC* format) override;
@@ -56,52 +51,41 @@ class TKvDataObject final : public IDataObject {
   const std::wstring& TransferFolder() const { return transfer_folder_; }
 
  private:
-  ~TKvDataObject();
+  ~TKvDataObject() override;
   HRESULT CheckFormat(const FORMATETC* format, bool query) const;
   HRESULT MakeTransferFolder();
 
   LiveObject live_;
-  std::atomic<ULONG> references_{1};
   TKvDragFileArray files_;
   std::wstring root_;
   std::wstring transfer_folder_;
 };
 
-class TKvFormatEnum final : public IEnumFORMATETC {
+class TKvFormatEnum final : public TKvComObject<IEnumFORMATETC> {
  public:
   explicit TKvFormatEnum(ULONG position = 0) : position_(position) {}
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
   STDMETHODIMP Next(ULONG count, FORMATETC* formats, ULONG* fetched) override;
   STDMETHODIMP Skip(ULONG count) override;
   STDMETHODIMP Reset() override;
   STDMETHODIMP Clone(IEnumFORMATETC** out) override;
 
  private:
-  ~TKvFormatEnum() = default;
+  ~TKvFormatEnum() override = default;
   LiveObject live_;
-  std::atomic<ULONG> references_{1};
   ULONG position_;
 };
 
-class TKvDropSource final : public IDropSource {
+class TKvDropSource final : public TKvComObject<IDropSource> {
  public:
   TKvDropSource() = default;
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
   STDMETHODIMP QueryContinueDrag(BOOL escape_pressed, DWORD key_state) override;
   STDMETHODIMP GiveFeedback(DWORD effect) override;
 
  private:
-  ~TKvDropSource() = default;
+  ~TKvDropSource() override = default;
   LiveObject live_;
-  std::atomic<ULONG> references_{1};
 };
-
-#pragma GCC diagnostic pop
 
 }  // namespace kelvane::win

@@ -34,25 +34,6 @@ void TKvDropTarget::Detach() {
   accepting_ = false;
 }
 
-STDMETHODIMP TKvDropTarget::QueryInterface(REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  if (iid != IID_IUnknown && iid != IID_IDropTarget) return E_NOINTERFACE;
-  *out = static_cast<IDropTarget*>(this);
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TKvDropTarget::AddRef() {
-  return ++references_;
-}
-
-STDMETHODIMP_(ULONG) TKvDropTarget::Release() {
-  const ULONG left = --references_;
-  if (left == 0) delete this;
-  return left;
-}
-
 STDMETHODIMP TKvDropTarget::DragEnter(IDataObject* data, DWORD key_state, POINTL point,
                                       DWORD* effect) {
   try {

@@ -12,16 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "shell/win32/com_object.h"
 #include "shell/win32/module.h"
 
 namespace kelvane::win {
 
 using TKvPathArray = std::vector<std::wstring>;
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-
-class TKvDropTarget final : public IDropTarget {
+class TKvDropTarget final : public TKvComObject<IDropTarget> {
  public:
   using CanDropCallback = std::function<bool(IDataObject* data, DWORD key_state, POINTL point)>;
   // True when at least one file was written.
@@ -31,24 +29,18 @@ class TKvDropTarget final : public IDropTarget {
   // Forgets both callbacks, so that a drop arriving after the window went does nothing.
   void Detach();
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
   STDMETHODIMP DragEnter(IDataObject* data, DWORD key_state, POINTL point, DWORD* effect) override;
   STDMETHODIMP DragOver(DWORD key_state, POINTL point, DWORD* effect) override;
   STDMETHODIMP DragLeave() override;
   STDMETHODIMP Drop(IDataObject* data, DWORD key_state, POINTL point, DWORD* effect) override;
 
  private:
-  ~TKvDropTarget() = default;
+  ~TKvDropTarget() override = default;
   LiveObject live_;
-  std::atomic<ULONG> references_{1};
   CanDropCallback on_can_drop_;
   DropCallback on_drop_;
   bool accepting_ = false;
 };
-
-#pragma GCC diagnostic pop
 
 // Whether the data object offers a shell file list.
 bool KvHasFileDrop(IDataObject* data);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <new>
 
+#include "shell/win32/com_object.h"
 #include "shell/win32/kelvane_clsid.h"
 #include "shell/win32/preview_handler.h"
 #include "shell/win32/thumbnail_provider.h"
@@ -22,26 +23,9 @@ HINSTANCE g_instance = nullptr;
 HBRUSH g_page_brush = nullptr;
 
 // Makes preview handlers or thumbnail providers.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class TKvPreviewFactory final : public IClassFactory {
+class TKvPreviewFactory final : public TKvComObject<IClassFactory> {
  public:
   explicit TKvPreviewFactory(bool thumbnails) : thumbnails_(thumbnails) {}
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
-    *out = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
@@ -72,11 +56,10 @@ class TKvPreviewFactory final : public IClassFactory {
   }
 
  private:
+  ~TKvPreviewFactory() override = default;
   LiveObject live_;
-  std::atomic<ULONG> references_{1};
   bool thumbnails_;
 };
-#pragma GCC diagnostic pop
 
 }  // namespace
 
