@@ -55,6 +55,24 @@ ComPtr<IDataObject> FilesOf(std::vector<std::wstring> paths, bool offer_files = 
   return view::Adopt<IDataObject>(new FileListSource(std::move(paths), offer_files));
 }
 
+// Entries `first`, `first` + 1, ... of the D64 `image` hold `contents`, in order.
+void ExpectEntriesHold(const Bytes& image, int first, const std::vector<Bytes>& contents) {
+  std::vector<int> indices;
+  for (std::size_t k = 0; k < contents.size(); ++k) indices.push_back(first + static_cast<int>(k));
+  TKvDragFileArray files;
+  ASSERT_TRUE(BuildDragFiles(image, ".d64", indices, files));
+  ASSERT_EQ(files.size(), contents.size());
+  for (std::size_t k = 0; k < contents.size(); ++k) EXPECT_EQ(files[k].Bytes, contents[k]) << k;
+}
+
+// Nothing a drop writes beside the image is left in `folder`.
+void ExpectNoSideFiles(const std::filesystem::path& folder) {
+  for (const auto& file : std::filesystem::directory_iterator(folder)) {
+    const std::string name = file.path().filename().string();
+    EXPECT_FALSE(name.ends_with(".kelvane.tmp") || name.ends_with(".kelvane.bak")) << name;
+  }
+}
+
 class DropDll : public ::testing::Test {
  protected:
   static constexpr int kWidth = 500;
@@ -66,11 +84,7 @@ class DropDll : public ::testing::Test {
   }
   void TearDown() override {
     SharedHost().Close();
-    // Whatever happened, nothing is left beside the images.
-    for (const auto& file : std::filesystem::directory_iterator(folder_.path())) {
-      const std::string name = file.path().filename().string();
-      EXPECT_FALSE(name.ends_with(".kelvane.tmp") || name.ends_with(".kelvane.bak")) << name;
-    }
+    ExpectNoSideFiles(folder_.path());  // whatever happened
   }
 
   // Previews `bytes` as the file `name` (or through a stream item).
@@ -115,11 +129,7 @@ TEST_F(DropDll, ADropWritesTheFilesRereadsAndSelectsThem) {
   EXPECT_EQ(outcome.drop, static_cast<DWORD>(DROPEFFECT_COPY));
 
   const Bytes now = ReadTestFile(image_path_);
-  TKvDragFileArray files;
-  ASSERT_TRUE(BuildDragFiles(now, ".d64", {3, 4}, files));
-  ASSERT_EQ(files.size(), 2u);
-  EXPECT_EQ(files[0].Bytes, first);
-  EXPECT_EQ(files[1].Bytes, second);
+  ExpectEntriesHold(now, 3, {first, second});
   // Every file was written: no banner; the two new entries selected.
   Scene scene;
   scene.data = now;
@@ -404,11 +414,7 @@ TEST_F(RealPointer, HostFilesDroppedOnThePreviewAreWrittenAndSelected) {
   EXPECT_EQ(g_source_effect, static_cast<DWORD>(DROPEFFECT_COPY));
 
   const Bytes now = ReadTestFile(image_path_);
-  TKvDragFileArray files;
-  ASSERT_TRUE(BuildDragFiles(now, ".d64", {2, 3}, files));
-  ASSERT_EQ(files.size(), 2u);
-  EXPECT_EQ(files[0].Bytes, one);
-  EXPECT_EQ(files[1].Bytes, two);
+  ExpectEntriesHold(now, 2, {one, two});
   EXPECT_EQ(now, ReadTestFile(copy));
 
   // The summary in the banner, the two new entries selected above it.
@@ -439,10 +445,7 @@ TEST_F(RealPointer, HostFilesDroppedOnThePreviewAreWrittenAndSelected) {
           kPaneWidth, &where),
       0)
       << where;
-  for (const auto& file : std::filesystem::directory_iterator(folder_.path())) {
-    const std::string name = file.path().filename().string();
-    EXPECT_FALSE(name.ends_with(".kelvane.tmp") || name.ends_with(".kelvane.bak")) << name;
-  }
+  ExpectNoSideFiles(folder_.path());
 }
 
 }  // namespace
