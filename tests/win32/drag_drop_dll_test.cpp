@@ -131,12 +131,8 @@ TEST_F(DropDll, ADropWritesTheFilesRereadsAndSelectsThem) {
   const Bytes now = ReadTestFile(image_path_);
   ExpectEntriesHold(now, 3, {first, second});
   // Every file was written: no banner; the two new entries selected.
-  Scene scene;
-  scene.data = now;
-  scene.width = kWidth;
-  scene.height = kHeight;
-  scene.dpi = dpi_;
-  scene.selected = {3, 4};
+  const Scene scene{
+      .data = now, .width = kWidth, .height = kHeight, .dpi = dpi_, .selected = {3, 4}};
   const view::TKvWindowPixels shot = view::KvCaptureWindow(window);
   std::string where;
   EXPECT_EQ(DifferingPixels(shot.Pixels, ExpectedFrame(scene), kWidth, &where), 0) << where;
@@ -430,13 +426,12 @@ TEST_F(RealPointer, HostFilesDroppedOnThePreviewAreWrittenAndSelected) {
                 ExpectedBanner(summary, kPaneWidth, kPaneHeight, dpi), kPaneWidth, &where),
             0)
       << where;
-  Scene scene;
-  scene.data = now;
-  scene.width = kPaneWidth;
-  scene.height = kPaneHeight;
-  scene.dpi = dpi;
-  scene.selected = {2, 3};
-  scene.focused = ::GetFocus() == window;
+  const Scene scene{.data = now,
+                    .width = kPaneWidth,
+                    .height = kPaneHeight,
+                    .dpi = dpi,
+                    .selected = {2, 3},
+                    .focused = ::GetFocus() == window};
   const Bytes expected = ExpectedFrame(scene);
   EXPECT_EQ(
       DifferingPixels(

@@ -16,6 +16,7 @@
 
 #include "formats/gcr.h"
 #include "render/thumbnail.h"
+#include "shell/win32/com_object.h"
 #include "shell/win32/kelvane_clsid.h"
 #include "support/disk_builder.h"
 #include "win32/preview_expect.h"
@@ -47,26 +48,17 @@ ComPtr<IInitializeWithStream> NewProvider() {
 
 // A stream over `bytes` that reports `name` from Stat (none when empty) and fails every Read
 // after `good_reads` successful ones (never when negative).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class TestStream final : public IStream {
+class TestStream final : public win::TKvComObject<IStream> {
  public:
   TestStream(Bytes bytes, std::wstring name, int good_reads = -1)
       : bytes_(std::move(bytes)), name_(std::move(name)), good_reads_(good_reads) {}
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IStream && iid != IID_ISequentialStream) {
-      return E_NOINTERFACE;
+    if (iid == IID_ISequentialStream) {
+      *out = static_cast<ISequentialStream*>(this);
+      AddRef();
+      return S_OK;
     }
-    *out = static_cast<IStream*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
+    return TKvComObject::QueryInterface(iid, out);
   }
   STDMETHODIMP Read(void* to, ULONG count, ULONG* read) override {
     if (good_reads_ == 0) return E_FAIL;
@@ -106,14 +98,12 @@ class TestStream final : public IStream {
   STDMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
 
  private:
-  ~TestStream() = default;
-  std::atomic<ULONG> references_{1};
+  ~TestStream() override = default;
   Bytes bytes_;
   std::wstring name_;
   int good_reads_;
   std::size_t at_ = 0;
 };
-#pragma GCC diagnostic pop
 
 ComPtr<IStream> StreamOf(Bytes bytes, std::wstring name = L"", int good_reads = -1) {
   return view::Adopt<IStream>(new TestStream(std::move(bytes), std::move(name), good_reads));
