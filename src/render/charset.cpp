@@ -11,7 +11,9 @@ namespace {
 // The glyph sheet: "[upper]" and "[lower]" sections of bands. A band starts with "# XX: names"
 // (XX the hex code of its first glyph) and has eight pixel rows, each holding one 8-character
 // picture row ('#' set, '.' clear) per glyph of the band, separated by blanks. The lower/upper set
-// repeats every glyph of the upper set it does not list.
+// repeats every glyph of the upper set it does not list. Codes 80-FF are the bit inverses of
+// 00-7F except where a set lists a reverse glyph itself: the machine's ROM is not exactly the
+// inverse everywhere.
 constexpr std::string_view kSheet =
 #include "render/chargen.inc"
     ;
@@ -40,7 +42,7 @@ constexpr int HexDigit(char c) {
 
 constexpr std::array<std::uint8_t, 4096> BuildRom() {
   std::array<std::uint8_t, 4096> rom{};
-  std::array<bool, 256> seen{};  // per set half: codes 0-127 of upper, 128 + code of lower
+  std::array<bool, 512> seen{};  // 256 * set + code
   SheetReader reader{kSheet};
   std::size_t base = 0;
   bool in_set = false;
@@ -75,11 +77,11 @@ constexpr std::array<std::uint8_t, 4096> BuildRom() {
         if (g + 1 < glyphs && pixels[g * 9 + 8] != ' ')
           throw "glyph sheet: glyphs are separated by one blank";
         const std::size_t code = static_cast<std::size_t>(first) + g;
-        if (code >= 128) throw "glyph sheet: codes run from 00 to 7F";
+        if (code >= 256) throw "glyph sheet: codes run from 00 to FF";
         rom[base + code * 8 + static_cast<std::size_t>(row)] = bits;
         if (row == 0) {
-          const std::size_t key = (base == 0 ? 0 : 128) + code;
-          if (base == 0 && seen[key]) throw "glyph sheet: a code is listed twice";
+          const std::size_t key = (base == 0 ? 0 : 256) + code;
+          if (seen[key]) throw "glyph sheet: a code is listed twice";
           seen[key] = true;
         }
       }
@@ -88,9 +90,10 @@ constexpr std::array<std::uint8_t, 4096> BuildRom() {
   for (std::size_t code = 0; code < 128; ++code) {
     if (!seen[code]) throw "glyph sheet: the upper set lacks a code";
   }
-  // Codes 128-255 of each set are the reverse images of 0-127.
+  // Codes 128-255 of each set are the reverse images of 0-127, unless the set lists its own.
   for (std::size_t set = 0; set < 2; ++set) {
     for (std::size_t i = 0; i < kSetSize / 2; ++i) {
+      if (seen[256 * set + 128 + i / 8]) continue;
       rom[set * kSetSize + kSetSize / 2 + i] = static_cast<std::uint8_t>(~rom[set * kSetSize + i]);
     }
   }

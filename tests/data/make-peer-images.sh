@@ -25,7 +25,7 @@ listing() {
   rm -rf list.tmp
 }
 
-rm -f cc1541.d64 cc1541.d71 cc1541.d81 cc1541.g64 cc1541-full.d64 cbmconvert.d64 cbmconvert.d71 cbmconvert.d81
+rm -f cc1541.d64 cc1541.d71 cc1541.d81 cc1541.g64 cc1541-full.d64 dirart.d64 cbmconvert.d64 cbmconvert.d71 cbmconvert.d81
 
 # Several files of every type cc1541 writes, odd names, a locked and an unclosed file, a file
 # across many tracks; the G64 holds the same disk as the D64.
@@ -54,6 +54,15 @@ while [ $i -lt 144 ]; do args="$args -f FILE$i -w inputs/one.usr"; i=$((i + 1));
 # shellcheck disable=SC2086
 cc1541 -q -m -n "FULL DIRECTORY" -i "FD 2A" $args cc1541-full.d64
 listing cc1541-full.d64
+
+# Directory art: three entries whose names (PETSCII line and box graphics, given as #XX) draw two
+# boxes over three rows; the listing renderer's test checks that their strokes join.
+cc1541 -q -n "DIRECTORY ART" -i "DA 2A" \
+  -f "#b0#c0#c0#b2#c3#c3#ae#d5#c0#c0#c9 #cf#b7#b7#d0" -w inputs/one.usr \
+  -f "#ab#c0#c0#db#c0#c0#b3#c2  #dd #a5  #a7" -w inputs/one.usr \
+  -f "#ad#c0#c0#b1#c0#c0#bd#ca#c0#c0#cb #cc#af#af#ba" -w inputs/one.usr \
+  dirart.d64
+listing dirart.d64
 
 # cbmconvert takes CBM names and types from the host names.
 mkdir -p cv.tmp

@@ -196,6 +196,59 @@ TEST(ListingRender, BlitClipsAtEveryEdge) {
   EXPECT_EQ(CellBankFor(cache, csLowerUpper, 1, 1, 0x0000FF, 0), 2);
 }
 
+// tests/data/dirart.d64 (made by cc1541, see tests/data/README.md): three entries whose names draw
+// a box of lines, tees and a cross, a box with rounded corners and a box of edge bars and corner
+// brackets. Wherever two neighbouring cells of the names both hold a glyph, the pixels along their
+// common edge must match, so that every stroke runs on without a step or a gap.
+TEST(ListingRender, DirectoryArtJoinsAcrossCellsAndRows) {
+  const Bytes disk = ReadTestFile("tests/data/dirart.d64");
+  constexpr int kScale = 2, kCell = 8 * kScale, kNameLength = 16;
+  TDkRenderImage image;
+  ASSERT_TRUE(DkRenderDiskPreview(disk, "dirart.d64", 0, kScale, 0, image, csUpperGraphics));
+  // Entry rows are 1 to 3; the name follows the first quote of its line.
+  const auto opened = DkOpenImage(disk, "dirart.d64", false);
+  const TRenderRows rows = BuildRenderRows(opened->DiskNameBytes(), opened->DiskIdBytes(),
+                                           opened->Entries(), opened->FreeBlocks(), "D64");
+  ASSERT_EQ(rows.size(), 5u);
+  const auto quote = std::find(rows[1].Text.begin(), rows[1].Text.end(), 0x22);
+  const int name_column = static_cast<int>(quote - rows[1].Text.begin()) + 1;
+
+  const auto lit = [&](int x, int y) { return PixelAt(image, x, y) == kDkRowText; };
+  const auto blank = [&](int column, int row) {
+    for (int y = 0; y < kCell; ++y)
+      for (int x = 0; x < kCell; ++x)
+        if (lit((column + 1) * kCell + x, row * kCell + y)) return false;
+    return true;
+  };
+  int horizontal_joins = 0, vertical_joins = 0;
+  for (int row = 1; row <= 3; ++row) {
+    for (int column = name_column; column < name_column + kNameLength; ++column) {
+      if (blank(column, row)) continue;
+      const int x = (column + 1) * kCell, y = row * kCell;
+      if (column + 1 < name_column + kNameLength && !blank(column + 1, row)) {
+        ++horizontal_joins;
+        for (int dy = 0; dy < kCell; ++dy)
+          ASSERT_EQ(lit(x + kCell - 1, y + dy), lit(x + kCell, y + dy))
+              << "row " << row << " between columns " << column << " and " << column + 1;
+      }
+      if (row < 3 && !blank(column, row + 1)) {
+        ++vertical_joins;
+        for (int dx = 0; dx < kCell; ++dx)
+          ASSERT_EQ(lit(x + dx, y + kCell - 1), lit(x + dx, y + kCell))
+              << "column " << column << " between rows " << row << " and " << row + 1;
+      }
+    }
+  }
+  EXPECT_EQ(horizontal_joins, 13 + 7 + 13);
+  EXPECT_EQ(vertical_joins, 11 + 11);
+  // The top bar of the first box is one unbroken band, two glyph rows high, from the first
+  // corner's arm to the last corner's.
+  const int first = (name_column + 1) * kCell;
+  for (int y = kCell + 3 * kScale; y < kCell + 5 * kScale; ++y)
+    for (int x = first + 3 * kScale; x < first + 6 * kCell + 5 * kScale; ++x)
+      ASSERT_TRUE(lit(x, y)) << x << "," << y;
+}
+
 TEST(Thumbnail, TheTopOfTheListingFittedIntoTheBox) {
   const Bytes disk = DiskWith({{"ONE", 0x82, 17, 0, 3}, {"TWO", 0x81, 17, 1, 1}});
   for (int size : {16, 100, 1024}) {
