@@ -83,11 +83,13 @@ TEST(CliExtract, SelectionByIndexAndNameAndWhatIsSkipped) {
   TempFolder folder("extract");
   const std::string image = folder.Write("disk.d81", ExtractionDisk());
   const std::string out = folder.Path("sel");
-  const Result r = RunWith({"extract", image, "a_b", "0", "nothing", "PART", "-d", out});
+  // Entries 0 to 3: "4" is one past the last.
+  const Result r = RunWith({"extract", image, "a_b", "0", "nothing", "4", "PART", "-d", out});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, out + "/A_B.seq\n" + out + "/GAME.prg\n");
   EXPECT_EQ(r.err,
             "kelvane extract: nothing: no such entry on this disk\n"
+            "kelvane extract: 4: no such entry on this disk\n"
             "kelvane extract: PART: a partition or directory; skipped (use --recurse)\n");
   EXPECT_EQ(folder.Read("sel/A_B.seq"), PatternBytes(30, 3));
   EXPECT_FALSE(folder.Has("sel/PART"));
@@ -120,11 +122,15 @@ TEST(CliAdd, ReportsWhatWasNotWrittenAndExitsAccordingly) {
   EXPECT_EQ(first.out, "");
   EXPECT_EQ(first.err, "");
 
-  const Result second = RunWith({"add", "--verbose", image, one, two});
+  // --verbose adds the writer's own reason where the summary only says the write failed.
+  const std::string rel = folder.Write("rel.r00", Pc64Bytes(Bytes{'R'}, PatternBytes(50, 3)));
+  const Result second = RunWith({"add", "--verbose", image, one, two, rel});
   EXPECT_EQ(second.status, 1);
   EXPECT_EQ(second.out, "two.seq -> \"two\" SEQ\n");
   EXPECT_EQ(second.err,
-            "kelvane add: one.prg: A file of that name is already on the disk; skipped.\n");
+            "kelvane add: one.prg: A file of that name is already on the disk; skipped.  "
+            "rel.r00: The image could not be written; it is unchanged.\n"
+            "  rel.r00: REL files need side sectors the 1541 writer does not emit yet.\n");
   const auto opened = DkOpenImage(folder.Read("disk.d64"), "disk.d64", false);
   ASSERT_EQ(opened->Entries().size(), 2u);
   EXPECT_EQ(opened->ReadFile(opened->Entries()[1]), PatternBytes(30, 2));

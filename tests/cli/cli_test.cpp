@@ -84,6 +84,17 @@ TEST(CliList, SampleImageListsLikeTheMachine) {
             "643 BLOCKS FREE.\n");
 }
 
+TEST(CliList, GraphicsReadAsQuestionMarksTheLineAsAMinusAndShiftedLettersAsCapitals) {
+  const Result r = RunWith({"list", "tests/data/dirart.d64"});
+  EXPECT_EQ(r.status, kExitOk);
+  EXPECT_EQ(r.out,
+            "0 \"DIRECTORY ART   \" DA 2A\n"
+            "1     \"?--?CC?U--I O??P\"  PRG\n"
+            "1     \"?--?--?B  ? ?  ?\"  PRG\n"
+            "1     \"?--?--?J--K L???\"  PRG\n"
+            "661 BLOCKS FREE.\n");
+}
+
 TEST(CliList, JsonCarriesEntriesNameBytesAndFormat) {
   const Result r = RunWith({"list", "--json", "samples/demo.d64"});
   EXPECT_EQ(r.status, kExitOk);

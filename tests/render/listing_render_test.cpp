@@ -268,6 +268,13 @@ TEST(Thumbnail, TheTopOfTheListingFittedIntoTheBox) {
   block.Pixels = {0, 0, 0, 255, 10, 20, 30, 255, 1, 2, 3, 255, 255, 255, 255, 255};
   const TDkRenderImage one = DkResampleImage(block, 1, 1);
   EXPECT_EQ(one.Pixels, (Bytes{67, 69, 72, 255}));
+  // Halving each way: every output pixel takes its own 2 x 2 block and nothing of its neighbours.
+  TDkRenderImage quadrants{4, 4, Bytes(64, 255)};
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x)
+      std::fill_n(quadrants.Pixels.begin() + (y * 4 + x) * 4, 3, (y / 2 * 2 + x / 2) * 60);
+  EXPECT_EQ(DkResampleImage(quadrants, 2, 2).Pixels,
+            (Bytes{0, 0, 0, 255, 60, 60, 60, 255, 120, 120, 120, 255, 180, 180, 180, 255}));
   TDkRenderImage none;
   EXPECT_FALSE(DkRenderThumbnail(Bytes(1000, 0), "x.d64", 64, csUpperGraphics, none));
   EXPECT_TRUE(none.Pixels.empty());

@@ -155,18 +155,32 @@ TEST(PreviewButton, FaceBorderIconAndBackground) {
     EXPECT_EQ(PixelAt(out, 28, 14, 8), 242 * 0x010101u);
     const int half = KvBlend(242, face, 128);
     EXPECT_EQ(PixelAt(out, 28, 15, 8), static_cast<std::uint32_t>(half) * 0x010101u);
-    EXPECT_EQ(PixelAt(out, 28, 0, 8), 72 * 0x010101u);   // left border
-    EXPECT_EQ(PixelAt(out, 28, 27, 8), 72 * 0x010101u);  // right border
-    EXPECT_EQ(PixelAt(out, 28, 10, 15), 72 * 0x010101u);
+    // A one-pixel border on every side, the face inside it.
+    for (int x = 0; x < 28; ++x) {
+      const std::uint32_t expected = x == 0 || x == 27 ? 72 * 0x010101u : grey_face;
+      if (x < 14 || x > 15) {
+        EXPECT_EQ(PixelAt(out, 28, x, 8), expected) << x;
+      }
+    }
+    for (int y = 0; y < 16; ++y)
+      EXPECT_EQ(PixelAt(out, 28, 10, y), y == 0 || y == 15 ? 72 * 0x010101u : grey_face) << y;
     // Outside the rounded corners the picture shows through: the image under the top left
     // corner, page background under the top right one, where the image does not reach.
     EXPECT_EQ(PixelAt(out, 28, 0, 0), 0x123456u);
     EXPECT_EQ(PixelAt(out, 28, 27, 0), kDkPageBackground);
-    EXPECT_EQ(out[3], 255);
+    for (std::size_t i = 3; i < out.size(); i += 4) ASSERT_EQ(out[i], 255) << i;
   }
   // Without a usable mask the face is plain.
   const Bytes plain = KvComposeButton(picture, rect, {1, 3, 0}, TKvIconMask{});
   EXPECT_EQ(PixelAt(plain, 28, 14, 8), 43 * 0x010101u);
+  // Border and face are symmetric top to bottom and left to right, rounded corners included.
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 28; ++x) {
+      if (!KvInsideRoundedRect(x, y, 28, 16, 3)) continue;
+      EXPECT_EQ(PixelAt(plain, 28, x, y), PixelAt(plain, 28, 27 - x, y)) << x << "," << y;
+      EXPECT_EQ(PixelAt(plain, 28, x, y), PixelAt(plain, 28, x, 15 - y)) << x << "," << y;
+    }
+  }
 }
 
 }  // namespace

@@ -66,6 +66,22 @@ TEST(DnpWriter, ReadOnlyReasons) {
       "Unrecognized DNP size: 65537 bytes. Expected a multiple of 65536 bytes, 1 to 256 tracks.");
 }
 
+TEST(DnpWriter, AFullSizePartitionKeepsTheDirectoryOnItsLastTrack) {
+  // 255 tracks, the most a CMD partition holds: a directory sector on track 255 that the BAM
+  // calls free is still counted as in use.
+  Bytes bytes = BlankDnp(255);
+  auto writer = TDkDnpWriter::FromBytes(bytes);
+  const auto first =
+      static_cast<std::size_t>(FlatOffset(writer->DirTrack(), writer->FirstDirSector()));
+  bytes[first] = 255;
+  bytes[first + 1] = 7;
+  bytes[static_cast<std::size_t>(FlatOffset(255, 7)) + 1] = 255;
+  TDkSectorOccupancy map;
+  DkCbmBuildOccupancy(*writer, writer->DirTrack(), writer->FirstDirSector(), map);
+  EXPECT_EQ(map.At(255, 7), 1);
+  EXPECT_EQ(DkCbmCountHiddenUsed(*writer, map), 1);
+}
+
 TEST(DfiWriter, UsedBitsAndADirectoryConfinedToTrackOneSectors2To15) {
   Bytes bytes = BlankDfi(2);
   auto writer = TDkDfiWriter::FromBytes(bytes);
@@ -195,9 +211,13 @@ TEST(DropPreparation, SpacePlanCountsDirectorySectors) {
   EXPECT_EQ(plan.Total, 43);
   EXPECT_EQ(plan.Free, 664 - 5);
   EXPECT_TRUE(DkPlanFits(plan));
+  // Eight entries more than the free slots fill exactly one new sector.
+  EXPECT_EQ(DkPlanSpace(*writer, std::vector<TDkCbmSpaceSource>(11, {cftPRG, 1})).DirSectors, 1);
   plan = DkPlanSpace(*writer, {{cftPRG, 700 * 254}});
   EXPECT_EQ(plan.DirSectors, 0);
   EXPECT_FALSE(DkPlanFits(plan));
+  plan.Total = plan.Free;
+  EXPECT_TRUE(DkPlanFits(plan));
 }
 
 }  // namespace

@@ -37,6 +37,19 @@ TDkCbmEntry Add(TDkCbmImageWriter& writer, const std::string& name, std::size_t 
                       PatternBytes(length, static_cast<std::uint32_t>(length)));
 }
 
+TEST(D64Writer, TheLastFreeSectorIsFoundInTheTailByteOfItsTrack) {
+  Bytes bytes = BlankD64();
+  auto writer = TDkD64Writer::FromBytes(bytes);
+  for (int t = 1; t <= 35; ++t) {
+    for (int s = 0; s < writer->SectorsOnTrack(t); ++s) {
+      if (t != 18 && !(t == 1 && s == 17)) writer->MarkSectorUsed(t, s);
+    }
+  }
+  const TDkCbmEntry entry = Add(*writer, "LAST", 10);
+  EXPECT_EQ(std::make_pair(entry.FirstTrack, entry.FirstSector), std::make_pair(1, 17));
+  EXPECT_EQ(writer->FreeBlocks(), 0);
+}
+
 TEST(D64Writer, BlocksFollowTheDrivesInterleave) {
   Bytes bytes = BlankD64();
   auto writer = TDkD64Writer::FromBytes(bytes);
@@ -204,6 +217,12 @@ TEST(D80D82Writers, TrackOrderAroundTheDirectoryTrack) {
   for (int s = 0; s < 3; ++s) expected.emplace_back(40, s);
   EXPECT_EQ(chain, expected);
   EXPECT_EQ(DkOpenImage(d80, "x.d80", false)->FreeBlocks(), 2052 - 30);
+  // The ninth entry needs a second directory sector: the first free one of track 39 from 2 on.
+  TDkCbmEntry ninth;
+  for (int i = 1; i <= 8; ++i) ninth = Add(*writer, "F" + std::to_string(i), 0);
+  EXPECT_EQ(ninth.Location.Track, 39);
+  EXPECT_EQ(ninth.Location.Sector, 2);
+  EXPECT_EQ(ninth.Location.Index, 0);
 
   Bytes d82 = BlankD82();
   auto writer82 = TDkD82Writer::FromBytes(d82);
