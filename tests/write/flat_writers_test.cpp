@@ -82,6 +82,24 @@ TEST(DnpWriter, AFullSizePartitionKeepsTheDirectoryOnItsLastTrack) {
   EXPECT_EQ(DkCbmCountHiddenUsed(*writer, map), 1);
 }
 
+TEST(DnpWriter, ADirectoryOf256SectorsIsSearchedToItsEnd) {
+  // The root directory runs from 1/34 through 256 sectors to 2/33; only the last slot is free.
+  Bytes bytes = BlankDnp(2);
+  SectorEditor disk(bytes, FlatOffset);
+  for (int k = 0; k < 256; ++k) {
+    const int block = 34 + k;
+    const auto sector = disk.Sector(1 + block / 256, block % 256);
+    for (int e = 0; e < 8; ++e) sector[static_cast<std::size_t>(32 * e + 2)] = 0x82;
+    disk.Link(1 + block / 256, block % 256, k < 255 ? 1 + (block + 1) / 256 : 0,
+              k < 255 ? (block + 1) % 256 : 255);
+  }
+  disk.Sector(2, 33)[32 * 7 + 2] = 0;
+  auto writer = TDkDnpWriter::FromBytes(bytes);
+  int track = 0, sector = 0, slot = 0;
+  DkCbmFindFreeSlot(*writer, 1, 34, track, sector, slot);
+  EXPECT_EQ(std::make_tuple(track, sector, slot), std::make_tuple(2, 33, 7));
+}
+
 TEST(DfiWriter, UsedBitsAndADirectoryConfinedToTrackOneSectors2To15) {
   Bytes bytes = BlankDfi(2);
   auto writer = TDkDfiWriter::FromBytes(bytes);
