@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "cli/commands.h"
 #include "cli/run_cli.h"
 #include "render/thumbnail.h"
+#include "support/disk_builder.h"
+#include "support/temp_folder.h"
 
 namespace kelvane::cli {
 namespace {
@@ -37,38 +40,6 @@ TEST(Cli, MissingOrUnknownCommandIsAUsageError) {
   EXPECT_EQ(unknown.status, kExitUsage);
   EXPECT_EQ(unknown.err, "kelvane: unknown command 'frobnicate' (see 'kelvane --help')\n");
 }
-
-}  // namespace
-}  // namespace kelvane::cli
-
-#include <filesystem>
-#include <fstream>
-
-#include "support/disk_builder.h"
-
-namespace kelvane::cli {
-namespace {
-
-// A file in the temporary folder, removed again when the test ends.
-class TempFile {
- public:
-  TempFile(const std::string& name, const Bytes& bytes)
-      : path_(std::filesystem::temp_directory_path() /
-              ("kelvane-cli-test-" + std::to_string(counter_++) + "-" + name)) {
-    std::ofstream out(path_, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-  }
-  ~TempFile() {
-    std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
-  }
-  std::string path() const { return path_.string(); }
-
- private:
-  static inline int counter_ = 0;
-  std::filesystem::path path_;
-};
 
 TEST(CliList, SampleImageListsLikeTheMachine) {
   const Result r = RunWith({"list", "samples/demo.d64"});
@@ -109,35 +80,37 @@ TEST(CliList, JsonCarriesEntriesNameBytesAndFormat) {
 }
 
 TEST(CliList, DamagedDirectoryListsWhatCanBeReadUnlessStrict) {
+  const testing::TempFolder folder("cli");
   Bytes bytes = testing::BlankD64();
   testing::SectorEditor editor(bytes, testing::D64Offset);
   editor.PutEntry(18, 1, 0, {"SURVIVOR", 0x82, 0, 0, 1});
   editor.Link(18, 1, 40, 1);
-  const TempFile file("damaged.d64", bytes);
+  const std::string file = folder.Write("damaged.d64", bytes);
 
-  const Result listed = RunWith({"list", file.path()});
+  const Result listed = RunWith({"list", file});
   EXPECT_EQ(listed.status, kExitOk);
   EXPECT_NE(listed.out.find("\"SURVIVOR\""), std::string::npos);
   EXPECT_EQ(listed.err,
             "warning: Directory chain broke at T40/S1: Sector T40/S1 past end of image.. "
             "Recovered 1 entries so far; the rest is unreachable.\n");
 
-  const Result strict = RunWith({"list", "--strict", file.path()});
+  const Result strict = RunWith({"list", "--strict", file});
   EXPECT_EQ(strict.status, kExitFailure);
   EXPECT_EQ(strict.out, "");
   EXPECT_EQ(strict.err, "kelvane list: Sector T40/S1 past end of image.\n");
 
-  const Result info = RunWith({"info", file.path()});
+  const Result info = RunWith({"info", file});
   EXPECT_EQ(info.status, kExitOk);
   EXPECT_NE(info.out.find("Directory damage:\n  Directory chain broke at T40/S1"),
             std::string::npos);
 }
 
 TEST(CliInfo, ShowsFormatVariantTracksAndErrorInfo) {
+  const testing::TempFolder folder("cli");
   Bytes bytes = testing::BlankD64(40, true, ddvSpeedDOS40);
   bytes[bytes.size() - 1] = 5;
-  const TempFile file("forty.d64", bytes);
-  const Result r = RunWith({"info", file.path()});
+  const std::string file = folder.Write("forty.d64", bytes);
+  const Result r = RunWith({"info", file});
   EXPECT_EQ(r.status, kExitOk);
   for (const char* part : {"Format:       D64\n", "DOS variant:  SpeedDOS40\n",
                            "Tracks:       40\n", "Error info:   yes (768 sectors, 1 flagged)\n",
@@ -147,29 +120,32 @@ TEST(CliInfo, ShowsFormatVariantTracksAndErrorInfo) {
 }
 
 TEST(CliErrors, BadInputIsReportedWithTheLibrarysMessage) {
-  const TempFile unknown("junk.bin", Bytes(200000, 0));
-  Result r = RunWith({"list", unknown.path()});
-  EXPECT_EQ(r.status, kExitFailure);
-  EXPECT_EQ(r.err, "kelvane list: Unrecognized disk-image size: 200000 bytes.\n");
-
-  const TempFile g64("disk.g64", Bytes{'G', 'C', 'R', '-', '1', '5', '4', '1', 0});
-  r = RunWith({"info", g64.path()});
-  EXPECT_EQ(r.status, kExitFailure);
-  EXPECT_EQ(r.err, "kelvane info: Truncated G64 image: 9 bytes, header alone is 12.\n");
-
-  const TempFile tape("tape.tap",
-                      Bytes{'C', '6', '4', '-', 'T', 'A', 'P', 'E', '-', 'R', 'A', 'W'});
-  r = RunWith({"list", tape.path()});
-  EXPECT_EQ(r.status, kExitFailure);
-  EXPECT_EQ(r.err, "kelvane list: Image format Tap is not supported.\n");
-
-  r = RunWith({"list", "tests/data/does-not-exist.d64"});
-  EXPECT_EQ(r.status, kExitFailure);
-  EXPECT_NE(r.err.find("cannot read the file"), std::string::npos);
-
-  r = RunWith({"list", "tests/data"});
-  EXPECT_EQ(r.status, kExitFailure);
-  EXPECT_NE(r.err.find("is a folder"), std::string::npos);
+  const testing::TempFolder folder("cli");
+  const struct {
+    const char* command;
+    std::string path;
+    std::string message;  // the whole message, or with `part` a piece of it
+    bool part;
+  } cases[] = {
+      {"list", folder.Write("junk.bin", Bytes(200000, 0)),
+       "Unrecognized disk-image size: 200000 bytes.", false},
+      {"info", folder.Write("disk.g64", Bytes{'G', 'C', 'R', '-', '1', '5', '4', '1', 0}),
+       "Truncated G64 image: 9 bytes, header alone is 12.", false},
+      {"list",
+       folder.Write("tape.tap", Bytes{'C', '6', '4', '-', 'T', 'A', 'P', 'E', '-', 'R', 'A', 'W'}),
+       "Image format Tap is not supported.", false},
+      {"list", "tests/data/does-not-exist.d64", "cannot read the file", true},
+      {"list", "tests/data", "is a folder", true},
+  };
+  for (const auto& c : cases) {
+    const Result r = RunWith({c.command, c.path});
+    EXPECT_EQ(r.status, kExitFailure) << c.path;
+    if (c.part) {
+      EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    } else {
+      EXPECT_EQ(r.err, std::string("kelvane ") + c.command + ": " + c.message + "\n");
+    }
+  }
 }
 
 TEST(CliErrors, WrongCommandLinesAreUsageErrors) {
@@ -180,56 +156,45 @@ TEST(CliErrors, WrongCommandLinesAreUsageErrors) {
   EXPECT_EQ(r.err, "kelvane info: unknown option '--json' (see 'kelvane --help')\n");
 }
 
-}  // namespace
-}  // namespace kelvane::cli
-
-namespace kelvane::cli {
-namespace {
-
 TEST(CliList, NamesOutsideAsciiReachTheFileSystem) {
-  const std::string name = "kelvane-\xC3\xBC\xE2\x82\xAC.d64";  // u-umlaut and euro sign, UTF-8
-  const std::filesystem::path path = std::filesystem::temp_directory_path() / PathFromUtf8(name);
-  {
-    std::ofstream out(path, std::ios::binary);
-    const Bytes bytes = testing::BlankD64();
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-  }
-  const std::u8string utf8 = path.u8string();
-  const Result r = RunWith({"list", std::string(utf8.begin(), utf8.end())});
-  std::filesystem::remove(path);
+  const testing::TempFolder folder("cli");
+  // u-umlaut and euro sign, UTF-8
+  const std::string path = folder.Write("kelvane-\xC3\xBC\xE2\x82\xAC.d64", testing::BlankD64());
+  const Result r = RunWith({"list", path});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   EXPECT_NE(r.out.find("664 BLOCKS FREE."), std::string::npos);
 }
 
 TEST(CliConvert, G64BecomesItsD64AndNeverOverwritesUnasked) {
-  const TempFile target("converted.d64", Bytes{1, 2, 3});
-  Result r = RunWith({"convert", "tests/data/cc1541.g64", target.path()});
+  const testing::TempFolder folder("cli");
+  const std::string target = folder.Write("converted.d64", Bytes{1, 2, 3});
+  Result r = RunWith({"convert", "tests/data/cc1541.g64", target});
   EXPECT_EQ(r.status, kExitFailure);
   EXPECT_NE(r.err.find("already exists (use --force to replace it)"), std::string::npos);
-  EXPECT_EQ(testing::ReadTestFile(target.path()), (Bytes{1, 2, 3}));
+  EXPECT_EQ(testing::ReadTestFile(target), (Bytes{1, 2, 3}));
 
-  r = RunWith({"convert", "--force", "tests/data/cc1541.g64", target.path()});
+  r = RunWith({"convert", "--force", "tests/data/cc1541.g64", target});
   EXPECT_EQ(r.status, kExitOk);
-  EXPECT_EQ(r.out, "Wrote " + target.path() + ": 35 tracks, 0 bad sectors.\n");
-  EXPECT_EQ(testing::ReadTestFile(target.path()), testing::ReadTestFile("tests/data/cc1541.d64"));
+  EXPECT_EQ(r.out, "Wrote " + target + ": 35 tracks, 0 bad sectors.\n");
+  EXPECT_EQ(testing::ReadTestFile(target), testing::ReadTestFile("tests/data/cc1541.d64"));
 
   // A G64 with one track missing: 19 bad sectors, listed with --verbose.
   Bytes g64 = testing::ReadTestFile("tests/data/cc1541.g64");
   for (int i = 0; i < 4; ++i) g64[12 + 4 * 2 * 19 + static_cast<std::size_t>(i)] = 0;  // track 20
-  const TempFile damaged("damaged.g64", g64);
-  r = RunWith({"convert", "-f", "--verbose", damaged.path(), target.path()});
+  const std::string damaged = folder.Write("damaged.g64", g64);
+  r = RunWith({"convert", "-f", "--verbose", damaged, target});
   EXPECT_EQ(r.status, kExitOk);
   EXPECT_NE(r.out.find(": 35 tracks, 19 bad sectors.\n  bad sector T20/S0\n"), std::string::npos);
   EXPECT_NE(r.out.find("  bad sector T20/S18\n"), std::string::npos);
 
-  r = RunWith({"convert", "samples/demo.d64", target.path()});
+  r = RunWith({"convert", "samples/demo.d64", target});
   EXPECT_EQ(r.status, kExitFailure);
   EXPECT_NE(r.err.find("not a G64 or NIB file"), std::string::npos);
   EXPECT_EQ(RunWith({"convert", "only-one.g64"}).status, kExitUsage);
 }
 
 TEST(CliInfo, GcrImagesAndPc64Files) {
+  const testing::TempFolder folder("cli");
   Result r = RunWith({"info", "tests/data/cc1541.g64"});
   EXPECT_EQ(r.status, kExitOk);
   EXPECT_NE(r.out.find("Source:       G64, decoded to D64 (0 bad sectors)\n"), std::string::npos);
@@ -238,24 +203,18 @@ TEST(CliInfo, GcrImagesAndPc64Files) {
   Bytes sidecar = {'C', '6', '4', 'F', 'i', 'l', 'e', 0, 'G', 'A', 'M', 'E'};
   sidecar.resize(26, 0);
   sidecar.insert(sidecar.end(), 300, 0xEA);
-  const TempFile p00("game.p00", sidecar);
-  r = RunWith({"info", p00.path()});
+  const std::string p00 = folder.Write("game.p00", sidecar);
+  r = RunWith({"info", p00});
   EXPECT_EQ(r.status, kExitOk);
   EXPECT_NE(r.out.find("Format:       PC64 file\nCBM name:     GAME\n"), std::string::npos);
   EXPECT_NE(r.out.find("Type:         PRG\nSize:         300 bytes (2 blocks)\n"),
             std::string::npos);
 
-  const TempFile wrong_extension("game.x00", sidecar);
-  r = RunWith({"info", wrong_extension.path()});
+  const std::string wrong_extension = folder.Write("game.x00", sidecar);
+  r = RunWith({"info", wrong_extension});
   EXPECT_EQ(r.status, kExitFailure);
   EXPECT_EQ(r.err, "kelvane info: PC64 extension must start with P/S/U/R; got 'X'.\n");
 }
-
-}  // namespace
-}  // namespace kelvane::cli
-
-namespace kelvane::cli {
-namespace {
 
 #if defined(KELVANE_HAVE_PNG)
 bool IsPng(const Bytes& bytes) {
@@ -272,28 +231,29 @@ int PngHeight(const Bytes& png) {
 #endif
 
 TEST(CliRender, WritesTheListingAsPng) {
-  const TempFile target("listing.png", {});
+  const testing::TempFolder folder("cli");
+  const std::string target = folder.Path("listing.png");
 #if defined(KELVANE_HAVE_PNG)
-  Result r = RunWith({"render", "samples/demo.d64", "-o", target.path()});
+  Result r = RunWith({"render", "samples/demo.d64", "-o", target});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   // 7 rows of 16-pixel cells; the widest row (an entry line, 30 bytes) plus one cell of margin.
-  EXPECT_EQ(r.out, "Wrote " + target.path() + ": 496 x 112 pixels.\n");
-  Bytes png = testing::ReadTestFile(target.path());
+  EXPECT_EQ(r.out, "Wrote " + target + ": 496 x 112 pixels.\n");
+  Bytes png = testing::ReadTestFile(target);
   ASSERT_TRUE(IsPng(png));
   EXPECT_EQ(PngWidth(png), 496);
   EXPECT_EQ(PngHeight(png), 112);
 
-  r = RunWith({"render", "samples/demo.d64", "-o", target.path(), "--scale", "1", "--rows", "3",
-               "--width", "600", "--charset", "lower"});
+  r = RunWith({"render", "samples/demo.d64", "-o", target, "--scale", "1", "--rows", "3", "--width",
+               "600", "--charset", "lower"});
   EXPECT_EQ(r.status, kExitOk) << r.err;
-  png = testing::ReadTestFile(target.path());
+  png = testing::ReadTestFile(target);
   EXPECT_EQ(PngWidth(png), 600);
   EXPECT_EQ(PngHeight(png), 24);
 
   // Thumbnails fit the box and keep the listing's shape.
-  r = RunWith({"thumbnail", "-s", "64", "tests/data/cc1541-full.d64", target.path()});
+  r = RunWith({"thumbnail", "-s", "64", "tests/data/cc1541-full.d64", target});
   EXPECT_EQ(r.status, kExitOk) << r.err;
-  png = testing::ReadTestFile(target.path());
+  png = testing::ReadTestFile(target);
   EXPECT_TRUE(IsPng(png));
   EXPECT_LE(PngWidth(png), 64);
   EXPECT_LE(PngHeight(png), 64);
@@ -303,29 +263,28 @@ TEST(CliRender, WritesTheListingAsPng) {
   ASSERT_TRUE(DkRenderThumbnail(testing::ReadTestFile("tests/data/cc1541-full.d64"), "f.d64", 64,
                                 csLowerUpper, lower));
   r = RunWith(
-      {"thumbnail", "-s", "64", "--charset", "lower", "tests/data/cc1541-full.d64", target.path()});
+      {"thumbnail", "-s", "64", "--charset", "lower", "tests/data/cc1541-full.d64", target});
   EXPECT_EQ(r.status, kExitOk) << r.err;
-  const Bytes lower_png = testing::ReadTestFile(target.path());
+  const Bytes lower_png = testing::ReadTestFile(target);
   EXPECT_EQ(PngWidth(lower_png), lower.Width);
   EXPECT_EQ(PngHeight(lower_png), lower.Height);
   EXPECT_NE(lower_png, png);
 
-  const TempFile junk("junk.d64", Bytes(1000, 0));
-  r = RunWith({"render", junk.path(), "-o", target.path()});
+  const std::string junk = folder.Write("junk.d64", Bytes(1000, 0));
+  r = RunWith({"render", junk, "-o", target});
   EXPECT_EQ(r.status, kExitFailure);
   EXPECT_NE(r.err.find("Unrecognized D64 size: 1000 bytes."), std::string::npos);
 #else
-  const Result r = RunWith({"render", "samples/demo.d64", "-o", target.path()});
+  const Result r = RunWith({"render", "samples/demo.d64", "-o", target});
   EXPECT_EQ(r.status, kExitFailure);
   EXPECT_EQ(r.err,
             "kelvane render: This build of kelvane has no PNG support (libpng was not found).\n");
 #endif
   EXPECT_EQ(RunWith({"render", "samples/demo.d64"}).status, kExitUsage);
-  EXPECT_EQ(RunWith({"render", "samples/demo.d64", "-o", target.path(), "--scale", "0"}).status,
+  EXPECT_EQ(RunWith({"render", "samples/demo.d64", "-o", target, "--scale", "0"}).status,
             kExitUsage);
-  EXPECT_EQ(
-      RunWith({"render", "samples/demo.d64", "-o", target.path(), "--charset", "greek"}).status,
-      kExitUsage);
+  EXPECT_EQ(RunWith({"render", "samples/demo.d64", "-o", target, "--charset", "greek"}).status,
+            kExitUsage);
   EXPECT_EQ(RunWith({"thumbnail", "-s", "64", "samples/demo.d64"}).status, kExitUsage);
   EXPECT_EQ(
       RunWith({"thumbnail", "-s", "64", "--charset", "x", "samples/demo.d64", "o.png"}).status,
