@@ -7,6 +7,7 @@
 #include "cbm/registry.h"
 #include "shell/faulty_host.h"
 #include "support/disk_builder.h"
+#include "support/messages.h"
 #include "support/temp_folder.h"
 #include "write/directory_writer.h"
 #include "write/names.h"
@@ -358,6 +359,33 @@ TEST_F(DropTest, ANewImageThatReadsBackWrongIsThrownAway) {
   EXPECT_EQ(result.Message, "the written image did not read back as written");
   EXPECT_EQ(folder_.Read("disk.d64"), blank);
   EXPECT_FALSE(HasSideFiles("disk.d64"));
+}
+
+TEST_F(DropTest, TheReadBackCheckComparesEveryWrittenEntry) {
+  const std::string image = folder_.Write("disk.d64", BlankD64());
+  ASSERT_EQ(Drop(image, {File("a.prg", PatternBytes(10, 1))}).WrittenCount, 1);
+  const Bytes bytes = folder_.Read("disk.d64");
+  const TDkCbmEntryArray entries = Open("disk.d64")->Entries();
+  const std::vector<Bytes> contents = {PatternBytes(10, 1)};
+  const auto verify = [&](const TDkCbmEntryArray& expected, const std::vector<Bytes>& data) {
+    return MessageOf([&] { KvVerifyTempImage(*host_, image, image, bytes, expected, data); });
+  };
+  EXPECT_EQ(verify(entries, contents), "(no exception)");
+  TDkCbmEntryArray padded = entries;
+  padded[0].Name += "  ";  // trailing blanks do not count
+  EXPECT_EQ(verify(padded, contents), "(no exception)");
+  const std::string mismatch = "the written image did not read back as written";
+  TDkCbmEntryArray changed = entries;
+  changed[0].Name = "B";
+  EXPECT_EQ(verify(changed, contents), mismatch);
+  changed = entries;
+  changed[0].FileType = cftSEQ;
+  EXPECT_EQ(verify(changed, contents), mismatch);
+  changed = entries;
+  changed[0].Location.Index = 1;
+  EXPECT_EQ(verify(changed, contents), mismatch);
+  EXPECT_EQ(verify(entries, {PatternBytes(10, 2)}), mismatch);
+  EXPECT_EQ(verify(entries, {}), mismatch);
 }
 
 // Every writable format, a batch of several files, and each host call in turn made to fail:

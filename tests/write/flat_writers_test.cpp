@@ -7,6 +7,7 @@
 
 #include "cbm/errors.h"
 #include "cbm/registry.h"
+#include "common/format.h"
 #include "support/disk_builder.h"
 #include "support/messages.h"
 #include "write/directory_writer.h"
@@ -114,9 +115,14 @@ TEST(DfiWriter, UsedBitsAndADirectoryConfinedToTrackOneSectors2To15) {
   EXPECT_EQ(DkOpenImage(bytes, "x.dfi", false)->Entries().size(), 14u * 8u);
 
   Bytes moved = BlankDfi(1);
-  moved[257] = 20;
-  EXPECT_EQ(TDkDfiWriter::FromBytes(moved)->ReadOnlyReason(),
-            "This DFI's directory starts at 1/20, outside T1/S2-15; it stays read-only.");
+  for (const int first : {1, 16, 20}) {
+    moved[257] = static_cast<std::uint8_t>(first);
+    EXPECT_EQ(TDkDfiWriter::FromBytes(moved)->ReadOnlyReason(),
+              Format("This DFI's directory starts at 1/%d, outside T1/S2-15; it stays read-only.",
+                     first));
+  }
+  moved[257] = 15;
+  EXPECT_EQ(TDkDfiWriter::FromBytes(moved)->ReadOnlyReason(), "");
 }
 
 // A D81 with one partition entry on the root directory.

@@ -166,15 +166,24 @@ TEST(DirectoryWriter, SectorsInUseAreProtectedEvenWhenTheBamCallsThemFree) {
   SectorEditor editor(bytes, D64Offset);
   editor.PutEntry(18, 1, 1, {"LOOP", 0x82, 20, 5, 1});
   editor.Link(20, 5, 20, 5);
+  // A relative file: its records at 20/8 and its side sector at 22/4 (bytes 21-22 of the
+  // entry; byte 23 is the record length).
+  editor.PutEntry(18, 1, 2, {"RECORDS", 0x84, 20, 8, 2});
+  const auto rel = editor.Sector(18, 1).subspan(2 * 32);
+  rel[21] = 22;
+  rel[22] = 4;
+  rel[23] = 30;
   TDkSectorOccupancy map;
   DkCbmBuildOccupancy(*writer, 18, 1, map);
-  EXPECT_EQ(DkCbmCountHiddenUsed(*writer, map), 4);
+  EXPECT_EQ(DkCbmCountHiddenUsed(*writer, map), 6);
+  EXPECT_EQ(map.At(22, 4), 1);
   const TDkCbmEntry second = Add(*writer, "SECOND", 5 * 254);
   for (const auto& sector : ChainOf(*writer, second.FirstTrack, second.FirstSector)) {
     EXPECT_NE(sector, std::make_pair(17, 0));
     EXPECT_NE(sector, std::make_pair(17, 10));
     EXPECT_NE(sector, std::make_pair(17, 20));
     EXPECT_NE(sector, std::make_pair(20, 5));
+    EXPECT_NE(sector, std::make_pair(22, 4));
   }
   EXPECT_EQ(writer->ProtectedSectors(), nullptr);
 }
