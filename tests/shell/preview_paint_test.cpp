@@ -45,6 +45,7 @@ TEST(PreviewGeometry, ScalesWithTheScreen) {
                                          {-7, 2, 22, 28, 1, 3}}) {
     const int row_height = KvRowHeight(KvScaleFromDpi(c.dpi));
     EXPECT_EQ(KvScaleFromDpi(c.dpi), c.scale) << c.dpi;
+    EXPECT_EQ(KvScaled(960, c.dpi), c.dpi > 0 ? 10 * c.dpi : 960) << c.dpi;
     EXPECT_EQ(KvBannerHeight(true, c.dpi), c.banner) << c.dpi;
     EXPECT_EQ(KvBannerHeight(false, c.dpi), 0);
     const TKvRect button = KvButtonRect(400, row_height, c.dpi);

@@ -210,6 +210,13 @@ TEST(D71Writer, BothSidesInTheDrivesOrder) {
   EXPECT_EQ(DkOpenImage(bytes, "x.d71", false)
                 ->ReadFile(DkOpenImage(bytes, "x.d71", false)->Entries()[1]),
             PatternBytes(3 * 254, 3 * 254));
+  // Track 36, the farthest from 53 on the lower side, is the last one tried.
+  for (int t = 37; t <= 70; ++t) {
+    for (int s = 0; s < writer->SectorsOnTrack(t); ++s) {
+      if (t != 53) writer->MarkSectorUsed(t, s);
+    }
+  }
+  EXPECT_EQ(Add(*writer, "C", 10).FirstTrack, 36);
 }
 
 TEST(D80D82Writers, TrackOrderAroundTheDirectoryTrack) {
