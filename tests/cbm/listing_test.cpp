@@ -75,6 +75,14 @@ TEST(EntryLine, SplatLockAndHiddenText) {
   EXPECT_EQ(Ascii(DkCbmEntryLineBody(entry)), "  \"AB\"X             *SEQ<");
   std::uint8_t color = kListStartColor;
   EXPECT_EQ(CellsText(List(entry, color)), "12    \"AB\"X              *SEQ<");
+  // The blank that lines the type column up goes in the same place for every count of digits.
+  for (const int blocks : {1, 9, 10, 99, 100, 999, 1000, 9999}) {
+    const TDkCbmEntry counted = Entry(name, blocks, false, true, cftSEQ);
+    const std::string digits = std::to_string(blocks);
+    EXPECT_EQ(CellsText(List(counted, color)),
+              digits + std::string(6 - digits.size(), ' ') + "\"AB\"X              *SEQ<")
+        << blocks;
+  }
 
   // The byte line moves its closing quote to the padding the same way.
   EXPECT_EQ(Ascii(DkCbmEntryLineBytes(entry, false, true)),
