@@ -47,6 +47,13 @@ TEST(DnpWriter, BlocksFollowEachOtherFromSector64WithMsbFirstBits) {
   const Bytes dir = writer->ReadSector(entry.Location.Track, entry.Location.Sector);
   const std::size_t at = static_cast<std::size_t>(32 * entry.Location.Index);
   EXPECT_EQ((Bytes(dir.begin() + at + 24, dir.begin() + at + 30)), (Bytes{0, 126, 12, 6, 8, 15}));
+  // The ninth entry takes one more directory sector: the first free one after 1/34 on its track,
+  // past the blocks of the files written so far (1/64 to 1/73).
+  TDkCbmEntry ninth;
+  for (int i = 2; i <= 9; ++i) ninth = Add(*writer, "F" + std::to_string(i), 10);
+  EXPECT_EQ(std::make_tuple(ninth.Location.Track, ninth.Location.Sector, ninth.Location.Index),
+            std::make_tuple(1, 74, 0));
+  EXPECT_EQ(writer->FreeBlocks(), free_before - 3 - 8 - 1);
 }
 
 TEST(DnpWriter, ReadOnlyReasons) {
