@@ -75,6 +75,9 @@ TEST(EntryLine, SplatLockAndHiddenText) {
   EXPECT_EQ(Ascii(DkCbmEntryLineBody(entry)), "  \"AB\"X             *SEQ<");
   std::uint8_t color = kListStartColor;
   EXPECT_EQ(CellsText(List(entry, color)), "12    \"AB\"X              *SEQ<");
+  // Name bytes short of 16 read as padding.
+  EXPECT_EQ(DkCbmEntryLineBody(Entry(Bytes{'A', 'B'}, 1)),
+            DkCbmEntryLineBody(Entry(PaddedName("AB"), 1)));
   // The blank that lines the type column up goes in the same place for every count of digits.
   for (const int blocks : {1, 9, 10, 99, 100, 999, 1000, 9999}) {
     const TDkCbmEntry counted = Entry(name, blocks, false, true, cftSEQ);
