@@ -32,6 +32,7 @@ TEST(HostFileName, NamesAHostTreatsSpeciallyGetASafeForm) {
   EXPECT_EQ(DkHostFileName("LPT1.TXT", cftPRG), "_LPT1.TXT.prg");
   EXPECT_EQ(DkHostFileName("COM9", cftCBM), "_COM9");
   EXPECT_EQ(DkHostFileName("COM0", cftCBM), "COM0");
+  EXPECT_EQ(DkHostFileName("COMA", cftCBM), "COMA");
   EXPECT_EQ(DkHostFileName("CONSOLE", cftCBM), "CONSOLE");
 }
 

@@ -282,6 +282,10 @@ TEST(D80D82, D82GeometryRepeatsAndCountsTrack116) {
   EXPECT_EQ(image->SectorsInTrack(78), 29);
   EXPECT_EQ(image->SectorOffset(78, 0), 2083 * 256);
   EXPECT_EQ(MessageOf([&] { image->ReadSector(155, 0); }), "Track 155 out of range for D82.");
+  for (const int track : {-1, 0, 155}) {
+    EXPECT_EQ(image->SectorsInTrack(track), 0) << track;
+    EXPECT_EQ(DkD82Geometry().SectorOffset(track, 0), -1) << track;
+  }
   // Track 116 (the second side's track 39) is an ordinary track: its free count is included.
   SectorEditor(bytes, D80Offset).Sector(38, 6)[6 + 5 * 15] = 0;
   EXPECT_EQ(TDkD82Image::Open(bytes, false)->FreeBlocks(), 4133 - 29);

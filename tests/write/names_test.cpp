@@ -73,6 +73,8 @@ TEST(FileNames, UniqueNamesFromHostFiles) {
   EXPECT_EQ(DkCbmUniqueName("a,b=c.seq"), "a_b_c");
   EXPECT_EQ(DkCbmUniqueName("notes.txt"), "notes       .txt");
   EXPECT_EQ(DkCbmUniqueName("a-rather-long-name.txt"), "a-rather-lon.001");
+  EXPECT_EQ(DkCbmUniqueName("twelve-chars.txt"), "twelve-chars.txt");  // sixteen in all
+  EXPECT_EQ(DkCbmUniqueName("thirteen-char.txt"), "thirteen-cha.001");
   EXPECT_EQ(DkCbmUniqueName(".prg"), ".prg        .001");
   EXPECT_EQ(DkCbmUniqueName("x:/y/seventeen-chars-stem.prg"), "seventeen-chars-");
   EXPECT_EQ(DkCbmUniqueName("  .prg"), "            .prg");  // an empty tail falls through

@@ -188,6 +188,29 @@ TEST(DirectoryWriter, SectorsInUseAreProtectedEvenWhenTheBamCallsThemFree) {
   EXPECT_EQ(writer->ProtectedSectors(), nullptr);
 }
 
+TEST(DirectoryWriter, AGeosDisksRecordChainsAreProtected) {
+  Bytes bytes = BlankD64();
+  SectorEditor editor(bytes, D64Offset);
+  const std::string signature = "GEOS format V1.";
+  std::copy(signature.begin(), signature.end(), editor.Sector(18, 0).begin() + 0xAD);
+  // A VLIR file: index block 19/0, info block 19/1, records at 20/3 and 21/2 around an empty one.
+  editor.PutEntry(18, 1, 0, {"VLIR", 0x83, 19, 0, 4});
+  const auto entry = editor.Sector(18, 1);
+  entry[21] = 19;
+  entry[22] = 1;
+  entry[23] = 1;
+  entry[24] = 5;
+  const auto index = editor.Sector(19, 0);
+  const std::uint8_t records[] = {20, 3, 0, 255, 21, 2, 0, 0};
+  std::copy(std::begin(records), std::end(records), index.begin() + 2);
+  auto writer = TDkD64Writer::FromBytes(bytes);
+  TDkSectorOccupancy map;
+  DkCbmBuildOccupancy(*writer, 18, 1, map);
+  for (const auto& [t, s] : {std::pair{19, 0}, {19, 1}, {20, 3}, {21, 2}})
+    EXPECT_EQ(map.At(t, s), 1) << t << "/" << s;
+  EXPECT_EQ(DkCbmCountHiddenUsed(*writer, map), 4);
+}
+
 TEST(D71Writer, BothSidesInTheDrivesOrder) {
   Bytes bytes = BlankD71();
   auto writer = TDkD71Writer::FromBytes(bytes);
