@@ -164,10 +164,13 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
   EXPECT_TRUE(TDkD81Writer::FromBytes(odd_start)->IsOldLayout());
   Bytes no_header = D81WithPartition(10, 5, 100, false);
   EXPECT_FALSE(TDkD81Writer::FromBytes(no_header)->IsOldLayout());
-  // Nested: an odd partition inside a current one is found by searching inside.
+  // Nested: an odd partition inside a current one (tracks 10-13) is found by searching inside,
+  // here in a directory sector on the partition's last track.
   Bytes nested = D81WithPartition(10, 0, 160, false);
   SectorEditor editor(nested, D81Offset);
-  editor.PutEntry(10, 3, 0, {"INNER", 0x85, 11, 7, 80});
+  editor.Link(10, 3, 13, 0);
+  editor.Link(13, 0, 0, 255);
+  editor.PutEntry(13, 0, 0, {"INNER", 0x85, 11, 7, 80});
   auto inner = editor.Sector(11, 7);
   inner[0] = 11;
   inner[2] = 'D';
