@@ -1,6 +1,7 @@
 #include "render/thumbnail.h"
 
 #include <algorithm>
+#include <array>
 
 namespace kelvane {
 
@@ -18,7 +19,7 @@ TDkRenderImage DkResampleImage(const TDkRenderImage& image, int width, int heigh
       const int x0 = static_cast<int>(static_cast<long long>(x) * image.Width / width);
       const int x1 =
           std::max(x0 + 1, static_cast<int>(static_cast<long long>(x + 1) * image.Width / width));
-      unsigned sum[3] = {0, 0, 0};
+      std::array<unsigned, 3> sum{};
       for (int sy = y0; sy < y1; ++sy) {
         for (int sx = x0; sx < x1; ++sx) {
           const std::uint8_t* p =

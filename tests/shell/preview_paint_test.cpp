@@ -148,12 +148,14 @@ TEST(PreviewButton, FaceBorderIconAndBackground) {
   mask.Coverage.assign(14 * 14, 0);
   mask.Coverage[7 * 14 + 7] = 255;  // one covered pixel at icon (7, 7) = button (14, 8)
   mask.Coverage[7 * 14 + 8] = 128;
+  mask.Coverage[0] = 255;  // the icon's first pixel = button (7, 1)
   for (const auto& [tint, face] : std::vector<std::pair<int, int>>{{0, 43}, {31, 68}, {51, 85}}) {
     const Bytes out = KvComposeButton(picture, rect, {1, 3, tint}, mask);
     ASSERT_EQ(out.size(), 28u * 16 * 4);
     const std::uint32_t grey_face = face * 0x010101u;
     EXPECT_EQ(PixelAt(out, 28, 5, 5), grey_face);
     EXPECT_EQ(PixelAt(out, 28, 14, 8), 242 * 0x010101u);
+    EXPECT_EQ(PixelAt(out, 28, 7, 1), 242 * 0x010101u);
     const int half = KvBlend(242, face, 128);
     EXPECT_EQ(PixelAt(out, 28, 15, 8), static_cast<std::uint32_t>(half) * 0x010101u);
     // A one-pixel border on every side, the face inside it.
