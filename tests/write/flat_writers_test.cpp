@@ -130,6 +130,12 @@ TEST(DfiWriter, UsedBitsAndADirectoryConfinedToTrackOneSectors2To15) {
   }
   moved[257] = 15;
   EXPECT_EQ(TDkDfiWriter::FromBytes(moved)->ReadOnlyReason(), "");
+  // A sector link names tracks up to 255.
+  Bytes largest = BlankDfi(255);
+  EXPECT_EQ(TDkDfiWriter::FromBytes(largest)->ReadOnlyReason(), "");
+  Bytes too_large = BlankDfi(256);
+  EXPECT_EQ(TDkDfiWriter::FromBytes(too_large)->ReadOnlyReason(),
+            "A DFI of 256 tracks cannot be written: a sector link names at most track 255.");
 }
 
 // A D81 with one partition entry on the root directory.
