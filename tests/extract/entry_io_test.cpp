@@ -57,7 +57,11 @@ TEST(EntryPaths, BothPartitionNotations) {
   EXPECT_FALSE(ParseEntryPath("/x/a.txt::1", image, index));
   EXPECT_EQ(index, -1);
   EXPECT_FALSE(ParseEntryPath("::1", image, index));
-  EXPECT_FALSE(ParseEntryPath("/x/a.d64::-1", image, index));
+  // An index is one to nine digits.
+  for (const char* bad : {"/x/a.d64::-1", "/x/a.d64::", "/x/a.d64::1234567890", "/x/a.d64::1x"})
+    EXPECT_FALSE(ParseEntryPath(bad, image, index)) << bad;
+  EXPECT_TRUE(ParseEntryPath("/x/a.d64::123456789", image, index));
+  EXPECT_EQ(index, 123456789);
 
   std::vector<int> chain;
   EXPECT_TRUE(ParsePartitionChain("a.d81::3::1", image, chain));

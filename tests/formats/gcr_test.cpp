@@ -136,6 +136,16 @@ TEST(G64, TracksBeyond35KeptUpToTheLastReadableOne) {
 
 // --- Decoding edge cases ------------------------------------------------------------------------
 
+TEST(GcrDecode, SixteenFiveBitCodesAreNibblesAndNothingElse) {
+  const std::uint8_t codes[16] = {0x0A, 0x0B, 0x12, 0x13, 0x0E, 0x0F, 0x16, 0x17,
+                                  0x09, 0x19, 0x1A, 0x1B, 0x0D, 0x1D, 0x1E, 0x15};
+  for (int code = 0; code < 256; ++code) {
+    const auto* found = std::find(std::begin(codes), std::end(codes), code);
+    const int expected = found == std::end(codes) ? 255 : static_cast<int>(found - codes);
+    EXPECT_EQ(DkGcrDecodeNibble(static_cast<std::uint8_t>(code)), expected) << code;
+  }
+}
+
 TEST(GcrDecode, SectorNeedsItsOwnHeaderAndAGoodDataBlock) {
   const Bytes data = PatternBytes(256, 9);
   Bytes one = GcrSector(5, 3, data);

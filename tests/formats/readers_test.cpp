@@ -197,6 +197,12 @@ TEST(D64, VariantDetectionOn40Tracks) {
               "Multiple D64 DOS variants match this image: Dolphin40, SpeedDOS40.");
     EXPECT_EQ(error.Matches(), (TDkD64DosVariantArray{ddvDolphin40, ddvSpeedDOS40}));
   }
+  // A disk name that starts with a byte no name holds leaves neither candidate; one that starts
+  // with a shifted letter is a name.
+  bam[0x90] = 0x81;
+  EXPECT_TRUE(DkD64DetectVariant(Bytes(bam.begin(), bam.end()), 40).Matches.empty());
+  bam[0x90] = 0xC1;
+  EXPECT_EQ(DkD64DetectVariant(Bytes(bam.begin(), bam.end()), 40).Matches.size(), 2u);
 }
 
 TEST(D64, NoPlausibleExtraAreaFallsBackToSpeedDosAndStillCountsIt) {
