@@ -49,6 +49,7 @@ TEST(PathReader, CurvesFlattenIntoFixedSteps) {
   EXPECT_DOUBLE_EQ(reader.Edges()[15].y1, 0);
   EXPECT_NEAR(reader.Edges()[7].y1, 75, 1e-9);    // B(0.5) of the first curve
   EXPECT_NEAR(reader.Edges()[23].y1, -75, 1e-9);  // and of the reflected one
+  EXPECT_NEAR(reader.Edges()[23].x1, 150, 1e-9);
 
   ASSERT_TRUE(reader.Parse("M0 0 q50 100 100 0 t100 0"));
   ASSERT_EQ(reader.Edges().size(), 24u);

@@ -252,16 +252,23 @@ TEST_F(DropTest, AnImageHeldOpenElsewhereIsNotTouched) {
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
   const TKvDropResult result = Drop(image, {file});
   ::CloseHandle(other);
-#else
-  // Another program that announces its use with a lock.
-  const int other = ::open(image.c_str(), O_RDWR);
-  ASSERT_GE(other, 0);
-  ASSERT_EQ(::flock(other, LOCK_EX), 0);
-  const TKvDropResult result = Drop(image, {file});
-  ::close(other);
-#endif
   EXPECT_EQ(result.Code, deImageInUse);
   EXPECT_EQ(KvDropSummary(result), "The image is open in another program.");
+#else
+  // Another program that announces its use with a whole-file lock or a record lock.
+  for (const bool record_lock : {false, true}) {
+    const int other = ::open(image.c_str(), O_RDWR);
+    ASSERT_GE(other, 0);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    ASSERT_EQ(record_lock ? ::fcntl(other, F_SETLK, &lock) : ::flock(other, LOCK_EX), 0);
+    const TKvDropResult result = Drop(image, {file});
+    ::close(other);
+    EXPECT_EQ(result.Code, deImageInUse) << record_lock;
+    EXPECT_EQ(KvDropSummary(result), "The image is open in another program.");
+  }
+#endif
   EXPECT_EQ(folder_.Read("disk.d64"), blank);
   EXPECT_EQ(Drop(image, {file}).WrittenCount, 1) << "free again once the other program let go";
 }
