@@ -307,6 +307,11 @@ TEST(Nib, SyncSearch) {
   EXPECT_EQ(position, 7);
   EXPECT_FALSE(DkNibNextSync(data, position, 8));
   EXPECT_EQ(position, 8);
+  // A sync that runs to the end of the data ends there.
+  const Bytes tail = {0x00, 0x03, 0xFF, 0xFF};
+  position = 0;
+  EXPECT_FALSE(DkNibNextSync(tail, position, 4));
+  EXPECT_EQ(position, 4);
 }
 
 }  // namespace
