@@ -57,7 +57,7 @@ listing cc1541-full.d64
 
 # Directory art: three entries whose names (PETSCII line and box graphics, given as #XX) draw two
 # boxes over three rows; the listing renderer's test checks that their strokes join.
-cc1541 -q -n "DIRECTORY ART" -i "DA 2A" \
+cc1541 -q -n "directory art" -i "da 2a" \
   -f "#b0#c0#c0#b2#c3#c3#ae#d5#c0#c0#c9 #cf#b7#b7#d0" -w inputs/one.usr \
   -f "#ab#c0#c0#db#c0#c0#b3#c2  #dd #a5  #a7" -w inputs/one.usr \
   -f "#ad#c0#c0#b1#c0#c0#bd#ca#c0#c0#cb #cc#af#af#ba" -w inputs/one.usr \
