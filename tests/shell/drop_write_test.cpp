@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "cbm/registry.h"
@@ -18,6 +19,7 @@
 #else
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -274,6 +276,22 @@ TEST_F(DropTest, AnImageHeldOpenElsewhereIsNotTouched) {
 }
 
 #ifndef _WIN32
+TEST_F(DropTest, AWriteTheFileSystemRefusesIsReported) {
+  // A file size limit makes the second write of the new image fail (EFBIG) after a short one.
+  const std::string image = folder_.Write("disk.d64", BlankD64());
+  ::signal(SIGXFSZ, SIG_IGN);
+  rlimit old_limit{};
+  ::getrlimit(RLIMIT_FSIZE, &old_limit);
+  rlimit limit = old_limit;
+  limit.rlim_cur = 100000;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const TKvDropResult result = Drop(image, {File("a.prg", PatternBytes(10, 1))});
+  ::setrlimit(RLIMIT_FSIZE, &old_limit);
+  EXPECT_EQ(result.Code, deWriteFailed);
+  EXPECT_EQ(folder_.Read("disk.d64"), BlankD64());
+  EXPECT_FALSE(HasSideFiles("disk.d64"));
+}
+
 TEST_F(DropTest, TwoDropsOnOneImageNeverWorkFromTheSameOldImage) {
   const std::string image = folder_.Write("disk.d64", BlankD64());
   const std::string file = File("a.prg", PatternBytes(10, 1));

@@ -75,18 +75,18 @@ TEST(DnpWriter, ReadOnlyReasons) {
 }
 
 TEST(DnpWriter, AFullSizePartitionKeepsTheDirectoryOnItsLastTrack) {
-  // 255 tracks, the most a CMD partition holds: a directory sector on track 255 that the BAM
-  // calls free is still counted as in use.
+  // 255 tracks, the most a CMD partition holds: a directory sector on track 255, in the track's
+  // last sector, that the BAM calls free is still counted as in use.
   Bytes bytes = BlankDnp(255);
   auto writer = TDkDnpWriter::FromBytes(bytes);
   const auto first =
       static_cast<std::size_t>(FlatOffset(writer->DirTrack(), writer->FirstDirSector()));
   bytes[first] = 255;
-  bytes[first + 1] = 7;
-  bytes[static_cast<std::size_t>(FlatOffset(255, 7)) + 1] = 255;
+  bytes[first + 1] = 255;
+  bytes[static_cast<std::size_t>(FlatOffset(255, 255)) + 1] = 255;
   TDkSectorOccupancy map;
   DkCbmBuildOccupancy(*writer, writer->DirTrack(), writer->FirstDirSector(), map);
-  EXPECT_EQ(map.At(255, 7), 1);
+  EXPECT_EQ(map.At(255, 255), 1);
   EXPECT_EQ(DkCbmCountHiddenUsed(*writer, map), 1);
 }
 
