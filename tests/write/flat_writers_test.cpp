@@ -75,19 +75,21 @@ TEST(DnpWriter, ReadOnlyReasons) {
 }
 
 TEST(DnpWriter, AFullSizePartitionKeepsTheDirectoryOnItsLastTrack) {
-  // 255 tracks, the most a CMD partition holds: a directory sector on track 255, in the track's
-  // last sector, that the BAM calls free is still counted as in use.
+  // 255 tracks, the most a CMD partition holds: a directory sector on track 255 and a file in
+  // sector 255 of track 2, the last sectors of their tracks, are in use though the BAM calls
+  // them free.
   Bytes bytes = BlankDnp(255);
   auto writer = TDkDnpWriter::FromBytes(bytes);
-  const auto first =
-      static_cast<std::size_t>(FlatOffset(writer->DirTrack(), writer->FirstDirSector()));
-  bytes[first] = 255;
-  bytes[first + 1] = 255;
-  bytes[static_cast<std::size_t>(FlatOffset(255, 255)) + 1] = 255;
+  SectorEditor disk(bytes, FlatOffset);
+  disk.Link(writer->DirTrack(), writer->FirstDirSector(), 255, 255);
+  disk.Link(255, 255, 0, 255);
+  disk.PutEntry(255, 255, 0, {"LAST", 0x82, 2, 255, 1});
+  disk.Link(2, 255, 0, 10);
   TDkSectorOccupancy map;
   DkCbmBuildOccupancy(*writer, writer->DirTrack(), writer->FirstDirSector(), map);
   EXPECT_EQ(map.At(255, 255), 1);
-  EXPECT_EQ(DkCbmCountHiddenUsed(*writer, map), 1);
+  EXPECT_EQ(map.At(2, 255), 1);
+  EXPECT_EQ(DkCbmCountHiddenUsed(*writer, map), 2);
 }
 
 TEST(DnpWriter, ADirectoryOf256SectorsIsSearchedToItsEnd) {
