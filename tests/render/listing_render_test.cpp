@@ -268,6 +268,9 @@ TEST(Thumbnail, TheTopOfTheListingFittedIntoTheBox) {
   block.Pixels = {0, 0, 0, 255, 10, 20, 30, 255, 1, 2, 3, 255, 255, 255, 255, 255};
   const TDkRenderImage one = DkResampleImage(block, 1, 1);
   EXPECT_EQ(one.Pixels, (Bytes{67, 69, 72, 255}));
+  // One pixel enlarged fills the box with its colour.
+  EXPECT_EQ(DkResampleImage(TDkRenderImage{1, 1, Bytes{9, 8, 7, 255}}, 2, 1).Pixels,
+            (Bytes{9, 8, 7, 255, 9, 8, 7, 255}));
   // Halving each way: every output pixel takes its own 2 x 2 block and nothing of its neighbours.
   TDkRenderImage quadrants{4, 4, Bytes(64, 255)};
   for (int y = 0; y < 4; ++y)

@@ -276,6 +276,18 @@ TEST_F(DropTest, AnImageHeldOpenElsewhereIsNotTouched) {
 }
 
 #ifndef _WIN32
+TEST_F(DropTest, DevicesAndPipesAreNotReadAsFiles) {
+  const std::string image = folder_.Write("disk.d64", BlankD64());
+  const std::string fifo = folder_.Path("pipe.prg");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const TKvDropResult result = Drop(image, {"/dev/zero", fifo});
+  ASSERT_EQ(result.Files.size(), 2u);
+  EXPECT_EQ(result.Files[0].Code, deUnreadable);
+  EXPECT_EQ(result.Files[1].Code, deUnreadable);
+  EXPECT_EQ(result.WrittenCount, 0);
+  EXPECT_EQ(folder_.Read("disk.d64"), BlankD64());
+}
+
 TEST_F(DropTest, AWriteTheFileSystemRefusesIsReported) {
   // A file size limit makes the second write of the new image fail (EFBIG) after a short one.
   const std::string image = folder_.Write("disk.d64", BlankD64());
