@@ -136,8 +136,8 @@ TEST(DragFiles, GuidNamesAndUtf16) {
   EXPECT_FALSE(KvIsGuidName(u"0f8fad5bXd9cb-469f-a165-70867728950e"));
   EXPECT_FALSE(KvIsGuidName(u"0f8fad5b-d9cb-469f-a165-70867728950g"));
   EXPECT_FALSE(KvIsGuidName(u"0f8fad5b-d9cb-469f-a16-570867728950e"));
-  EXPECT_EQ(KvUtf8ToUtf16("A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"),
-            (std::u16string{u'A', 0xE9, 0x20AC, 0xD83D, 0xDE00}));
+  EXPECT_EQ(KvUtf8ToUtf16("A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xC2\xA3"),
+            (std::u16string{u'A', 0xE9, 0x20AC, 0xD83D, 0xDE00, 0xA3}));
   EXPECT_EQ(KvUtf8ToUtf16("\xFF"
                           "b\xC3"),
             (std::u16string{0xFFFD, u'b', 0xFFFD}));
