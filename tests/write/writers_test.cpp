@@ -201,13 +201,14 @@ TEST(DirectoryWriter, AGeosDisksRecordChainsAreProtected) {
   entry[23] = 1;
   entry[24] = 5;
   const auto index = editor.Sector(19, 0);
-  const std::uint8_t records[] = {20, 3, 0, 255, 21, 2, 0, 0};
+  const std::uint8_t records[] = {20, 3, 0, 255, 21, 2, 0, 0, 22, 1};  // 22/1: after the end
   std::copy(std::begin(records), std::end(records), index.begin() + 2);
   auto writer = TDkD64Writer::FromBytes(bytes);
   TDkSectorOccupancy map;
   DkCbmBuildOccupancy(*writer, 18, 1, map);
   for (const auto& [t, s] : {std::pair{19, 0}, {19, 1}, {20, 3}, {21, 2}})
     EXPECT_EQ(map.At(t, s), 1) << t << "/" << s;
+  EXPECT_EQ(map.At(22, 1), 0);
   EXPECT_EQ(DkCbmCountHiddenUsed(*writer, map), 4);
 }
 
