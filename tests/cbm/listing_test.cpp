@@ -130,6 +130,15 @@ TEST(ListModel, DeleteClosesUpAndKeepsTheLength) {
   // DEL last: the line closes up but keeps its length, ending in a blank.
   const TDkListCells cells = DkListBasicLine(5, Bytes{'"', 'A', 'B', '"', 0x14}, color);
   EXPECT_EQ(CellsText(cells), "5 \"AB ");
+  // On a full 80-cell line in reverse, the cell the line closes up from is a plain blank.
+  Bytes full = {0x12};
+  full.insert(full.end(), 78, 'A');
+  full.push_back(0x14);
+  const TDkListCells closed = DkListBasicLine(5, full, color);
+  ASSERT_EQ(closed.size(), 80u);
+  EXPECT_TRUE(closed[78].Reverse);
+  EXPECT_EQ(closed[79].Code, 0x20);
+  EXPECT_FALSE(closed[79].Reverse);
   // DELs at the start of the body eat into the line number, as on the machine; past column 0
   // there is nothing left to delete.
   EXPECT_EQ(CellsText(DkListBasicLine(5, Bytes{0x14, 0x14, 0x14, 'Q'}, color)), "Q ");

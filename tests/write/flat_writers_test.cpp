@@ -140,20 +140,25 @@ TEST(DfiWriter, UsedBitsAndADirectoryConfinedToTrackOneSectors2To15) {
             "A DFI of 256 tracks cannot be written: a sector link names at most track 255.");
 }
 
+// The header sector of a 1581 partition at (track, sector).
+void PutPartitionHeader(SectorEditor& editor, int track, int sector) {
+  auto header = editor.Sector(track, sector);
+  header[0] = static_cast<std::uint8_t>(track);
+  header[1] = 3;
+  header[2] = 'D';
+  header[3] = 0;
+  header[20] = header[21] = header[24] = 0xA0;
+  header[25] = '3';
+  header[26] = 'D';
+}
+
 // A D81 with one partition entry on the root directory.
 Bytes D81WithPartition(int track, int sector, int blocks, bool header_at_start) {
   Bytes bytes = BlankD81();
   SectorEditor editor(bytes, D81Offset);
   editor.PutEntry(40, 3, 0, {"PART", 0x85, track, sector, blocks});
   if (header_at_start) {
-    auto header = editor.Sector(track, sector);
-    header[0] = static_cast<std::uint8_t>(track);
-    header[1] = 3;
-    header[2] = 'D';
-    header[3] = 0;
-    header[20] = header[21] = header[24] = 0xA0;
-    header[25] = '3';
-    header[26] = 'D';
+    PutPartitionHeader(editor, track, sector);
   }
   return bytes;
 }
@@ -179,13 +184,49 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
   editor.Link(10, 3, 13, 0);
   editor.Link(13, 0, 0, 255);
   editor.PutEntry(13, 0, 0, {"INNER", 0x85, 11, 7, 80});
-  auto inner = editor.Sector(11, 7);
-  inner[0] = 11;
-  inner[2] = 'D';
-  inner[20] = inner[21] = inner[24] = 0xA0;
-  inner[25] = '3';
-  inner[26] = 'D';
+  PutPartitionHeader(editor, 11, 7);
   EXPECT_TRUE(TDkD81Writer::FromBytes(nested)->IsOldLayout());
+}
+
+// Partitions nested `levels` deep (level k on tracks 40 + k to 80, its directory at its first
+// track's sector 3), the innermost directory naming an old-layout partition header at 80/7.
+Bytes D81WithNestedPartitions(int levels) {
+  Bytes bytes = BlankD81();
+  SectorEditor editor(bytes, D81Offset);
+  for (int k = 1; k <= levels; ++k) {
+    editor.PutEntry(k == 1 ? 40 : 39 + k, 3, 0, {"PART", 0x85, 40 + k, 0, (41 - k) * 40});
+    editor.Link(40 + k, 3, 0, 255);
+  }
+  editor.PutEntry(40 + levels, 3, 1, {"OLD", 0x85, 80, 7, 80});
+  PutPartitionHeader(editor, 80, 7);
+  return bytes;
+}
+
+TEST(D81Writer, TheOldLayoutSearchHasBoundedDepthAndLength) {
+  // Partitions inside partitions are searched seven levels down, not further.
+  for (const int levels : {7, 8}) {
+    Bytes bytes = D81WithNestedPartitions(levels);
+    EXPECT_EQ(TDkD81Writer::FromBytes(bytes)->IsOldLayout(), levels == 7);
+  }
+
+  // A directory chain is followed for 256 sectors: an old partition named in the 257th is not
+  // seen (as a chain that loops ends there).
+  for (const int length : {256, 257}) {
+    Bytes bytes = BlankD81();
+    SectorEditor editor(bytes, D81Offset);
+    int track = 40, sector = 3;
+    for (int k = 1; k < length; ++k) {
+      const int next_track = 1 + (k - 1) / 39;
+      const int next_sector = 1 + (k - 1) % 39;
+      editor.Link(track, sector, next_track, next_sector);
+      track = next_track;
+      sector = next_sector;
+    }
+    editor.Link(track, sector, 0, 255);
+    editor.PutEntry(track, sector, 0, {"OLD", 0x85, 80, 7, 80});
+    PutPartitionHeader(editor, 80, 7);
+    EXPECT_EQ(TDkD81Writer::FromBytes(bytes)->IsOldLayout(), length == 256) << length;
+  }
 }
 
 TEST(D81Writer, TracksInAscendingOrderAroundTheHeaderTrack) {

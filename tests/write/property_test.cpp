@@ -97,6 +97,17 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
                          refusal == "No free sectors available.";
   const bool full_dir = refusal.rfind("Directory is full on this ", 0) == 0;
   EXPECT_TRUE(full_disk || full_dir) << refusal;
+
+  // A track outside the disk (as a bad link names) has no BAM entry: nothing is free there and
+  // marking it changes no byte.
+  const Bytes before = bytes;
+  auto writer = DkOpenWriter(bytes, c.file_name);
+  for (const int track : {0, writer->TrackCount() + 1}) {
+    EXPECT_FALSE(writer->IsSectorFree(track, 0)) << track;
+    writer->SetSectorFree(track, 0, true);
+    writer->MarkSectorUsed(track, 1);
+  }
+  EXPECT_EQ(bytes, before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
