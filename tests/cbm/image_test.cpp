@@ -270,6 +270,8 @@ TEST(ImageErrorInfo, TakesOneByteFromJustAfterTheSectors) {
   // A block that would run past the bytes is refused instead of read.
   EXPECT_THROW(image.SetErrorInfo(true, 684), Exception);
   EXPECT_THROW(image.SetErrorInfo(true, -1), Exception);
+  image.SetErrorInfo(true, 0);  // no sectors: an empty block
+  EXPECT_TRUE(image.HasErrorInfo() && image.ErrorInfo().empty());
 }
 
 TEST(ImageFiles, ReadFileFollowsTheEntrysChain) {

@@ -338,6 +338,10 @@ TEST(Dnp, OneTrackImageAndBothBitmapLayouts) {
 TEST(Dfi, SignatureAndDirectoryChecks) {
   Bytes bytes = BlankDfi(1);
   EXPECT_EQ(TDkDfiImage::Open(bytes, false)->FreeBlocks(), 252);
+  // The bitmap at $1000 takes 32 bytes a track; it must fit the bytes, to the last one.
+  EXPECT_EQ(DkDfiCountFree(Bytes(0x1000 + 64), 2), 512);
+  EXPECT_EQ(MessageOf([] { DkDfiCountFree(Bytes(0x1000 + 63), 2); }),
+            "DFI BAM: 2 tracks do not fit the image.");
   SectorEditor(bytes, FlatOffset).Sector(1, 1)[0] = 2;
   EXPECT_EQ(MessageOf([&] { TDkDfiImage::Open(bytes, false); }),
             "DFI directory: first directory track 2 out of range (1..1).");

@@ -175,6 +175,11 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
             "converted.");
   Bytes odd_start = D81WithPartition(10, 5, 160, true);
   EXPECT_TRUE(TDkD81Writer::FromBytes(odd_start)->IsOldLayout());
+  // A header's first byte is a track, 1 to 80; with any other value it is no header.
+  for (const int track_byte : {0, 81}) {
+    SectorEditor(odd_start, D81Offset).Sector(10, 5)[0] = static_cast<std::uint8_t>(track_byte);
+    EXPECT_FALSE(TDkD81Writer::FromBytes(odd_start)->IsOldLayout()) << track_byte;
+  }
   Bytes no_header = D81WithPartition(10, 5, 100, false);
   EXPECT_FALSE(TDkD81Writer::FromBytes(no_header)->IsOldLayout());
   // Nested: an odd partition inside a current one (tracks 10-13) is found by searching inside,
