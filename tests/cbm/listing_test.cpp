@@ -155,6 +155,13 @@ TEST(ListModel, ReturnEndsTheLineAndTokensExpandOnlyOutsideQuotes) {
   EXPECT_EQ(CellsText(DkListBasicLine(1, Bytes{'A', 0, 'B'}, color)), "1 A");
 }
 
+TEST(ListModel, LineNumbersAreClampedToSixteenBits) {
+  std::uint8_t color = kListStartColor;
+  EXPECT_EQ(CellsText(DkListBasicLine(65535, Bytes{'A'}, color)), "65535 A");
+  EXPECT_EQ(CellsText(DkListBasicLine(65536, Bytes{'A'}, color)), "65535 A");
+  EXPECT_EQ(CellsText(DkListBasicLine(-1, Bytes{'A'}, color)), "0 A");
+}
+
 TEST(ListModel, ColourCodesCarryToLaterLines) {
   std::uint8_t color = kListStartColor;
   const TDkListCells first = DkListBasicLine(1, Bytes{'A', 0x1C, 'B'}, color);

@@ -312,6 +312,10 @@ TEST(Nib, SyncSearch) {
   position = 0;
   EXPECT_FALSE(DkNibNextSync(tail, position, 4));
   EXPECT_EQ(position, 4);
+  // One that starts on the last byte before the end is past it: not found, the search ends there.
+  position = 0;
+  EXPECT_FALSE(DkNibNextSync(tail, position, 2));
+  EXPECT_EQ(position, 2);
 }
 
 }  // namespace

@@ -180,6 +180,14 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
     SectorEditor(odd_start, D81Offset).Sector(10, 5)[0] = static_cast<std::uint8_t>(track_byte);
     EXPECT_FALSE(TDkD81Writer::FromBytes(odd_start)->IsOldLayout()) << track_byte;
   }
+  // A link to track 81 is not followed, though with an error block there are bytes where its
+  // first sectors would be: an old partition named in them is not seen.
+  Bytes with_errors = BlankD81(true);
+  SectorEditor errors(with_errors, D81Offset);
+  errors.Link(40, 3, 81, 0);
+  errors.PutEntry(81, 0, 0, {"OLD", 0x85, 10, 5, 80});
+  PutPartitionHeader(errors, 10, 5);
+  EXPECT_FALSE(TDkD81Writer::FromBytes(with_errors)->IsOldLayout());
   Bytes no_header = D81WithPartition(10, 5, 100, false);
   EXPECT_FALSE(TDkD81Writer::FromBytes(no_header)->IsOldLayout());
   // Nested: an odd partition inside a current one (tracks 10-13) is found by searching inside,

@@ -243,6 +243,16 @@ TEST(D71Writer, BothSidesInTheDrivesOrder) {
   EXPECT_EQ(Add(*writer, "C", 10).FirstTrack, 36);
 }
 
+TEST(D71Writer, BamBitsPastTheDirectoryTracksLastSectorAreNeverTaken) {
+  Bytes bytes = BlankD71();
+  auto writer = TDkD71Writer::FromBytes(bytes);
+  for (int s = 2; s <= 18; ++s) writer->MarkSectorUsed(18, s);
+  SectorEditor(bytes, D71Offset).Sector(18, 0)[4 * 18 + 3] |= 0xF8;  // "sectors" 19-23 free
+  for (int i = 0; i < 8; ++i) Add(*writer, "F" + std::to_string(i), 0, cftDEL);
+  EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*writer, "NINTH", 0, cftDEL); }),
+            "Directory is full on this 1571 image.");
+}
+
 TEST(D80D82Writers, TrackOrderAroundTheDirectoryTrack) {
   Bytes d80 = BlankD80();
   auto writer = TDkD80Writer::FromBytes(d80);
