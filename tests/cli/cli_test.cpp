@@ -182,6 +182,8 @@ TEST(CliConvert, G64BecomesItsD64AndNeverOverwritesUnasked) {
   Bytes g64 = testing::ReadTestFile("tests/data/cc1541.g64");
   for (int i = 0; i < 4; ++i) g64[12 + 4 * 2 * 19 + static_cast<std::size_t>(i)] = 0;  // track 20
   const std::string damaged = folder.Write("damaged.g64", g64);
+  r = RunWith({"convert", "-f", damaged, target});
+  EXPECT_EQ(r.out, "Wrote " + target + ": 35 tracks, 19 bad sectors.\n");
   r = RunWith({"convert", "-f", "--verbose", damaged, target});
   EXPECT_EQ(r.status, kExitOk);
   EXPECT_NE(r.out.find(": 35 tracks, 19 bad sectors.\n  bad sector T20/S0\n"), std::string::npos);

@@ -54,6 +54,7 @@ TEST(PathReader, CurvesFlattenIntoFixedSteps) {
   ASSERT_TRUE(reader.Parse("M0 0 q50 100 100 0 t100 0"));
   ASSERT_EQ(reader.Edges().size(), 24u);
   EXPECT_NEAR(reader.Edges()[5].y1, 50, 1e-9);    // B(0.5) = 50
+  EXPECT_NEAR(reader.Edges()[2].x1, 25, 1e-9);    // B(0.25): 0.375 * 50 + 0.0625 * 100
   EXPECT_NEAR(reader.Edges()[17].y1, -50, 1e-9);  // the reflected control point
   EXPECT_DOUBLE_EQ(reader.Edges()[23].x1, 200);
   // A smooth curve after anything but a quadratic has its control point on the current point:
