@@ -204,12 +204,12 @@ TEST(CliInfo, GcrImagesAndPc64Files) {
 
   Bytes sidecar = {'C', '6', '4', 'F', 'i', 'l', 'e', 0, 'G', 'A', 'M', 'E'};
   sidecar.resize(26, 0);
-  sidecar.insert(sidecar.end(), 300, 0xEA);
+  sidecar.insert(sidecar.end(), 508, 0xEA);
   const std::string p00 = folder.Write("game.p00", sidecar);
   r = RunWith({"info", p00});
   EXPECT_EQ(r.status, kExitOk);
   EXPECT_NE(r.out.find("Format:       PC64 file\nCBM name:     GAME\n"), std::string::npos);
-  EXPECT_NE(r.out.find("Type:         PRG\nSize:         300 bytes (2 blocks)\n"),
+  EXPECT_NE(r.out.find("Type:         PRG\nSize:         508 bytes (2 blocks)\n"),
             std::string::npos);
 
   const std::string wrong_extension = folder.Write("game.x00", sidecar);

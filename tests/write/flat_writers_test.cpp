@@ -56,6 +56,19 @@ TEST(DnpWriter, BlocksFollowEachOtherFromSector64WithMsbFirstBits) {
   EXPECT_EQ(writer->FreeBlocks(), free_before - 3 - 8 - 1);
 }
 
+TEST(DnpWriter, TheLastFreeBlockOfANearlyFullDiskIsFound) {
+  // The search from track 1 skips full tracks whole and still reaches 80/255, the last sector it
+  // looks at.
+  Bytes bytes = BlankDnp(80);
+  std::fill(bytes.begin() + 544, bytes.begin() + 544 + 32 * 80, 0);
+  bytes[544 + 32 * 79 + 31] = 0x01;
+  auto writer = TDkDnpWriter::FromBytes(bytes);
+  ASSERT_EQ(writer->FreeBlocks(), 1);
+  const TDkCbmEntry entry = Add(*writer, "LAST", 10);
+  EXPECT_EQ(std::make_pair(entry.FirstTrack, entry.FirstSector), std::make_pair(80, 255));
+  EXPECT_EQ(writer->FreeBlocks(), 0);
+}
+
 TEST(DnpWriter, ReadOnlyReasons) {
   Bytes old = BlankDnp(4, false);
   auto old_writer = TDkDnpWriter::FromBytes(old);

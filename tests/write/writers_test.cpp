@@ -9,6 +9,7 @@
 #include "support/messages.h"
 #include "write/cbm_writers.h"
 #include "write/directory_writer.h"
+#include "write/writer_select.h"
 
 namespace kelvane {
 namespace {
@@ -189,27 +190,37 @@ TEST(DirectoryWriter, SectorsInUseAreProtectedEvenWhenTheBamCallsThemFree) {
 }
 
 TEST(DirectoryWriter, AGeosDisksRecordChainsAreProtected) {
-  Bytes bytes = BlankD64();
-  SectorEditor editor(bytes, D64Offset);
-  const std::string signature = "GEOS format V1.";
-  std::copy(signature.begin(), signature.end(), editor.Sector(18, 0).begin() + 0xAD);
-  // A VLIR file: index block 19/0, info block 19/1, records at 20/3 and 21/2 around an empty one.
-  editor.PutEntry(18, 1, 0, {"VLIR", 0x83, 19, 0, 4});
-  const auto entry = editor.Sector(18, 1);
-  entry[21] = 19;
-  entry[22] = 1;
-  entry[23] = 1;
-  entry[24] = 5;
-  const auto index = editor.Sector(19, 0);
-  const std::uint8_t records[] = {20, 3, 0, 255, 21, 2, 0, 0, 22, 1};  // 22/1: after the end
-  std::copy(std::begin(records), std::end(records), index.begin() + 2);
-  auto writer = TDkD64Writer::FromBytes(bytes);
-  TDkSectorOccupancy map;
-  DkCbmBuildOccupancy(*writer, 18, 1, map);
-  for (const auto& [t, s] : {std::pair{19, 0}, {19, 1}, {20, 3}, {21, 2}})
-    EXPECT_EQ(map.At(t, s), 1) << t << "/" << s;
-  EXPECT_EQ(map.At(22, 1), 0);
-  EXPECT_EQ(DkCbmCountHiddenUsed(*writer, map), 4);
+  // A VLIR file: index block 5/0, info block 5/1, records at 6/3 and on the last sector of
+  // track 7 around an empty one; 8/1 stands after the end marker.
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    OffsetFunc offset;
+    int dir_track, dir_sector, header_track, header_sector, last_sector;
+  };
+  for (Case c : {Case{"x.d64", BlankD64(), D64Offset, 18, 1, 18, 0, 20},
+                 Case{"x.dnp", BlankDnp(8), FlatOffset, 1, 34, 1, 1, 255}}) {
+    SectorEditor editor(c.bytes, c.offset);
+    const std::string signature = "GEOS format V1.";
+    std::copy(signature.begin(), signature.end(),
+              editor.Sector(c.header_track, c.header_sector).begin() + 0xAD);
+    editor.PutEntry(c.dir_track, c.dir_sector, 0, {"VLIR", 0x83, 5, 0, 4});
+    const auto entry = editor.Sector(c.dir_track, c.dir_sector);
+    entry[21] = 5;
+    entry[22] = 1;
+    entry[23] = 1;
+    entry[24] = 5;
+    const std::uint8_t last = static_cast<std::uint8_t>(c.last_sector);
+    const std::uint8_t records[] = {6, 3, 0, 255, 7, last, 0, 0, 8, 1};
+    std::copy(std::begin(records), std::end(records), editor.Sector(5, 0).begin() + 2);
+    auto writer = DkOpenWriter(c.bytes, c.name);
+    TDkSectorOccupancy map;
+    DkCbmBuildOccupancy(*writer, c.dir_track, c.dir_sector, map);
+    for (const auto& [t, s] : {std::pair{5, 0}, {5, 1}, {6, 3}, {7, c.last_sector}})
+      EXPECT_EQ(map.At(t, s), 1) << c.name << " " << t << "/" << s;
+    EXPECT_EQ(map.At(8, 1), 0) << c.name;
+    EXPECT_EQ(DkCbmCountHiddenUsed(*writer, map), 4) << c.name;
+  }
 }
 
 TEST(D71Writer, BothSidesInTheDrivesOrder) {
