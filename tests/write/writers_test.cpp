@@ -245,6 +245,11 @@ TEST(D71Writer, BothSidesInTheDrivesOrder) {
   EXPECT_EQ(DkOpenImage(bytes, "x.d71", false)
                 ->ReadFile(DkOpenImage(bytes, "x.d71", false)->Entries()[1]),
             PatternBytes(3 * 254, 3 * 254));
+  // With 52 full too, a file goes on to 54 and stays there in the drive's interleave.
+  for (int s = 0; s < writer->SectorsOnTrack(52); ++s) writer->MarkSectorUsed(52, s);
+  const TDkCbmEntry above = Add(*writer, "D", 3 * 254);
+  EXPECT_EQ(ChainOf(*writer, above.FirstTrack, above.FirstSector),
+            (std::vector<std::pair<int, int>>{{54, 0}, {54, 6}, {54, 12}}));
   // Track 36, the farthest from 53 on the lower side, is the last one tried.
   for (int t = 37; t <= 70; ++t) {
     for (int s = 0; s < writer->SectorsOnTrack(t); ++s) {
