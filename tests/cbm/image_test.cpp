@@ -152,6 +152,8 @@ TEST_F(DirectoryTest, FirstLinkOutsideByteRangeRaisesEvenWhenRecovering) {
   ExpectMalformed([&] { Recover(18, 256, warnings, status); }, message);
   ExpectMalformed([&] { Recover(-1, 0, warnings, status); },
                   "DkCbmParseDirectory: first directory link T-1/S0 is outside the 0..255 range.");
+  ExpectMalformed([&] { Recover(256, 0, warnings, status); },
+                  "DkCbmParseDirectory: first directory link T256/S0 is outside the 0..255 range.");
 }
 
 TEST_F(DirectoryTest, ScratchedSlotsOnlyWhenAskedAndOnlyWithAName) {

@@ -68,6 +68,8 @@ TEST(Rasterise, FullAndQuarterSquares) {
   EXPECT_EQ(Mask("M0 0 H320 V320 H0 Z", 2), (Bytes{255, 0, 0, 0}));
   // Half a pixel covered horizontally: 8 of 16 samples.
   EXPECT_EQ(Mask("M0 0 H80 V160 H0 Z", 4)[0], (8 * 255 + 8) / 16);
+  // Three quarters each way: 9 of 16 samples, 143.4 rounded.
+  EXPECT_EQ(Mask("M0 0 H120 V120 H0 Z", 4)[0], 143);
 }
 
 TEST(Rasterise, EvenOddEmptiesOverlaps) {

@@ -136,6 +136,16 @@ TEST(WriterBase, SystemSectorMapAndDirectorySectors) {
   EXPECT_EQ(marked, 3);  // header/BAM 1/0, directory 1/1 and 1/4
   EXPECT_NE(map.At(1, 4), 0);
   EXPECT_EQ(map.At(3, 3), 0);
+  // A link one past a track's last sector ends the walk: the bytes where that sector would be
+  // (2/0) are not read as a directory sector.
+  bytes[4 * 256 + 1] = 8;
+  bytes[8 * 256 + 0] = 3;
+  bytes[8 * 256 + 1] = 3;
+  writer.BuildSystemSectorMap(1, 1, map);
+  EXPECT_EQ(map.At(1, 8), 0);
+  EXPECT_EQ(map.At(3, 3), 0);
+  bytes[4 * 256 + 1] = 1;
+  bytes[8 * 256 + 0] = bytes[8 * 256 + 1] = 0;
 
   // Claiming: 1/2 holds an entry, 1/3 is empty and gets linked after 1/4.
   bytes[2 * 256 + 2 + 32 * 5] = 0x82;

@@ -154,6 +154,14 @@ TEST(DirectoryWriter, DirectoryExtensionCountsAgainstTheSpace) {
             "File does not fit on this 1541 image: needs 12 block(s) + 1 for directory extension, "
             "only 12 "
             "free (3048 byte(s) of content).");
+  // A full directory that loops on itself cannot be extended: no room is counted for it and the
+  // add fails on the chain, not on the space.
+  const Bytes before = bytes;
+  editor.Link(18, 1, 18, 1);
+  EXPECT_EQ(DkCbmDirExtensionNeeded(*writer, 18, 1), 0);
+  EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*writer, "TWELVE", 12 * 254); }),
+            "Directory chain is corrupt.");
+  bytes = before;
   EXPECT_NO_THROW(Add(*writer, "ELEVEN", 11 * 254));
 }
 
