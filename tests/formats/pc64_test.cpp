@@ -53,7 +53,7 @@ TEST(Pc64, ParseFieldsAndErrors) {
                                        {}),
                              sidecar),
             "");
-  EXPECT_EQ(sidecar.Name, "_ AZAZ???" "!");
+  EXPECT_EQ(sidecar.Name, "_ AZAZ\?\?\?!");
 
   // The extension check comes last and its error is the result.
   EXPECT_EQ(DkPcSidecarParse("x.txt", Pc64Bytes({'A'}, {1, 2}), sidecar),

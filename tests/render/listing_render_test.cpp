@@ -177,7 +177,6 @@ TEST(ListingRender, BlitClipsAtEveryEdge) {
   image.Width = 10;
   image.Height = 6;
   image.Pixels.assign(10 * 6 * 4, 0);
-  FillImageRows(image, 0, 10, 6, 0x123456);
   FillImageRows(image, 0, 10, 6, 0);
   FillImageRows(image, 5, 3, 4, 0xABCDEF);  // clipped at the bottom, three columns wide
   for (int x = 0; x < 10; ++x) EXPECT_EQ(PixelAt(image, x, 5), x < 3 ? 0xABCDEFu : 0u) << x;
