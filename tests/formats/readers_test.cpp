@@ -203,6 +203,11 @@ TEST(D64, VariantDetectionOn40Tracks) {
   EXPECT_TRUE(DkD64DetectVariant(Bytes(bam.begin(), bam.end()), 40).Matches.empty());
   bam[0x90] = 0xC1;
   EXPECT_EQ(DkD64DetectVariant(Bytes(bam.begin(), bam.end()), 40).Matches.size(), 2u);
+  // A name is padded somewhere in its last four bytes; one without padding there is no name.
+  std::fill(bam.begin() + 0x90 + 12, bam.begin() + 0x90 + 16, 'X');
+  EXPECT_TRUE(DkD64DetectVariant(Bytes(bam.begin(), bam.end()), 40).Matches.empty());
+  bam[0x90 + 12] = 0xA0;
+  EXPECT_EQ(DkD64DetectVariant(Bytes(bam.begin(), bam.end()), 40).Matches.size(), 2u);
 }
 
 TEST(D64, NoPlausibleExtraAreaFallsBackToSpeedDosAndStillCountsIt) {

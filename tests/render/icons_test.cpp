@@ -56,11 +56,15 @@ TEST(PathReader, CurvesFlattenIntoFixedSteps) {
   EXPECT_NEAR(reader.Edges()[5].y1, 50, 1e-9);    // B(0.5) = 50
   EXPECT_NEAR(reader.Edges()[2].x1, 25, 1e-9);    // B(0.25): 0.375 * 50 + 0.0625 * 100
   EXPECT_NEAR(reader.Edges()[17].y1, -50, 1e-9);  // the reflected control point
+  EXPECT_NEAR(reader.Edges()[14].x1, 125, 1e-9);   // (150, -100): B(0.25) of the second curve
   EXPECT_DOUBLE_EQ(reader.Edges()[23].x1, 200);
   // A smooth curve after anything but a quadratic has its control point on the current point:
   // here a horizontal line, which stores no edges, whatever curve came before.
   ASSERT_TRUE(reader.Parse("M0 0 Q50 100 100 0 L200 0 T300 0"));
   EXPECT_EQ(reader.Edges().size(), 12u);
+  ASSERT_TRUE(reader.Parse("M0 0 C0 100 100 100 100 0 L200 0 S300 100 300 0"));
+  ASSERT_EQ(reader.Edges().size(), 32u);
+  EXPECT_NEAR(reader.Edges()[23].y1, 37.5, 1e-9);  // B(0.5) with the first control on (200, 0)
 }
 
 TEST(Rasterise, FullAndQuarterSquares) {

@@ -377,6 +377,39 @@ TEST_F(DropTest, SwapFailuresPutTheOldImageBackOrNameTheLeftover) {
       EXPECT_EQ(KvDropSummary(result), message);
     }
   }
+  // A replace that fails before anything moved: the new image is moved over the old one instead.
+  folder_.Write("disk.d64", blank);
+  FaultyHost once(*host_, {kReplace}, ReplaceFault::kOther);
+  EXPECT_EQ(KvWriteDroppedFiles(image, {file}, once).WrittenCount, 1);
+  EXPECT_EQ(Open("disk.d64")->Entries().size(), 1u);
+  EXPECT_FALSE(HasSideFiles("disk.d64"));
+}
+
+TEST_F(DropTest, AFileThatAppearsInTheImagesPlaceDuringTheSwapIsKept) {
+  // The old image has gone to the backup name, the new one cannot follow, and meanwhile another
+  // program has written a file under the image's name: that file stays, the old image waits at
+  // the backup name the message gives.
+  const Bytes blank = BlankD64();
+  const std::string image = folder_.Write("disk.d64", blank);
+  class IntrudingHost : public FaultyHost {
+   public:
+    IntrudingHost(HostFiles& real, TempFolder& folder)
+        : FaultyHost(real, {5}, ReplaceFault::kMoveReplacement), folder_(folder) {}
+    std::uint32_t Replace(const std::string& replaced, const std::string& replacement,
+                          const std::string& backup) override {
+      const std::uint32_t code = FaultyHost::Replace(replaced, replacement, backup);
+      folder_.Write("disk.d64", Bytes{'o', 't', 'h', 'e', 'r'});
+      return code;
+    }
+    TempFolder& folder_;
+  };
+  IntrudingHost intruding(*host_, folder_);
+  const TKvDropResult result =
+      KvWriteDroppedFiles(image, {File("a.prg", PatternBytes(10, 1))}, intruding);
+  EXPECT_EQ(result.Code, deWriteFailed);
+  EXPECT_EQ(folder_.Read("disk.d64"), (Bytes{'o', 't', 'h', 'e', 'r'}));
+  EXPECT_EQ(folder_.Read(std::string("disk.d64") + kKvBackupSuffix), blank);
+  EXPECT_NE(result.Message.find(image + kKvBackupSuffix), std::string::npos) << result.Message;
 }
 
 TEST_F(DropTest, ANewImageThatReadsBackWrongIsThrownAway) {

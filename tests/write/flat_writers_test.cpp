@@ -56,6 +56,16 @@ TEST(DnpWriter, BlocksFollowEachOtherFromSector64WithMsbFirstBits) {
   EXPECT_EQ(writer->FreeBlocks(), free_before - 3 - 8 - 1);
 }
 
+TEST(DnpWriter, AFileRunsOnFromTrackToTrackWithoutGaps) {
+  Bytes bytes = BlankDnp(4);
+  auto writer = TDkDnpWriter::FromBytes(bytes);
+  Add(*writer, "LONG", (192 + 3) * 254);  // 1/64-1/255, then 2/0-2/2
+  EXPECT_EQ(writer->ReadSector(1, 255)[0], 2);
+  EXPECT_EQ(writer->ReadSector(1, 255)[1], 0);
+  EXPECT_EQ(writer->ReadSector(2, 0)[1], 1);
+  EXPECT_EQ(writer->ReadSector(2, 1)[1], 2);
+}
+
 TEST(DnpWriter, TheLastFreeBlockOfANearlyFullDiskIsFound) {
   // The search from track 1 skips full tracks whole and still reaches 80/255, the last sector it
   // looks at.

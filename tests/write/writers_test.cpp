@@ -198,7 +198,7 @@ TEST(DirectoryWriter, SectorsInUseAreProtectedEvenWhenTheBamCallsThemFree) {
 }
 
 TEST(DirectoryWriter, AGeosDisksRecordChainsAreProtected) {
-  // A VLIR file: index block 5/0, info block 5/1, records at 6/3 and on the last sector of
+  // A VLIR file: index block 5/0, info block 5/2, records at 6/3 and on the last sector of
   // track 7 around an empty one; 8/1 stands after the end marker.
   struct Case {
     const char* name;
@@ -215,7 +215,7 @@ TEST(DirectoryWriter, AGeosDisksRecordChainsAreProtected) {
     editor.PutEntry(c.dir_track, c.dir_sector, 0, {"VLIR", 0x83, 5, 0, 4});
     const auto entry = editor.Sector(c.dir_track, c.dir_sector);
     entry[21] = 5;
-    entry[22] = 1;
+    entry[22] = 2;
     entry[23] = 1;
     entry[24] = 5;
     const std::uint8_t last = static_cast<std::uint8_t>(c.last_sector);
@@ -224,7 +224,7 @@ TEST(DirectoryWriter, AGeosDisksRecordChainsAreProtected) {
     auto writer = DkOpenWriter(c.bytes, c.name);
     TDkSectorOccupancy map;
     DkCbmBuildOccupancy(*writer, c.dir_track, c.dir_sector, map);
-    for (const auto& [t, s] : {std::pair{5, 0}, {5, 1}, {6, 3}, {7, c.last_sector}})
+    for (const auto& [t, s] : {std::pair{5, 0}, {5, 2}, {6, 3}, {7, c.last_sector}})
       EXPECT_EQ(map.At(t, s), 1) << c.name << " " << t << "/" << s;
     EXPECT_EQ(map.At(8, 1), 0) << c.name;
     EXPECT_EQ(DkCbmCountHiddenUsed(*writer, map), 4) << c.name;
