@@ -90,6 +90,11 @@ TEST(EntryLine, SplatLockAndHiddenText) {
   // The byte line moves its closing quote to the padding the same way.
   EXPECT_EQ(Ascii(DkCbmEntryLineBytes(entry, false, true)),
             "  12 \xA0\"AB\"X\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0  *SEQ<");
+  // A run at the very start moves the quote to the name's first byte.
+  Bytes leading(16, 0xA0);
+  leading[1] = 'X';
+  EXPECT_EQ(Ascii(DkCbmEntryLineBytes(Entry(leading, 1), true, true)),
+            "    1 \xA0\"\"X\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0   PRG ");
   // Padding that runs to the end stays inside the quotes.
   EXPECT_EQ(Ascii(DkCbmEntryLineBytes(Entry(PaddedName("AB"), 1), true, true)),
             "    1 \xA0\"AB\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\"  PRG ");

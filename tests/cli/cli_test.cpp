@@ -117,6 +117,10 @@ TEST(CliInfo, ShowsFormatVariantTracksAndErrorInfo) {
                            "Free blocks:  749\n", "Disk name:    TEST DISK\n"}) {
     EXPECT_NE(r.out.find(part), std::string::npos) << part;
   }
+  // The largest image read is 16 MiB: a DNP of 256 tracks.
+  const Result largest = RunWith({"info", folder.Write("largest.dnp", testing::BlankDnp(256))});
+  EXPECT_EQ(largest.status, kExitOk) << largest.err;
+  EXPECT_NE(largest.out.find("Tracks:       256\n"), std::string::npos) << largest.out;
 }
 
 TEST(CliErrors, BadInputIsReportedWithTheLibrarysMessage) {

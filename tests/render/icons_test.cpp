@@ -28,6 +28,9 @@ TEST(PathReader, GrammarAndRefusals) {
   EXPECT_DOUBLE_EQ(reader.Edges()[0].y0, 0.5);
   EXPECT_DOUBLE_EQ(reader.Edges()[1].x1, 10);
   EXPECT_DOUBLE_EQ(reader.Edges()[1].y1, -2);
+  EXPECT_TRUE(reader.Parse("M5 5 L9 9 0 0"));  // a repeated pair may start with a 0
+  ASSERT_EQ(reader.Edges().size(), 3u);
+  EXPECT_DOUBLE_EQ(reader.Edges()[1].x1, 0);
 
   // Horizontal pieces are never stored: H adds nothing, V adds one edge.
   EXPECT_TRUE(reader.Parse("M0 0 H100 V50 h-100 z"));

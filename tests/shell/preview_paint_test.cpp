@@ -77,6 +77,7 @@ TEST(PreviewGeometry, RowsAndScrollLimits) {
   EXPECT_TRUE(KvButtonDrawable({0, 0, 28, 16}, 1, 14));
   EXPECT_FALSE(KvButtonDrawable({0, 0, 2, 16}, 1, 14));
   EXPECT_FALSE(KvButtonDrawable({0, 0, 28, 2}, 1, 14));
+  EXPECT_TRUE(KvButtonDrawable({0, 0, 28, 5}, 2, 14));  // a height just over two strokes
   EXPECT_FALSE(KvButtonDrawable({0, 0, 10, 16}, 1, 14));
   EXPECT_FALSE(KvButtonDrawable({0, 0, 28, 16}, 1, 0));
 }
