@@ -70,6 +70,14 @@ TEST_F(ChainTest, StartOutsideByteRangeIsRefused) {
                   "DkCbmChainReadFile: start T1/S-1 is outside the 0..255 range.");
   ExpectMalformed([&] { DkCbmChainCountSectors(-3, 4, image->SectorReader()); },
                   "DkCbmChainCountSectors: start T-3/S4 is outside the 0..255 range.");
+  // The range's ends are starts like any other (sector 255 exists on a DNP).
+  const TDkCbmReadSectorFunc last_sector = [](int, int) {
+    Bytes data(256, 7);
+    data[0] = 0;
+    data[1] = 3;
+    return data;
+  };
+  EXPECT_EQ(DkCbmChainReadFile(255, 255, last_sector), (Bytes{7, 7}));
 }
 
 TEST_F(ChainTest, LoopsAreErrorsNamingTheRepeatedSector) {
