@@ -211,6 +211,13 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
   errors.PutEntry(81, 0, 0, {"OLD", 0x85, 10, 5, 80});
   PutPartitionHeader(errors, 10, 5);
   EXPECT_FALSE(TDkD81Writer::FromBytes(with_errors)->IsOldLayout());
+  // The smallest partition a 1581 makes, 120 blocks, is searched inside like a larger one.
+  Bytes smallest = D81WithPartition(10, 0, 120, false);
+  SectorEditor small_editor(smallest, D81Offset);
+  small_editor.Link(10, 3, 0, 255);
+  small_editor.PutEntry(10, 3, 0, {"INNER", 0x85, 11, 7, 80});
+  PutPartitionHeader(small_editor, 11, 7);
+  EXPECT_TRUE(TDkD81Writer::FromBytes(smallest)->IsOldLayout());
   Bytes no_header = D81WithPartition(10, 5, 100, false);
   EXPECT_FALSE(TDkD81Writer::FromBytes(no_header)->IsOldLayout());
   // Nested: an odd partition inside a current one (tracks 10-13) is found by searching inside,
@@ -301,6 +308,9 @@ TEST(DropPreparation, NamesTypesAndPc64Files) {
   EXPECT_EQ(prepared.FileType, cftPRG);
   EXPECT_TRUE(prepared.RawName.empty());
   EXPECT_EQ(DkPrepareDroppedFile("data.SEQ", {}).FileType, cftSEQ);
+  // A name without a dot, or whose only dot leads it, has no extension: a program file.
+  EXPECT_EQ(DkPrepareDroppedFile("README", {}).FileType, cftPRG);
+  EXPECT_EQ(DkPrepareDroppedFile(".seq", {}).FileType, cftPRG);
 
   Bytes p00(26, 0);
   std::memcpy(p00.data(), "C64File", 7);
