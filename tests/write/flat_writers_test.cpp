@@ -175,6 +175,14 @@ void PutPartitionHeader(SectorEditor& editor, int track, int sector) {
   header[26] = 'D';
 }
 
+// An entry in slot `slot` of (track, sector) naming an old-layout partition whose header is at
+// (header_track, header_sector).
+void NameOldPartition(SectorEditor& editor, int track, int sector, int slot, int header_track,
+                      int header_sector) {
+  editor.PutEntry(track, sector, slot, {"OLD", 0x85, header_track, header_sector, 80});
+  PutPartitionHeader(editor, header_track, header_sector);
+}
+
 // A D81 with one partition entry on the root directory.
 Bytes D81WithPartition(int track, int sector, int blocks, bool header_at_start) {
   Bytes bytes = BlankD81();
@@ -208,15 +216,13 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
   Bytes with_errors = BlankD81(true);
   SectorEditor errors(with_errors, D81Offset);
   errors.Link(40, 3, 81, 0);
-  errors.PutEntry(81, 0, 0, {"OLD", 0x85, 10, 5, 80});
-  PutPartitionHeader(errors, 10, 5);
+  NameOldPartition(errors, 81, 0, 0, 10, 5);
   EXPECT_FALSE(TDkD81Writer::FromBytes(with_errors)->IsOldLayout());
   // The smallest partition a 1581 makes, 120 blocks, is searched inside like a larger one.
   Bytes smallest = D81WithPartition(10, 0, 120, false);
   SectorEditor small_editor(smallest, D81Offset);
   small_editor.Link(10, 3, 0, 255);
-  small_editor.PutEntry(10, 3, 0, {"INNER", 0x85, 11, 7, 80});
-  PutPartitionHeader(small_editor, 11, 7);
+  NameOldPartition(small_editor, 10, 3, 0, 11, 7);
   EXPECT_TRUE(TDkD81Writer::FromBytes(smallest)->IsOldLayout());
   Bytes no_header = D81WithPartition(10, 5, 100, false);
   EXPECT_FALSE(TDkD81Writer::FromBytes(no_header)->IsOldLayout());
@@ -226,8 +232,7 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
   SectorEditor editor(nested, D81Offset);
   editor.Link(10, 3, 13, 0);
   editor.Link(13, 0, 0, 255);
-  editor.PutEntry(13, 0, 0, {"INNER", 0x85, 11, 7, 80});
-  PutPartitionHeader(editor, 11, 7);
+  NameOldPartition(editor, 13, 0, 0, 11, 7);
   EXPECT_TRUE(TDkD81Writer::FromBytes(nested)->IsOldLayout());
 }
 
@@ -240,8 +245,7 @@ Bytes D81WithNestedPartitions(int levels) {
     editor.PutEntry(k == 1 ? 40 : 39 + k, 3, 0, {"PART", 0x85, 40 + k, 0, (41 - k) * 40});
     editor.Link(40 + k, 3, 0, 255);
   }
-  editor.PutEntry(40 + levels, 3, 1, {"OLD", 0x85, 80, 7, 80});
-  PutPartitionHeader(editor, 80, 7);
+  NameOldPartition(editor, 40 + levels, 3, 1, 80, 7);
   return bytes;
 }
 
@@ -266,8 +270,7 @@ TEST(D81Writer, TheOldLayoutSearchHasBoundedDepthAndLength) {
       sector = next_sector;
     }
     editor.Link(track, sector, 0, 255);
-    editor.PutEntry(track, sector, 0, {"OLD", 0x85, 80, 7, 80});
-    PutPartitionHeader(editor, 80, 7);
+    NameOldPartition(editor, track, sector, 0, 80, 7);
     EXPECT_EQ(TDkD81Writer::FromBytes(bytes)->IsOldLayout(), length == 256) << length;
   }
 }
