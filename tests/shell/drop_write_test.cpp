@@ -45,6 +45,10 @@ const TDkCbmEntry* FindEntry(const TDkCbmImage& image, const std::string& name) 
   return nullptr;
 }
 
+// The number of the replace among a one-file drop's host calls: read image, read file, write
+// temp, read temp back, replace, move.
+constexpr int kReplace = 5;
+
 // A folder with an image and files to drop on it.
 class DropTest : public ::testing::Test {
  protected:
@@ -339,8 +343,6 @@ TEST_F(DropTest, SwapFailuresPutTheOldImageBackOrNameTheLeftover) {
   const Bytes blank = BlankD64();
   const std::string image = folder_.Path("disk.d64");
   const std::string file = File("a.prg", PatternBytes(10, 1));
-  // Calls: read image, read file, write temp, read temp back, replace, move.
-  constexpr int kReplace = 5;
 
   struct Case {
     ReplaceFault fault;
@@ -394,7 +396,7 @@ TEST_F(DropTest, AFileThatAppearsInTheImagesPlaceDuringTheSwapIsKept) {
   class IntrudingHost : public FaultyHost {
    public:
     IntrudingHost(HostFiles& real, TempFolder& folder)
-        : FaultyHost(real, {5}, ReplaceFault::kMoveReplacement), folder_(folder) {}
+        : FaultyHost(real, {kReplace}, ReplaceFault::kMoveReplacement), folder_(folder) {}
     std::uint32_t Replace(const std::string& replaced, const std::string& replacement,
                           const std::string& backup) override {
       const std::uint32_t code = FaultyHost::Replace(replaced, replacement, backup);
