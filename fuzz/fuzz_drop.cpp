@@ -61,6 +61,8 @@ class MemoryHost : public HostFiles {
   bool Remove(const std::string& path) override { return files.erase(path) != 0; }
   bool IsDirectory(const std::string&) override { return false; }
   std::string ErrorText(std::uint32_t code) override { return "error " + std::to_string(code); }
+  bool MayPass(std::uint32_t) override { return false; }
+  void Wait(unsigned) override {}
 };
 
 std::string Upper(std::string text) {

@@ -21,13 +21,16 @@ enum class HostOpenStatus {
   kFailed,        // missing, not a regular file, empty, too large, or a read error
 };
 
-// The two replace outcomes the image swap tells apart (Windows' own numbers; the POSIX layer
-// reports the same states under the same numbers):
-// the previous file could not be moved aside, nothing changed;
-inline constexpr std::uint32_t kHostUnableToRemoveReplaced = 1176;
-// the previous file is at the backup name (on POSIX: still under its own name as well) and the
-// replacement could not take its place.
-inline constexpr std::uint32_t kHostUnableToMoveReplacement = 1177;
+// The replace outcomes the image swap tells apart (Windows' own numbers from winerror.h; the
+// POSIX layer reports the same states under the same numbers), each for a replace that was given
+// a backup name:
+// the previous file could not be moved aside: both files are under their own names;
+inline constexpr std::uint32_t kHostUnableToRemoveReplaced = 1175;
+// the replacement could not be renamed: both files are under their own names (on POSIX a second
+// name of the previous file may be left at the backup name);
+inline constexpr std::uint32_t kHostUnableToMoveReplacement = 1176;
+// the previous file is at the backup name and the replacement could not take its place.
+inline constexpr std::uint32_t kHostUnableToMoveReplacement2 = 1177;
 
 // An operating-system failure, with the system's message.
 class EHostError : public Exception {
@@ -62,6 +65,12 @@ class HostFiles {
   virtual bool IsDirectory(const std::string& path) = 0;
   // The system's text for an error code returned above.
   virtual std::string ErrorText(std::uint32_t code) = 0;
+  // Whether a replace refused with this code may work a moment later: on Windows a virus scanner
+  // or the search indexer opens every new file for a moment (a sharing violation, or access
+  // denied while the file is marked for deletion). Never on POSIX.
+  virtual bool MayPass(std::uint32_t code) = 0;
+  // Waits before the next try.
+  virtual void Wait(unsigned milliseconds) = 0;
 };
 
 // How 8-bit paths are turned into the system's own (only Windows has a choice).

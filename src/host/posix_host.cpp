@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 #include "common/format.h"
@@ -179,6 +180,7 @@ class PosixHostFiles final : public HostFiles {
       // No hard links here: the caller falls back to the plain atomic rename.
       return static_cast<std::uint32_t>(errno);
     }
+    // The previous file is still under its own name as well; the swap removes the backup link.
     if (::rename(replacement.c_str(), replaced.c_str()) != 0) return kHostUnableToMoveReplacement;
     SyncFolderOf(replaced);
     locked_.reset();
@@ -217,9 +219,20 @@ class PosixHostFiles final : public HostFiles {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
   }
 
+  // Nothing on POSIX holds a file the way Windows' scanners do.
+  bool MayPass(std::uint32_t /*code*/) override { return false; }
+
+  void Wait(unsigned milliseconds) override {
+    timespec pause{static_cast<time_t>(milliseconds / 1000),
+                   static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+  }
+
   std::string ErrorText(std::uint32_t code) override {
     if (code == kHostUnableToRemoveReplaced) return "The previous file could not be moved aside.";
-    if (code == kHostUnableToMoveReplacement) return "The new file could not be moved into place.";
+    if (code == kHostUnableToMoveReplacement || code == kHostUnableToMoveReplacement2)
+      return "The new file could not be moved into place.";
     return std::strerror(static_cast<int>(code));
   }
 

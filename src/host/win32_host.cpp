@@ -87,8 +87,10 @@ class Win32HostFiles final : public HostFiles {
     Handle file(::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) Fail();
-    // Small pieces, each written completely.
-    constexpr std::size_t kPiece = 256;
+    // Large pieces (16 for the largest image), each written completely: every call is a round
+    // trip on a network share, while a single call of 16 MiB may be refused there for want of
+    // kernel memory.
+    constexpr std::size_t kPiece = 1024 * 1024;
     for (std::size_t done = 0; done < bytes.size();) {
       const DWORD piece = static_cast<DWORD>(std::min(kPiece, bytes.size() - done));
       DWORD put = 0;
@@ -129,6 +131,12 @@ class Win32HostFiles final : public HostFiles {
     const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   }
+
+  bool MayPass(std::uint32_t code) override {
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED;
+  }
+
+  void Wait(unsigned milliseconds) override { ::Sleep(milliseconds); }
 
   std::string ErrorText(std::uint32_t code) override {
     wchar_t* text = nullptr;

@@ -342,18 +342,27 @@ bool KvVerifyTempImage(HostFiles& host, const std::string& temp_path, const std:
 bool KvSwapInTemp(HostFiles& host, const std::string& temp_path, const std::string& image_path,
                   std::string& leftover_path, std::uint32_t& error_code) {
   leftover_path.clear();
-  error_code = 0;
   const std::string backup_path = image_path + kKvBackupSuffix;
   bool swapped = false;
+  // A virus scanner or indexer that opened the new file (or the image) for a moment makes the
+  // replace fail where it would work a moment later: a few more tries, 0.75 s of waiting in all.
   error_code = host.Replace(image_path, temp_path, backup_path);
+  for (const unsigned pause : {50u, 100u, 200u, 400u}) {
+    if (error_code == 0 || !host.MayPass(error_code)) break;
+    host.Wait(pause);
+    error_code = host.Replace(image_path, temp_path, backup_path);
+  }
   if (error_code == 0) {
     swapped = true;
-  } else if (error_code == kHostUnableToRemoveReplaced) {
-    // Nothing was moved; the image is as it was.
-  } else if (error_code == kHostUnableToMoveReplacement) {
+  } else if (error_code == kHostUnableToRemoveReplaced ||
+             error_code == kHostUnableToMoveReplacement || host.MayPass(error_code)) {
+    // Nothing was moved: the image is as it was. (Still held by another program after the
+    // tries, the image would refuse the rename below just the same.)
+  } else if (error_code == kHostUnableToMoveReplacement2) {
     // The previous image is at the backup name: put it back.
     if (host.Move(backup_path, image_path, false) != 0) leftover_path = backup_path;
   } else {
+    // A replace this file system does not offer, say: the plain rename over the image.
     const std::uint32_t move_error = host.Move(temp_path, image_path, true);
     if (move_error == 0) {
       swapped = true;

@@ -344,30 +344,56 @@ TEST_F(DropTest, SwapFailuresPutTheOldImageBackOrNameTheLeftover) {
   const std::string image = folder_.Path("disk.d64");
   const std::string file = File("a.prg", PatternBytes(10, 1));
 
+  // The replace is tried five times at most while another program may hold a file, with waits
+  // of 0.75 s in all; every other failure is final at once.
+  std::set<int> held_every_try;
+  for (int k = 0; k < 5; ++k) held_every_try.insert(kReplace + k);
   struct Case {
     ReplaceFault fault;
     std::set<int> faults;
-    bool image_kept;
-    std::string leftover;  // suffix of the copy the message names
+    bool written;
+    std::string leftover;  // suffix of the copy the message names ("" when the image stays)
+    unsigned waited_ms;
   };
   const Case cases[] = {
-      {ReplaceFault::kRemoveReplaced, {kReplace}, true, ""},
-      {ReplaceFault::kMoveReplacement, {kReplace}, true, ""},
-      {ReplaceFault::kOther, {kReplace, kReplace + 1}, true, ""},
-      {ReplaceFault::kMoveReplacement, {kReplace, kReplace + 1}, false, kKvBackupSuffix},
+      {ReplaceFault::kRemoveReplaced, {kReplace}, false, "", 0},
+      {ReplaceFault::kMoveReplacement, {kReplace}, false, "", 0},
+      {ReplaceFault::kMoveReplacement2, {kReplace}, false, "", 0},
+      {ReplaceFault::kOther, {kReplace, kReplace + 1}, false, "", 0},
+      {ReplaceFault::kMoveReplacement2, {kReplace, kReplace + 1}, false, kKvBackupSuffix, 0},
+      {ReplaceFault::kHeld, held_every_try, false, "", 750},
+      // Held twice, then let go: the third try swaps.
+      {ReplaceFault::kHeld, {kReplace, kReplace + 1}, true, "", 150},
+      // Not offered: the new image is moved over the old one instead.
+      {ReplaceFault::kOther, {kReplace}, true, "", 0},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.fault));
+    SCOPED_TRACE(c.faults.size());
+    std::filesystem::remove(folder_.path() / (std::string("disk.d64") + kKvBackupSuffix));
     folder_.Write("disk.d64", blank);
     FaultyHost faulty(*host_, c.faults, c.fault);
     const TKvDropResult result = KvWriteDroppedFiles(image, {file}, faulty);
+    EXPECT_EQ(faulty.waited_ms(), c.waited_ms);
+    EXPECT_EQ(result.Files[0].Written, c.written);
+    EXPECT_FALSE(folder_.Has(std::string("disk.d64") + kKvTempSuffix));
+    if (c.written) {
+      EXPECT_EQ(result.WrittenCount, 1);
+      EXPECT_EQ(Open("disk.d64")->Entries().size(), 1u);
+      EXPECT_FALSE(HasSideFiles("disk.d64"));
+      continue;
+    }
     EXPECT_EQ(result.Code, deWriteFailed);
     EXPECT_EQ(result.WrittenCount, 0);
-    EXPECT_FALSE(result.Files[0].Written);
-    EXPECT_FALSE(folder_.Has(std::string("disk.d64") + kKvTempSuffix));
-    if (c.image_kept) {
+    if (c.leftover.empty()) {
       EXPECT_EQ(folder_.Read("disk.d64"), blank);
       EXPECT_FALSE(folder_.Has(std::string("disk.d64") + kKvBackupSuffix));
       EXPECT_EQ(result.Files[0].Message, KvDropErrorText(deWriteFailed));
+      // Five replaces and the removal of the new image: no rename over an image another program
+      // holds.
+      if (c.fault == ReplaceFault::kHeld) {
+        EXPECT_EQ(faulty.calls(), kReplace + 5);
+      }
     } else {
       EXPECT_FALSE(folder_.Has("disk.d64"));
       EXPECT_EQ(folder_.Read(std::string("disk.d64") + c.leftover), blank);
@@ -379,12 +405,6 @@ TEST_F(DropTest, SwapFailuresPutTheOldImageBackOrNameTheLeftover) {
       EXPECT_EQ(KvDropSummary(result), message);
     }
   }
-  // A replace that fails before anything moved: the new image is moved over the old one instead.
-  folder_.Write("disk.d64", blank);
-  FaultyHost once(*host_, {kReplace}, ReplaceFault::kOther);
-  EXPECT_EQ(KvWriteDroppedFiles(image, {file}, once).WrittenCount, 1);
-  EXPECT_EQ(Open("disk.d64")->Entries().size(), 1u);
-  EXPECT_FALSE(HasSideFiles("disk.d64"));
 }
 
 TEST_F(DropTest, AFileThatAppearsInTheImagesPlaceDuringTheSwapIsKept) {
@@ -396,7 +416,7 @@ TEST_F(DropTest, AFileThatAppearsInTheImagesPlaceDuringTheSwapIsKept) {
   class IntrudingHost : public FaultyHost {
    public:
     IntrudingHost(HostFiles& real, TempFolder& folder)
-        : FaultyHost(real, {kReplace}, ReplaceFault::kMoveReplacement), folder_(folder) {}
+        : FaultyHost(real, {kReplace}, ReplaceFault::kMoveReplacement2), folder_(folder) {}
     std::uint32_t Replace(const std::string& replaced, const std::string& replacement,
                           const std::string& backup) override {
       const std::uint32_t code = FaultyHost::Replace(replaced, replacement, backup);
@@ -495,7 +515,8 @@ TEST_P(DropFaults, EveryFailingCallLeavesTheOldImageOrAVerifiedNewOne) {
 
   for (int n = 1; n <= total; ++n) {
     for (ReplaceFault fault :
-         {ReplaceFault::kOther, ReplaceFault::kRemoveReplaced, ReplaceFault::kMoveReplacement}) {
+         {ReplaceFault::kOther, ReplaceFault::kRemoveReplaced, ReplaceFault::kMoveReplacement,
+          ReplaceFault::kMoveReplacement2, ReplaceFault::kHeld}) {
       SCOPED_TRACE(name + " failing call " + std::to_string(n) + " replace fault " +
                    std::to_string(static_cast<int>(fault)));
       std::filesystem::remove(folder_.path() / (name + kKvTempSuffix));

@@ -10,12 +10,17 @@
 
 namespace kelvane::testing {
 
-// How a failing replace fails.
+// How a failing replace fails, with the state Windows leaves for each (a backup name given).
 enum class ReplaceFault {
-  kOther,            // an ordinary error before anything moved
-  kRemoveReplaced,   // the previous file could not be moved aside
-  kMoveReplacement,  // the previous file is already at the backup name
+  kOther,             // not offered here (ERROR_NOT_SUPPORTED), before anything moved
+  kRemoveReplaced,    // 1175: the previous file could not be moved aside; nothing moved
+  kMoveReplacement,   // 1176: the new file could not be renamed; nothing moved
+  kMoveReplacement2,  // 1177: the previous file is already at the backup name
+  kHeld,              // a sharing violation: a scanner has one of the files open for a moment
 };
+
+// The code of an injected sharing violation (ERROR_SHARING_VIOLATION), one that may pass.
+inline constexpr std::uint32_t kHeldCode = 32;
 
 class FaultyHost : public HostFiles {
  public:
@@ -49,14 +54,18 @@ class FaultyHost : public HostFiles {
     if (!Fails("Replace")) return real_.Replace(replaced, replacement, backup);
     switch (replace_fault_) {
       case ReplaceFault::kOther:
-        return 5;
+        return 50;
       case ReplaceFault::kRemoveReplaced:
         return kHostUnableToRemoveReplaced;
       case ReplaceFault::kMoveReplacement:
-        if (real_.Move(replaced, backup, true) != 0) return 5;
         return kHostUnableToMoveReplacement;
+      case ReplaceFault::kMoveReplacement2:
+        if (real_.Move(replaced, backup, true) != 0) return 50;
+        return kHostUnableToMoveReplacement2;
+      case ReplaceFault::kHeld:
+        return kHeldCode;
     }
-    return 5;
+    return 50;
   }
   std::uint32_t Move(const std::string& from, const std::string& to,
                      bool replace_existing) override {
@@ -73,6 +82,14 @@ class FaultyHost : public HostFiles {
   }
   bool IsDirectory(const std::string& path) override { return real_.IsDirectory(path); }
   std::string ErrorText(std::uint32_t code) override { return real_.ErrorText(code); }
+  bool MayPass(std::uint32_t code) override { return code == kHeldCode || real_.MayPass(code); }
+  // Counts the waits instead of sleeping.
+  void Wait(unsigned milliseconds) override {
+    waits_ += 1;
+    waited_ms_ += milliseconds;
+  }
+  int waits() const { return waits_; }
+  unsigned waited_ms() const { return waited_ms_; }
 
  private:
   bool Fails(const char* call) {
@@ -87,6 +104,8 @@ class FaultyHost : public HostFiles {
   int calls_ = 0;
   std::string failed_call_;
   std::string failed_removal_;
+  int waits_ = 0;
+  unsigned waited_ms_ = 0;
 };
 
 }  // namespace kelvane::testing
