@@ -36,7 +36,7 @@ void DropFiftyFiles(benchmark::State& state, const std::string& image_name, cons
     paths.push_back(folder.Write("file" + std::to_string(i) + ".prg",
                                  PatternBytes(blocks * 254 - 3, static_cast<std::uint32_t>(i))));
   }
-  const std::unique_ptr<HostFiles> host = MakeSystemHostFiles(HostPathEncoding::kUtf8);
+  const std::unique_ptr<HostFiles> host = MakeSystemHostFiles();
   const std::string image = folder.Path(image_name);
   for (auto _ : state) {
     state.PauseTiming();

@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
                                    kelvane::testing::PatternBytes(blocks * 254 - 3, i)));
   }
   const kelvane::Bytes blank = kelvane::testing::BlankDnp(255);
-  const auto files = kelvane::MakeSystemHostFiles(kelvane::HostPathEncoding::kUtf8);
+  const auto files = kelvane::MakeSystemHostFiles();
   std::vector<double> drop_times;
   for (int k = 0; k < std::min(runs, 20); ++k) {
     const std::string image = folder.Write("large.dnp", blank);

@@ -229,7 +229,7 @@ int RunAdd(CommandArgs args, std::ostream& out, std::ostream& err) {
       image.assign(text.begin(), text.end());
     }
   }
-  const std::unique_ptr<HostFiles> host = MakeSystemHostFiles(HostPathEncoding::kUtf8);
+  const std::unique_ptr<HostFiles> host = MakeSystemHostFiles();
   const TKvDropResult result = KvWriteDroppedFiles(image, paths, *host);
   if (verbose) {
     for (const TKvDropFile& file : result.Files) {

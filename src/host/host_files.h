@@ -1,8 +1,8 @@
 #pragma once
 
 // The host file operations the drop write runs on. One implementation per platform (POSIX and
-// Win32); tests wrap them to make any single call fail. Paths are 8-bit strings: UTF-8 on POSIX
-// and in the Windows command-line tool, the system code page in the Windows shell extension.
+// Win32); tests wrap them to make any single call fail. Paths are UTF-8 strings on every system
+// (Windows' UTF-16 names pass through UTF-8 whole, whatever the system's code page).
 
 #include <cstdint>
 #include <memory>
@@ -73,9 +73,6 @@ class HostFiles {
   virtual void Wait(unsigned milliseconds) = 0;
 };
 
-// How 8-bit paths are turned into the system's own (only Windows has a choice).
-enum class HostPathEncoding { kUtf8, kSystemCodePage };
-
-std::unique_ptr<HostFiles> MakeSystemHostFiles(HostPathEncoding encoding);
+std::unique_ptr<HostFiles> MakeSystemHostFiles();
 
 }  // namespace kelvane

@@ -247,7 +247,7 @@ class PosixHostFiles final : public HostFiles {
 
 }  // namespace
 
-std::unique_ptr<HostFiles> MakeSystemHostFiles(HostPathEncoding /*encoding*/) {
+std::unique_ptr<HostFiles> MakeSystemHostFiles() {
   return std::make_unique<PosixHostFiles>();
 }
 

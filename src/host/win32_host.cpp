@@ -50,9 +50,6 @@ bool ReadWhole(HANDLE file, std::uint64_t max_size, bool allow_empty, Bytes& byt
 
 class Win32HostFiles final : public HostFiles {
  public:
-  explicit Win32HostFiles(HostPathEncoding encoding)
-      : code_page_(encoding == HostPathEncoding::kUtf8 ? CP_UTF8 : CP_ACP) {}
-
   HostOpenStatus ReadForWrite(const std::string& path, std::uint64_t max_size,
                               Bytes& bytes) override {
     bytes.clear();
@@ -156,34 +153,32 @@ class Win32HostFiles final : public HostFiles {
  private:
   std::wstring Wide(const std::string& text) const {
     if (text.empty()) return std::wstring();
-    const int length = ::MultiByteToWideChar(code_page_, 0, text.data(),
-                                             static_cast<int>(text.size()), nullptr, 0);
+    const int length =
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
     if (length > 0)
-      ::MultiByteToWideChar(code_page_, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
                             length);
     return wide;
   }
 
   std::string Narrow(const std::wstring& text) const {
-    const int length = ::WideCharToMultiByte(
-        code_page_, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                             nullptr, 0, nullptr, nullptr);
     std::string narrow(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
     if (length > 0)
-      ::WideCharToMultiByte(code_page_, 0, text.data(), static_cast<int>(text.size()),
-                            narrow.data(), length, nullptr, nullptr);
+      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
+                            length, nullptr, nullptr);
     return narrow;
   }
 
   [[noreturn]] void Fail() { throw EHostError(ErrorText(::GetLastError())); }
-
-  UINT code_page_;
 };
 
 }  // namespace
 
-std::unique_ptr<HostFiles> MakeSystemHostFiles(HostPathEncoding encoding) {
-  return std::make_unique<Win32HostFiles>(encoding);
+std::unique_ptr<HostFiles> MakeSystemHostFiles() {
+  return std::make_unique<Win32HostFiles>();
 }
 
 }  // namespace kelvane

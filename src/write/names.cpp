@@ -12,6 +12,30 @@ namespace {
 
 constexpr std::array<const char*, 7> kExtensions = {".del", ".seq", ".prg", ".usr", ".rel", "", ""};
 
+// Host names are UTF-8: a character outside ASCII becomes one '_' (the blank a CBM name shows for
+// it), not one per byte of its encoding. Bytes that are not UTF-8 stay as they are.
+std::string OneBytePerCharacter(const std::string& name) {
+  std::string out;
+  for (std::size_t i = 0; i < name.size();) {
+    const auto lead = static_cast<unsigned char>(name[i]);
+    std::size_t length = 1;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+    if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+    bool whole = length > 1 && i + length <= name.size();
+    for (std::size_t k = 1; whole && k < length; ++k) {
+      whole = (static_cast<unsigned char>(name[i + k]) & 0xC0) == 0x80;
+    }
+    if (whole) {
+      out += '_';
+      i += length;
+    } else {
+      out += name[i++];
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 bool DkCbmIsReservedNameByte(std::uint8_t byte) {
@@ -99,7 +123,8 @@ Bytes DkCbmHostNameToBytes(const std::string& host_name) {
 
 std::string DkCbmUniqueName(const std::string& host_path) {
   const std::size_t cut = host_path.find_last_of("\\/:");
-  std::string name = cut == std::string::npos ? host_path : host_path.substr(cut + 1);
+  std::string name =
+      OneBytePerCharacter(cut == std::string::npos ? host_path : host_path.substr(cut + 1));
   for (char& c : name) {
     if (c == ',' || c == '=') c = '_';
   }

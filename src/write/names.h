@@ -26,7 +26,8 @@ bool DkCbmIsCbmExtension(const std::string& extension);
 // One CBM byte per host character: letters upper-cased, characters a CBM name cannot hold as
 // such replaced by '_'.
 Bytes DkCbmHostNameToBytes(const std::string& host_name);
-// A CBM name (as host text, at most 16 characters) for a host file.
+// A CBM name (as host text, at most 16 characters) for a host file; a UTF-8 character outside
+// ASCII counts as one character and becomes '_'.
 std::string DkCbmUniqueName(const std::string& host_path);
 
 }  // namespace kelvane

@@ -139,6 +139,5 @@ TEST(Slot, GeosBytesFillGeosFieldsUnlessTheFileIsRel) {
   EXPECT_EQ(prg.RecordLength, 0);
 }
 
-
 }  // namespace
 }  // namespace kelvane

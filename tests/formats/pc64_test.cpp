@@ -48,11 +48,11 @@ TEST(Pc64, ParseFieldsAndErrors) {
   EXPECT_EQ(sidecar.RecordLength, 7);
   EXPECT_EQ(sidecar.FileType, cftPRG);
   // Host names keep $20-$5F, fold both letter ranges to capitals and give "?" for the rest.
-  ASSERT_EQ(DkPcSidecarParse("x.p00",
-                             Pc64Bytes({0x5F, 0x20, 0x61, 0x7A, 0xC1, 0xDA, 0x7B, 0xDB, 0x1F, 0x21},
-                                       {}),
-                             sidecar),
-            "");
+  ASSERT_EQ(
+      DkPcSidecarParse("x.p00",
+                       Pc64Bytes({0x5F, 0x20, 0x61, 0x7A, 0xC1, 0xDA, 0x7B, 0xDB, 0x1F, 0x21}, {}),
+                       sidecar),
+      "");
   EXPECT_EQ(sidecar.Name, "_ AZAZ\?\?\?!");
 
   // The extension check comes last and its error is the result.

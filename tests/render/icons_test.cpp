@@ -59,7 +59,7 @@ TEST(PathReader, CurvesFlattenIntoFixedSteps) {
   EXPECT_NEAR(reader.Edges()[5].y1, 50, 1e-9);    // B(0.5) = 50
   EXPECT_NEAR(reader.Edges()[2].x1, 25, 1e-9);    // B(0.25): 0.375 * 50 + 0.0625 * 100
   EXPECT_NEAR(reader.Edges()[17].y1, -50, 1e-9);  // the reflected control point
-  EXPECT_NEAR(reader.Edges()[14].x1, 125, 1e-9);   // (150, -100): B(0.25) of the second curve
+  EXPECT_NEAR(reader.Edges()[14].x1, 125, 1e-9);  // (150, -100): B(0.25) of the second curve
   EXPECT_DOUBLE_EQ(reader.Edges()[23].x1, 200);
   // A smooth curve after anything but a quadratic has its control point on the current point:
   // here a horizontal line, which stores no edges, whatever curve came before.

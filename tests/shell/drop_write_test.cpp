@@ -52,7 +52,7 @@ constexpr int kReplace = 5;
 // A folder with an image and files to drop on it.
 class DropTest : public ::testing::Test {
  protected:
-  DropTest() : folder_("drop"), host_(MakeSystemHostFiles(HostPathEncoding::kUtf8)) {}
+  DropTest() : folder_("drop"), host_(MakeSystemHostFiles()) {}
 
   std::string File(const std::string& name, const Bytes& bytes) {
     sources_[folder_.Path(name)] = bytes;
@@ -316,7 +316,7 @@ TEST_F(DropTest, TwoDropsOnOneImageNeverWorkFromTheSameOldImage) {
   const std::string image = folder_.Write("disk.d64", BlankD64());
   const std::string file = File("a.prg", PatternBytes(10, 1));
   // A drop under way elsewhere has read the image for writing.
-  const auto first = MakeSystemHostFiles(HostPathEncoding::kUtf8);
+  const auto first = MakeSystemHostFiles();
   Bytes bytes;
   ASSERT_EQ(first->ReadForWrite(image, kKvMaxFileSize, bytes), HostOpenStatus::kOk);
   EXPECT_EQ(Drop(image, {file}).Code, deImageInUse);

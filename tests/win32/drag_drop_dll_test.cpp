@@ -3,6 +3,7 @@
 // pointer (xdotool on the X server) both ways.
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 #include <windows.h>
 
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include "support/disk_builder.h"
 #include "support/temp_folder.h"
 #include "win32/drag_support.h"
+#include "win32/import_patch.h"
 #include "win32/preview_expect.h"
 #include "write/writer_select.h"
 
@@ -136,15 +138,64 @@ TEST_F(DropDll, ADropWritesTheFilesRereadsAndSelectsThem) {
   const view::TKvWindowPixels shot = view::KvCaptureWindow(window);
   std::string where;
   EXPECT_EQ(DifferingPixels(shot.Pixels, ExpectedFrame(scene), kWidth, &where), 0) << where;
+}
 
-  // A path the system code page cannot hold is named; the other file is still written.
-  const auto mixed = FilesOf({HostFile("third.prg", first), HostFile("\xCE\xA9mega.prg", second)});
-  EXPECT_EQ(DropOnto(target, mixed.Get(), DROPEFFECT_COPY).drop,
+TEST_F(DropDll, NamesOutsideTheCodePageAreWrittenAndTheShellIsTold) {
+  // Wine's ANSI code page is 1252, which holds neither Greek nor Cyrillic.
+  const HWND window = Open(D64WithEntries(1), "disk.d64");
+  IDropTarget* target = TargetOf(window);
+  ASSERT_NE(target, nullptr);
+  const Bytes greek = PatternBytes(600, 41);
+  const Bytes russian = PatternBytes(40, 42);
+  ShellNotices notices(SharedHost().Module());
+  ASSERT_TRUE(notices.Ok());
+  const auto data =
+      FilesOf({HostFile("\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1.prg", greek),
+               HostFile("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.prg", russian)});
+  EXPECT_EQ(DropOnto(target, data.Get(), DROPEFFECT_COPY).drop,
             static_cast<DWORD>(DROPEFFECT_COPY));
-  ExpectBanner(window, L"\u03A9mega.prg: The file could not be read.", "mixed drop");
-  TKvRowModel model;
-  ASSERT_TRUE(BuildRowModel(ReadTestFile(image_path_), ".d64", model));
-  EXPECT_EQ(RowCount(model), 6);
+  const Bytes now = ReadTestFile(image_path_);
+  ExpectEntriesHold(now, 1, {greek, russian});
+  ExpectBanner(window, L"", "both written");
+  // One notice for the image: Explorer refreshes its size, date and thumbnail.
+  ASSERT_EQ(notices.Seen().size(), 1u);
+  EXPECT_EQ(notices.Seen()[0].event, SHCNE_UPDATEITEM);
+  EXPECT_EQ(notices.Seen()[0].flags, static_cast<UINT>(SHCNF_PATHW | SHCNF_FLUSHNOWAIT));
+  EXPECT_EQ(notices.Seen()[0].path, WindowsPath(image_path_));
+
+  // A drop that writes nothing (the same names again) tells the shell nothing.
+  EXPECT_EQ(DropOnto(target, data.Get(), DROPEFFECT_COPY).drop,
+            static_cast<DWORD>(DROPEFFECT_NONE));
+  EXPECT_EQ(ReadTestFile(image_path_), now);
+  EXPECT_EQ(notices.Seen().size(), 1u);
+}
+
+// Explorer's preview host runs handlers at low integrity unless the class key asks otherwise;
+// Wine runs everything at high integrity, so the DLL's token read is given the level here.
+TEST_F(DropDll, AtLowIntegrityDropsAreRefusedUpFront) {
+  const Bytes disk = D64WithEntries(2);
+  const Bytes added = PatternBytes(100, 5);
+  for (const DWORD level : {SECURITY_MANDATORY_LOW_RID, SECURITY_MANDATORY_MEDIUM_RID}) {
+    SCOPED_TRACE(level);
+    const IntegrityAs integrity(SharedHost().Module(), level);
+    ASSERT_TRUE(integrity.Ok());
+    const HWND window = Open(disk, "level.d64");
+    const auto data = FilesOf({HostFile("added.prg", added)});
+    const DropOutcome outcome = DropOnto(TargetOf(window), data.Get(), DROPEFFECT_COPY);
+    if (level == SECURITY_MANDATORY_LOW_RID) {
+      EXPECT_EQ(outcome.enter, static_cast<DWORD>(DROPEFFECT_NONE));
+      EXPECT_EQ(outcome.drop, static_cast<DWORD>(DROPEFFECT_NONE));
+      EXPECT_EQ(ReadTestFile(image_path_), disk);
+      ExpectBanner(window,
+                   L"Files cannot be added while the preview runs with low integrity; installing "
+                   L"Kelvane again fixes it.",
+                   "low integrity");
+    } else {
+      EXPECT_EQ(outcome.enter, static_cast<DWORD>(DROPEFFECT_COPY));
+      EXPECT_EQ(outcome.drop, static_cast<DWORD>(DROPEFFECT_COPY));
+      ExpectEntriesHold(ReadTestFile(image_path_), 2, {added});
+    }
+  }
 }
 
 TEST_F(DropDll, RefusedDropsWriteNothing) {
@@ -198,14 +249,15 @@ TEST_F(DropDll, RefusedDropsWriteNothing) {
        true,
        DROPEFFECT_COPY,
        std::wstring(L"") + view::Widen(DkWriteBlockReason("g.d64", 0))},
-      {"only a name outside the code page",
+      // NTFS allows a lone surrogate in a name; UTF-8 cannot carry it.
+      {"only a name that is no Unicode text",
        "h.d64",
        disk,
        false,
-       {HostFile("\xCE\xA9.prg", PatternBytes(10, 1))},
+       {WindowsPath(folder_.Path("x")) + L"\xD800.prg"},
        true,
        DROPEFFECT_COPY,
-       L"\u03A9.prg: The file could not be read."},
+       L"x\xD800.prg: The file could not be read."},
   };
   for (const Case& c : cases) {
     const HWND window = Open(c.image, c.name, c.stream);
@@ -320,13 +372,26 @@ HWND RealPointer::source_ = nullptr;
 
 TEST_F(RealPointer, EntriesDraggedOutArriveAsFilesAndFolders) {
   const int row_height = KvRowHeight(KvScaleFromDpi(ScreenDpi()));
+  // At medium integrity the transfer folders go under the temporary folder; at low integrity,
+  // where that may not be written, under LocalLow (Wine runs at high integrity: the DLL's token
+  // read is given the level).
+  wchar_t* local_low = nullptr;
+  ASSERT_EQ(::SHGetKnownFolderPath(FOLDERID_LocalAppDataLow, 0, nullptr, &local_low), S_OK);
+  const std::wstring low_root = std::wstring(local_low) + L"\\Kelvane\\";
+  ::CoTaskMemFree(local_low);
   struct Case {
     Bytes image;
     std::string name;
     std::string detection;
+    DWORD level;
+    std::wstring root;
   };
-  for (const Case& c : std::vector<Case>{{D81PartitionImage(), "part.d81", ".d81"},
-                                         {DnpTreeImage(), "tree.dnp", ".dnp"}}) {
+  for (const Case& c : std::vector<Case>{
+           {D81PartitionImage(), "part.d81", ".d81", SECURITY_MANDATORY_MEDIUM_RID,
+            win::KvTemporaryRoot()},
+           {DnpTreeImage(), "tree.dnp", ".dnp", SECURITY_MANDATORY_LOW_RID, low_root}}) {
+    const IntegrityAs integrity(SharedHost().Module(), c.level);
+    ASSERT_TRUE(integrity.Ok());
     const HWND window = Preview(c.image, c.name);
     ::SetFocus(window);
     BYTE keys[256] = {};
@@ -360,9 +425,9 @@ TEST_F(RealPointer, EntriesDraggedOutArriveAsFilesAndFolders) {
       EXPECT_EQ(record.contents[i], expected[i].Bytes) << c.name << " " << i;
       if (path.find(L'\\') == std::wstring::npos) top_level.push_back(path);
     }
-    // The file list: real files under the temporary folder's Kelvane\GUID\.
+    // The file list: real files under the root's Kelvane\GUID\.
     ASSERT_EQ(record.hdrop.size(), top_level.size());
-    const std::wstring root = win::KvTemporaryRoot();
+    const std::wstring& root = c.root;
     const std::wstring folder = record.hdrop[0].substr(0, root.size() + 37);
     EXPECT_EQ(folder.substr(0, root.size()), root);
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -399,7 +464,7 @@ TEST_F(RealPointer, HostFilesDroppedOnThePreviewAreWrittenAndSelected) {
     ASSERT_TRUE(win::KvToWriterPath(path, narrow));
     paths.push_back(narrow);
   }
-  const auto host = MakeSystemHostFiles(HostPathEncoding::kSystemCodePage);
+  const auto host = MakeSystemHostFiles();
   const TKvDropResult reference = KvWriteDroppedFiles(copy, paths, *host);
   ASSERT_EQ(reference.WrittenCount, 2);
 
@@ -415,7 +480,7 @@ TEST_F(RealPointer, HostFilesDroppedOnThePreviewAreWrittenAndSelected) {
 
   // The summary in the banner, the two new entries selected above it.
   const int dpi = ScreenDpi();
-  const std::wstring summary = win::KvFromCodePage(KvDropSummary(reference));
+  const std::wstring summary = win::KvFromUtf8(KvDropSummary(reference));
   ASSERT_FALSE(summary.empty());
   const view::TKvWindowPixels shot = view::KvCaptureWindow(window);
   const int band = KvScaled(22, dpi);

@@ -47,7 +47,7 @@ bool ThrowingRender(ByteView, const std::string&, int, int, int, TDkRenderImage&
 }
 
 int g_written = -1;
-void RecordCharset(TDkCharset charset) {
+void RecordCharset(TDkCharset charset, bool) {
   g_written = charset;
 }
 
@@ -265,7 +265,7 @@ TKvDragFileArray SampleFiles() {
 }
 
 TEST(DataObject, FormatsAndTheirResultCodes) {
-  const auto object = view::Adopt(new TKvDataObject(SampleFiles()));
+  const auto object = view::Adopt(new TKvDataObject(SampleFiles(), win::KvTemporaryRoot()));
   const CLIPFORMAT group = win::KvFileGroupDescriptorFormat();
   const CLIPFORMAT contents = win::KvFileContentsFormat();
   struct Case {
@@ -312,7 +312,7 @@ TEST(DataObject, FormatsAndTheirResultCodes) {
   EXPECT_EQ(advise, nullptr);
 
   // An empty list offers no file list and no contents.
-  const auto empty = view::Adopt(new TKvDataObject({}));
+  const auto empty = view::Adopt(new TKvDataObject({}, win::KvTemporaryRoot()));
   FORMATETC hdrop = Format(CF_HDROP, -1, TYMED_HGLOBAL);
   EXPECT_EQ(empty->QueryGetData(&hdrop), DV_E_FORMATETC);
   FORMATETC any = Format(contents, -1, TYMED_ISTREAM);
@@ -320,7 +320,7 @@ TEST(DataObject, FormatsAndTheirResultCodes) {
 }
 
 TEST(DataObject, TheEnumeratorWalksThreeFormats) {
-  const auto object = view::Adopt(new TKvDataObject(SampleFiles()));
+  const auto object = view::Adopt(new TKvDataObject(SampleFiles(), win::KvTemporaryRoot()));
   IEnumFORMATETC* raw = nullptr;
   EXPECT_EQ(object->EnumFormatEtc(DATADIR_SET, &raw), E_NOTIMPL);
   ASSERT_EQ(object->EnumFormatEtc(DATADIR_GET, &raw), S_OK);
@@ -356,7 +356,7 @@ TEST(DataObject, TheEnumeratorWalksThreeFormats) {
 }
 
 TEST(DataObject, DescriptorsContentsAndTheFileList) {
-  auto object = view::Adopt(new TKvDataObject(SampleFiles()));
+  auto object = view::Adopt(new TKvDataObject(SampleFiles(), win::KvTemporaryRoot()));
   ReceivedDrop record;
   ReadDragData(object.Get(), record);
   ASSERT_EQ(record.descriptors.size(), 4u);
@@ -456,7 +456,7 @@ TEST(TransferFolders, OnlyStaleGuidFoldersNotInUseAreSwept) {
   const std::wstring recent = make(L"11111111-2222-3333-4444-666666666666", 9);
   const std::wstring other = make(L"not-a-transfer-folder-name-of-36-ch", 60);
   // A live folder: one whose data object still exists, aged as if it had been in use for long.
-  const auto live_object = view::Adopt(new TKvDataObject(SampleFiles()));
+  const auto live_object = view::Adopt(new TKvDataObject(SampleFiles(), win::KvTemporaryRoot()));
   FORMATETC hdrop = Format(CF_HDROP, -1, TYMED_HGLOBAL);
   STGMEDIUM medium{};
   ASSERT_EQ(live_object->GetData(&hdrop, &medium), S_OK);
@@ -464,7 +464,8 @@ TEST(TransferFolders, OnlyStaleGuidFoldersNotInUseAreSwept) {
   const std::wstring live = live_object->TransferFolder();
   AgeFolder(live, 30);
 
-  const auto sweeper = view::Adopt(new TKvDataObject(SampleFiles()));  // sweeps on creation
+  const auto sweeper =
+      view::Adopt(new TKvDataObject(SampleFiles(), win::KvTemporaryRoot()));  // sweeps on creation
   namespace fs = std::filesystem;
   EXPECT_FALSE(fs::exists(fs::path(stale)));
   EXPECT_TRUE(fs::exists(fs::path(recent + L"inner\\locked.prg")));

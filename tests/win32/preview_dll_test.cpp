@@ -15,6 +15,7 @@
 #include "shell/win32/kelvane_clsid.h"
 #include "support/disk_builder.h"
 #include "support/temp_folder.h"
+#include "win32/import_patch.h"
 #include "win32/preview_expect.h"
 
 namespace kelvane::testing {
@@ -450,6 +451,34 @@ TEST_F(PreviewDll, TheButtonAndTheChordSwitchTheCharsetAndKeepIt) {
   SetModifiers(false, false);
   ExpectShows(scene, "chord with another key");
   EXPECT_EQ(CharsetSettingValue(), 0);
+}
+
+// At low integrity a process may write HKEY_CURRENT_USER only under Software\AppDataLow: the
+// charset switch keeps its setting there and the next preview reads it from there. Wine runs at
+// high integrity, so the DLL's token read is given the level.
+TEST_F(PreviewDll, TheCharsetSettingLivesWhereTheProcessMayWriteIt) {
+  const Bytes disk = D64WithEntries(3);
+  const TKvRect button = KvButtonRect(kWidth, row_height_, dpi_);
+  const LPARAM on_button = MAKELPARAM(button.Left + 3, button.Top + 3);
+  for (const bool low : {true, false}) {
+    SCOPED_TRACE(low ? "low" : "medium");
+    DeleteCharsetSetting();
+    const IntegrityAs integrity(host().Module(),
+                                low ? SECURITY_MANDATORY_LOW_RID : SECURITY_MANDATORY_MEDIUM_RID);
+    ASSERT_TRUE(integrity.Ok());
+    Open(disk);
+    Send(WM_LBUTTONDOWN, MK_LBUTTON, on_button);
+    Send(WM_LBUTTONUP, 0, on_button);
+    EXPECT_EQ(CharsetSettingValue(low), 1);
+    EXPECT_EQ(CharsetSettingValue(!low), -1);
+
+    // The other key says otherwise; the next preview follows its own.
+    SetCharsetSetting(0, !low);
+    Open(disk);
+    Scene scene = SceneOf(disk);
+    scene.charset = csLowerUpper;
+    ExpectShows(scene, "next DoPreview");
+  }
 }
 
 TEST_F(PreviewDll, ReadsFilesStreamsAndGcrImages) {

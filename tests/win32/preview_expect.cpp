@@ -149,18 +149,31 @@ std::wstring WindowsPath(const std::string& path) {
   return wide;
 }
 
-int CharsetSettingValue() {
+namespace {
+const wchar_t* SettingsKey(bool low_integrity) {
+  return low_integrity ? L"Software\\AppDataLow\\Software\\Kelvane" : L"Software\\Kelvane";
+}
+}  // namespace
+
+int CharsetSettingValue(bool low_integrity) {
   DWORD value = 0;
   DWORD size = sizeof(value);
-  if (::RegGetValueW(HKEY_CURRENT_USER, L"Software\\Kelvane", L"Charset", RRF_RT_REG_DWORD, nullptr,
-                     &value, &size) != ERROR_SUCCESS) {
+  if (::RegGetValueW(HKEY_CURRENT_USER, SettingsKey(low_integrity), L"Charset", RRF_RT_REG_DWORD,
+                     nullptr, &value, &size) != ERROR_SUCCESS) {
     return -1;
   }
   return static_cast<int>(value);
 }
 
+void SetCharsetSetting(DWORD value, bool low_integrity) {
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, SettingsKey(low_integrity), L"Charset", REG_DWORD, &value,
+                    sizeof(value));
+}
+
 void DeleteCharsetSetting() {
-  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Kelvane", L"Charset");
+  for (const bool low : {false, true}) {
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, SettingsKey(low), L"Charset");
+  }
 }
 
 }  // namespace kelvane::testing

@@ -60,8 +60,11 @@ class ParentWindow {
 // A Windows path for a file the tests wrote (UTF-8, as the test support gives it).
 std::wstring WindowsPath(const std::string& path);
 
-// Reads and clears the per-user charset value; -1 when it is missing.
-int CharsetSettingValue();
+// The charset value under HKCU\Software\Kelvane, or with `low_integrity` under
+// HKCU\Software\AppDataLow\Software\Kelvane; -1 when there is none.
+int CharsetSettingValue(bool low_integrity = false);
+void SetCharsetSetting(DWORD value, bool low_integrity = false);
+// Deletes the value under both keys.
 void DeleteCharsetSetting();
 
 }  // namespace kelvane::testing

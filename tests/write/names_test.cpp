@@ -79,6 +79,17 @@ TEST(FileNames, UniqueNamesFromHostFiles) {
   EXPECT_EQ(DkCbmUniqueName(".prg"), ".prg        .001");
   EXPECT_EQ(DkCbmUniqueName("x:/y/seventeen-chars-stem.prg"), "seventeen-chars-");
   EXPECT_EQ(DkCbmUniqueName("  .prg"), "            .prg");  // an empty tail falls through
+  // A UTF-8 character of two, three or four bytes is one character; a byte that is no UTF-8
+  // (a Latin-1 letter, a lead byte without its continuation) stays a byte.
+  EXPECT_EQ(DkCbmUniqueName("\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1.prg"), "_____");
+  EXPECT_EQ(DkCbmUniqueName("caf\xC3\xA9-\xE2\x82\xAC-\xF0\x9F\x98\x80.txt"), "caf_-_-_    .txt");
+  EXPECT_EQ(DkCbmUniqueName("\xE9t\xE9\xC3.seq"), "\xE9t\xE9\xC3");
+  EXPECT_EQ(DkCbmUniqueName("\xE2\x82x.seq"), "\xE2\x82x");
+  EXPECT_EQ(DkCbmUniqueName("\xC1\xA9\xF5\x80\x80\x80.seq"), "\xC1\xA9\xF5\x80\x80\x80");
+  // Sixteen characters of the Cyrillic alphabet fill a name, where their 32 bytes would be cut.
+  std::string cyrillic;
+  for (int i = 0; i < 17; ++i) cyrillic += "\xD0\x96";
+  EXPECT_EQ(DkCbmUniqueName(cyrillic + ".prg"), std::string(16, '_'));
 }
 
 }  // namespace

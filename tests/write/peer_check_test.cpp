@@ -126,7 +126,7 @@ TEST_F(PeerCheck, Cc1541ListsOurD64s) {
 // Files dropped onto images the peers made: cbmconvert then extracts the files that were there
 // and the new ones, byte for byte.
 TEST_F(PeerCheck, DropsOntoPeerImagesKeepTheirFiles) {
-  const auto host = MakeSystemHostFiles(HostPathEncoding::kUtf8);
+  const auto host = MakeSystemHostFiles();
   for (const char* name : {"cbmconvert.d64", "cbmconvert.d71", "cbmconvert.d81"}) {
     const std::filesystem::path out = folder_ / (std::string(name) + ".out");
     std::filesystem::create_directories(out);

@@ -169,8 +169,8 @@ void KvSweepTransferFolders(const std::wstring& root) {
 
 // ---- TKvDataObject
 
-TKvDataObject::TKvDataObject(TKvDragFileArray files)
-    : files_(std::move(files)), root_(KvTemporaryRoot()) {
+TKvDataObject::TKvDataObject(TKvDragFileArray files, std::wstring root)
+    : files_(std::move(files)), root_(std::move(root)) {
   KvSweepTransferFolders(root_);
 }
 

@@ -35,7 +35,8 @@ bool KvIsLiveTransferFolder(const std::wstring& folder);
 
 class TKvDataObject final : public TKvComObject<IDataObject> {
  public:
-  explicit TKvDataObject(TKvDragFileArray files);
+  // `root` is the folder the transfer folders go under (KvTransferRoot); empty for none.
+  TKvDataObject(TKvDragFileArray files, std::wstring root);
 
   STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override;
   STDMETHODIMP GetDataHere(FORMATETC* format, STGMEDIUM* medium) override;

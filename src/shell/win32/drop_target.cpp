@@ -102,26 +102,26 @@ bool KvGetDroppedPaths(IDataObject* data, TKvPathArray& paths) {
   return !paths.empty();
 }
 
-std::wstring KvFromCodePage(const std::string& text) {
+std::wstring KvFromUtf8(const std::string& text) {
   if (text.empty()) return {};
   const int size =
-      ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (size <= 0) return {};
   std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
   return wide;
 }
 
 bool KvToWriterPath(const std::wstring& path, std::string& writer_path) {
   writer_path.clear();
   if (path.empty()) return false;
-  const int size = ::WideCharToMultiByte(CP_ACP, 0, path.data(), static_cast<int>(path.size()),
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()),
                                          nullptr, 0, nullptr, nullptr);
   if (size <= 0) return false;
   std::string narrow(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, path.data(), static_cast<int>(path.size()), narrow.data(), size,
+  ::WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), narrow.data(), size,
                         nullptr, nullptr);
-  if (KvFromCodePage(narrow) != path) return false;
+  if (KvFromUtf8(narrow) != path) return false;
   writer_path = std::move(narrow);
   return true;
 }
@@ -133,8 +133,8 @@ std::wstring KvDropRefusal(const std::wstring& image_path, long long image_size)
     return L"This image's name has a character the writer cannot take; nothing can be dropped on "
            L"it.";
   }
-  if (DkHasReadOnlyExtension(writer_path)) return KvFromCodePage(KvDropErrorText(deReadOnlyFormat));
-  return KvFromCodePage(DkWriteBlockReason(writer_path, image_size));
+  if (DkHasReadOnlyExtension(writer_path)) return KvFromUtf8(KvDropErrorText(deReadOnlyFormat));
+  return KvFromUtf8(DkWriteBlockReason(writer_path, image_size));
 }
 
 }  // namespace kelvane::win

@@ -46,7 +46,8 @@ class TKvDropTarget final : public TKvComObject<IDropTarget> {
 bool KvHasFileDrop(IDataObject* data);
 // The dropped paths; false when there are none.
 bool KvGetDroppedPaths(IDataObject* data, TKvPathArray& paths);
-// The path in the system code page, when it converts back to the same text.
+// The path in UTF-8, when it converts back to the same text (a lone surrogate, which NTFS allows
+// in a name, does not).
 bool KvToWriterPath(const std::wstring& path, std::string& writer_path);
 // Why nothing may be dropped on this image; empty when files may be dropped.
 std::wstring KvDropRefusal(const std::wstring& image_path, long long image_size);
@@ -56,7 +57,7 @@ inline constexpr wchar_t kKvArchiveRefusal[] =
 inline constexpr wchar_t kKvUnreadableRefusal[] =
     L"This image could not be read; nothing can be dropped on it.";
 
-// 8-bit text in the system code page as UTF-16.
-std::wstring KvFromCodePage(const std::string& text);
+// UTF-8 text as UTF-16.
+std::wstring KvFromUtf8(const std::string& text);
 
 }  // namespace kelvane::win

@@ -1,12 +1,12 @@
 #include "shell/win32/entry_points.h"
 
+#include "shell/win32/integrity.h"
 #include "shell/win32/win_raii.h"
 
 namespace kelvane::win {
 
 namespace {
 
-constexpr wchar_t kSettingsKey[] = L"Software\\Kelvane";
 constexpr wchar_t kCharsetValue[] = L"Charset";
 
 HRESULT NormalDragLoop(IDataObject* data, IDropSource* source, DWORD allowed, DWORD* effect) {
@@ -25,6 +25,7 @@ TKvEntryPoints NormalEntryPoints() {
   table.MakeWindow = ::CreateWindowExW;
   table.ReadCharset = KvReadCharsetSetting;
   table.WriteCharset = KvWriteCharsetSetting;
+  table.IntegrityLevel = KvProcessIntegrityLevel;
   return table;
 }
 
@@ -40,9 +41,10 @@ void KvResetEntryPoints() {
   g_entry_points = NormalEntryPoints();
 }
 
-TDkCharset KvReadCharsetSetting() {
+TDkCharset KvReadCharsetSetting(bool low_integrity) {
   HKEY raw = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, KvSettingsKey(low_integrity), 0, KEY_QUERY_VALUE, &raw) !=
+      ERROR_SUCCESS) {
     return csUpperGraphics;
   }
   const UniqueKey key(raw);
@@ -57,10 +59,10 @@ TDkCharset KvReadCharsetSetting() {
   return csUpperGraphics;
 }
 
-void KvWriteCharsetSetting(TDkCharset charset) {
+void KvWriteCharsetSetting(TDkCharset charset, bool low_integrity) {
   HKEY raw = nullptr;
-  if (::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &raw, nullptr) != ERROR_SUCCESS) {
+  if (::RegCreateKeyExW(HKEY_CURRENT_USER, KvSettingsKey(low_integrity), 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &raw, nullptr) != ERROR_SUCCESS) {
     return;
   }
   const UniqueKey key(raw);

@@ -25,18 +25,21 @@ struct TKvEntryPoints {
   HWND(WINAPI* MakeWindow)
   (DWORD ex_style, LPCWSTR class_name, LPCWSTR title, DWORD style, int x, int y, int width,
    int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID parameter) = nullptr;
-  TDkCharset (*ReadCharset)() = nullptr;
-  void (*WriteCharset)(TDkCharset charset) = nullptr;
+  // The charset setting, in the key a process of that integrity may write.
+  TDkCharset (*ReadCharset)(bool low_integrity) = nullptr;
+  void (*WriteCharset)(TDkCharset charset, bool low_integrity) = nullptr;
+  // The process's integrity level (KvProcessIntegrityLevel).
+  DWORD (*IntegrityLevel)() = nullptr;
 };
 
 TKvEntryPoints& KvEntryPoints();
 // Puts the normal implementations back.
 void KvResetEntryPoints();
 
-// The per-user charset setting: HKCU\Software\Kelvane, value "Charset" (REG_DWORD, 1 for the
-// lower/upper set). Reading anything else gives the upper/graphics set; write failures are
-// ignored.
-TDkCharset KvReadCharsetSetting();
-void KvWriteCharsetSetting(TDkCharset charset);
+// The per-user charset setting: HKCU\Software\Kelvane (at low integrity
+// HKCU\Software\AppDataLow\Software\Kelvane), value "Charset" (REG_DWORD, 1 for the lower/upper
+// set). Reading anything else gives the upper/graphics set; write failures are ignored.
+TDkCharset KvReadCharsetSetting(bool low_integrity);
+void KvWriteCharsetSetting(TDkCharset charset, bool low_integrity);
 
 }  // namespace kelvane::win

@@ -4,11 +4,8 @@
 #include <exception>
 #include <utility>
 
-#include "host/host_files.h"
-#include "shell/drag_files.h"
-#include "shell/drop_write.h"
-#include "shell/win32/data_object.h"
 #include "shell/win32/entry_points.h"
+#include "shell/win32/integrity.h"
 #include "shell/win32/item_bytes.h"
 
 namespace kelvane::win {
@@ -48,7 +45,7 @@ void TKvBackBuffer::Free() {
   Width = Height = 0;
 }
 
-TKvPreviewHandler::TKvPreviewHandler() : dpi_(ScreenDpi()) {
+TKvPreviewHandler::TKvPreviewHandler() : dpi_(ScreenDpi()), low_integrity_(KvRunsAtLowIntegrity()) {
   scale_ = KvScaleFromDpi(dpi_);
   SelectionInit(selection_, row_model_);
 }
@@ -196,7 +193,7 @@ STDMETHODIMP TKvPreviewHandler::DoPreview() {
   try {
     const int rows = KvRowsNeeded(0, ClientHeight(), RowHeight());
     const auto read_charset = KvEntryPoints().ReadCharset;
-    charset_ = read_charset != nullptr ? read_charset() : csUpperGraphics;
+    charset_ = read_charset != nullptr ? read_charset(low_integrity_) : csUpperGraphics;
     const int width = PaneWidth();
     TDkRenderImage image;
     const bool rendered = RenderInto(width, rows, image);
@@ -344,133 +341,14 @@ void TKvPreviewHandler::SetBanner(std::wstring text) {
 
 void TKvPreviewHandler::ToggleCharset() {
   charset_ = charset_ == csUpperGraphics ? csLowerUpper : csUpperGraphics;
-  if (const auto write = KvEntryPoints().WriteCharset; write != nullptr) write(charset_);
+  if (const auto write = KvEntryPoints().WriteCharset; write != nullptr) {
+    write(charset_, low_integrity_);
+  }
   TDkRenderImage image;
   render_ok_ = RenderInto(rendered_width_, requested_rows_, image);
   SetImage(std::move(image), rendered_width_, requested_rows_);
   ClampScroll();
   Invalidate();
-}
-
-void TKvPreviewHandler::StartDrag() {
-  const std::vector<int> indices = SelectedIndices(selection_);
-  if (indices.empty()) return;
-  TKvDragFileArray files;
-  // An exception here (a looping directory, say) leaves before anything changed; the window
-  // procedure absorbs it and no drag starts.
-  if (!BuildDragFiles(data_, detection_name_, indices, files) || files.empty()) return;
-  Microsoft::WRL::ComPtr<IDataObject> data_object;
-  *data_object.GetAddressOf() = new TKvDataObject(std::move(files));
-  Microsoft::WRL::ComPtr<IDropSource> source;
-  *source.GetAddressOf() = new TKvDropSource();
-  // The window may be reset while the modal loop runs; the handler stays alive until it ends.
-  AddRef();
-  busy_ = true;
-  struct EndDrag {
-    TKvPreviewHandler* handler;
-    ~EndDrag() {
-      handler->busy_ = false;
-      handler->Release();
-    }
-  } end{this};
-  DWORD effect = DROPEFFECT_NONE;
-  if (const auto loop = KvEntryPoints().DragLoop; loop != nullptr) {
-    loop(data_object.Get(), source.Get(), DROPEFFECT_COPY, &effect);
-  }
-}
-
-void TKvPreviewHandler::RegisterDropTarget() {
-  if (window_ == nullptr || drop_target_) return;
-  if (!ole_initialised_) {
-    if (FAILED(::OleInitialize(nullptr))) return;
-    ole_initialised_ = true;
-  }
-  *drop_target_.GetAddressOf() =
-      new TKvDropTarget([this](IDataObject* data, DWORD, POINTL) { return CanDrop(data); },
-                        [this](const TKvPathArray& paths) { return DropFiles(paths); });
-  if (FAILED(::RegisterDragDrop(window_, drop_target_.Get()))) {
-    drop_target_->Detach();
-    drop_target_.Reset();
-    ole_initialised_ = false;
-    ::OleUninitialize();
-  }
-}
-
-void TKvPreviewHandler::RevokeDropTarget() {
-  if (drop_target_) {
-    if (window_ != nullptr && ::IsWindow(window_)) ::RevokeDragDrop(window_);
-    drop_target_->Detach();
-    drop_target_.Reset();
-  }
-  if (ole_initialised_) {
-    ole_initialised_ = false;
-    ::OleUninitialize();
-  }
-}
-
-bool TKvPreviewHandler::CanDrop(IDataObject* data) {
-  if (busy_ || !KvHasFileDrop(data)) return false;
-  std::wstring reason = KvDropRefusal(image_path_, static_cast<long long>(data_.size()));
-  if (!Readable() && (reason.empty() || reason == kKvArchiveRefusal)) {
-    reason = kKvUnreadableRefusal;
-  }
-  if (reason.empty()) return true;
-  SetBanner(std::move(reason));
-  return false;
-}
-
-bool TKvPreviewHandler::DropFiles(const TKvPathArray& paths) {
-  SetBanner(std::wstring());
-  std::string image_path;
-  if (image_path_.empty() || busy_ || !KvToWriterPath(image_path_, image_path)) return false;
-  if (!Readable()) {
-    SetBanner(kKvUnreadableRefusal);
-    return false;
-  }
-  std::vector<std::string> files;
-  std::wstring refused;
-  for (const std::wstring& path : paths) {
-    std::string converted;
-    if (KvToWriterPath(path, converted)) {
-      files.push_back(std::move(converted));
-      continue;
-    }
-    const std::size_t slash = path.find_last_of(L"\\/");
-    if (!refused.empty()) refused += L", ";
-    refused += slash == std::wstring::npos ? path : path.substr(slash + 1);
-  }
-  const auto host = MakeSystemHostFiles(HostPathEncoding::kSystemCodePage);
-  const TKvDropResult result = KvWriteDroppedFiles(image_path, files, *host);
-  std::wstring banner = KvFromCodePage(KvDropSummary(result));
-  if (!refused.empty()) {
-    if (!banner.empty()) banner += L"  ";
-    banner += refused + L": " + KvFromCodePage(KvDropErrorText(deUnreadable));
-  }
-  SetBanner(std::move(banner));
-  if (result.WrittenCount > 0 && !ReReadAfterDrop()) {
-    SetBanner(L"The files were written, but the image could not be read back.");
-  }
-  Invalidate();
-  return result.WrittenCount > 0;
-}
-
-bool TKvPreviewHandler::ReReadAfterDrop() {
-  const TDkCbmEntryArray before = row_model_.Entries;
-  TKvItemBytes bytes;
-  if (FAILED(KvReadFileItem(image_path_, bytes))) return false;
-  data_ = std::move(bytes.Data);
-  detection_name_ = std::move(bytes.DetectionName);
-  const int width = PaneWidth();
-  const int rows = KvRowsNeeded(scroll_offset_, ClientHeight(), RowHeight());
-  TDkRenderImage image;
-  render_ok_ = RenderInto(width, rows, image);
-  SetImage(std::move(image), width, rows);
-  BuildRowModel(data_, detection_name_, row_model_);
-  SelectAddedEntries(selection_, before, row_model_);
-  ClampScroll();
-  ScrollIntoView(selection_.Caret);
-  Invalidate();
-  return true;
 }
 
 void TKvPreviewHandler::Reset() {

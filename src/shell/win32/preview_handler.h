@@ -120,6 +120,7 @@ class TKvPreviewHandler final : public IPreviewHandler,
   void Invalidate() const;
   void Reset();
   void MoveOwnWindow() const;
+  // Drag and drop side (preview_drag_drop.cpp).
   void RegisterDropTarget();
   void RevokeDropTarget();
   // Reads the image file again after a drop and selects the entries it gained.
@@ -171,6 +172,9 @@ class TKvPreviewHandler final : public IPreviewHandler,
   bool render_ok_ = false;
   int dpi_ = 96;
   std::wstring banner_;
+  // Read once: below medium integrity the image, the settings key and the temporary folder may
+  // not be written (integrity.h).
+  bool low_integrity_ = false;
   Microsoft::WRL::ComPtr<TKvDropTarget> drop_target_;
   bool ole_initialised_ = false;
   bool busy_ = false;

@@ -7,6 +7,7 @@
 #include "render/thumbnail.h"
 #include "shell/win32/dib.h"
 #include "shell/win32/entry_points.h"
+#include "shell/win32/integrity.h"
 #include "shell/win32/item_bytes.h"
 #include "shell/win32/win_raii.h"
 
@@ -81,7 +82,8 @@ STDMETHODIMP TKvThumbnailProvider::GetThumbnail(UINT size, HBITMAP* bitmap, WTS_
   if (!initialised_ || size < 1 || size > 4096) return E_FAIL;
   try {
     const auto read_charset = KvEntryPoints().ReadCharset;
-    const TDkCharset charset = read_charset != nullptr ? read_charset() : csUpperGraphics;
+    const TDkCharset charset =
+        read_charset != nullptr ? read_charset(KvRunsAtLowIntegrity()) : csUpperGraphics;
     TDkRenderImage picture;
     if (!DkRenderThumbnail(data_, detection_name_, static_cast<int>(size), charset, picture)) {
       return E_FAIL;
