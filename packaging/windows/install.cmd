@@ -28,6 +28,9 @@ if not exist "%DLL%" (
 call :add "%CLASSES%\CLSID\%CLSID%" /ve /d "%NAME%"
 call :add "%CLASSES%\CLSID\%CLSID%" /v DisplayName /d "%NAME%"
 call :add "%CLASSES%\CLSID\%CLSID%" /v AppID /d "%PREVHOST%"
+rem The preview host would run the handler at low integrity, which may not write the images
+rem files are dropped on.
+call :add "%CLASSES%\CLSID\%CLSID%" /v DisableLowILProcessIsolation /t REG_DWORD /d 1
 call :add "%CLASSES%\CLSID\%CLSID%\InprocServer32" /ve /d "%DLL%"
 call :add "%CLASSES%\CLSID\%CLSID%\InprocServer32" /v ThreadingModel /d Apartment
 call :add "%CLASSES%\CLSID\%THUMBCLSID%" /ve /d "%THUMBNAME%"

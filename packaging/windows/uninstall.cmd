@@ -1,6 +1,6 @@
 @echo off
 rem Removes what install.cmd registered for the current user, and nothing else: the classes of
-rem the preview handler and the thumbnail provider, the entry in the list of preview handlers,
+rem the preview handler (with its DisableLowILProcessIsolation value) and the thumbnail provider, the entry in the list of preview handlers,
 rem and for each extension the associations it wrote, with the keys it had to create for them
 rem when nothing else has been put in them since.
 setlocal enableextensions

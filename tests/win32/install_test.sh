@@ -51,6 +51,9 @@ expect "server" "$(value "$classes\\CLSID\\$clsid\\InprocServer32" '')" "$win_wo
 expect "threading" "$(value "$classes\\CLSID\\$clsid\\InprocServer32" ThreadingModel)" "Apartment"
 expect "display name" "$(value "$classes\\CLSID\\$clsid" DisplayName)" "Kelvane disk image preview"
 expect "app id" "$(value "$classes\\CLSID\\$clsid" AppID)" "{6d2b5079-2f0b-48dd-ab7f-97cec514d30b}"
+# The preview writes into images, which the preview host's low integrity would forbid.
+expect "integrity" "$(reg query "$classes\\CLSID\\$clsid" /v DisableLowILProcessIsolation |
+  grep REG_ | tr -s ' ' | sed 's/^ //')" "DisableLowILProcessIsolation REG_DWORD 0x1"
 expect "handler list" "$(value 'HKCU\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers' "$clsid")" \
   "Kelvane disk image preview"
 expect "thumbnail server" "$(value "$classes\\CLSID\\$thumbclsid\\InprocServer32" '')" \
@@ -79,6 +82,7 @@ expect ".g64 default after" "$(value "$classes\\.g64" '')" "Other.G64"
 key_exists "$classes\\.g64\\ShellEx\\$preview" && { echo "FAIL: .g64 handler left"; failures=$((failures + 1)); }
 expect ".d64 other thumbnails after" "$(value "$classes\\.d64\\ShellEx\\$thumbnail" '')" "$other"
 key_exists "$classes\\CLSID\\$clsid" && { echo "FAIL: class left"; failures=$((failures + 1)); }
+expect "integrity after" "$(value "$classes\\CLSID\\$clsid" DisableLowILProcessIsolation)" '<none>'
 key_exists "$classes\\CLSID\\$thumbclsid" && { echo "FAIL: thumbnail class left"; failures=$((failures + 1)); }
 key_exists "$classes\\.d71\\ShellEx\\$thumbnail" && { echo "FAIL: .d71 thumbnails left"; failures=$((failures + 1)); }
 expect "handler list after" "$(value 'HKCU\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers' "$clsid")" '<none>'
