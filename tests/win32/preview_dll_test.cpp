@@ -463,8 +463,8 @@ TEST_F(PreviewDll, TheCharsetSettingLivesWhereTheProcessMayWriteIt) {
   for (const bool low : {true, false}) {
     SCOPED_TRACE(low ? "low" : "medium");
     DeleteCharsetSetting();
-    const IntegrityAs integrity(host().Module(),
-                                low ? SECURITY_MANDATORY_LOW_RID : SECURITY_MANDATORY_MEDIUM_RID);
+    const ScopedImport integrity = IntegrityAs(
+        host().Module(), low ? SECURITY_MANDATORY_LOW_RID : SECURITY_MANDATORY_MEDIUM_RID);
     ASSERT_TRUE(integrity.Ok());
     Open(disk);
     Send(WM_LBUTTONDOWN, MK_LBUTTON, on_button);
