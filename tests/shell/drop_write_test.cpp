@@ -210,35 +210,37 @@ TEST_F(DropTest, AFileThatFailsHalfWayLeavesNoTraceAndLaterFilesUseItsRoom) {
 
 TEST_F(DropTest, ImagesThatCannotTakeFilesAreRefusedWithTheirTexts) {
   const std::string file = File("a.prg", PatternBytes(10, 1));
-  // Read-only by extension: not even opened.
-  const TKvDropResult g64 = Drop(folder_.Path("game.g64"), {file});
-  EXPECT_EQ(g64.Code, deReadOnlyFormat);
-  EXPECT_EQ(g64.Message, "This image format is read-only.");
-
-  // An old layout stays read-only.
-  Bytes d82 = BlankD82();
-  SectorEditor(d82, D80Offset).Sector(38, 0)[3] = 255;
-  const TKvDropResult old = Drop(folder_.Write("old.d82", d82), {file});
-  EXPECT_EQ(old.Code, deReadOnlyFormat);
-  EXPECT_EQ(old.Message, DkReadOnlyReasonText(cifD82));
-  EXPECT_EQ(folder_.Read("old.d82"), d82);
-
-  // A size no format has.
-  const TKvDropResult odd = Drop(folder_.Write("odd.d64", Bytes(1000, 0)), {file});
-  EXPECT_EQ(odd.Code, deNotWritable);
-  EXPECT_EQ(odd.Message, DkFormatSizeErrorText(cifD64, 1000));
-
-  // Missing, empty, and a folder under an image's name.
-  EXPECT_EQ(Drop(folder_.Path("none.d64"), {file}).Code, deNotWritable);
-  EXPECT_EQ(Drop(folder_.Write("empty.d64", Bytes()), {file}).Message,
-            "This is not a disk image that can be written.");
+  Bytes old_d82 = BlankD82();  // an old layout stays read-only
+  SectorEditor(old_d82, D80Offset).Sector(38, 0)[3] = 255;
+  folder_.Write("old.d82", old_d82);
+  folder_.Write("odd.d64", Bytes(1000, 0));  // a size no format has
+  folder_.Write("empty.d64", Bytes());
   std::filesystem::create_directory(folder_.path() / "dir.d64");
-  // (Windows refuses to open a folder for writing with "access denied".)
+  struct Case {
+    const char* image;
+    TKvDropError code;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"game.g64", deReadOnlyFormat, "This image format is read-only."},  // not even opened
+      {"old.d82", deReadOnlyFormat, DkReadOnlyReasonText(cifD82)},
+      {"odd.d64", deNotWritable, DkFormatSizeErrorText(cifD64, 1000)},
+      {"none.d64", deNotWritable, "This is not a disk image that can be written."},
+      {"empty.d64", deNotWritable, "This is not a disk image that can be written."},
+  // A folder under an image's name (Windows refuses to open a folder for writing).
 #ifdef _WIN32
-  EXPECT_EQ(Drop(folder_.Path("dir.d64"), {file}).Code, deAccessDenied);
+      {"dir.d64", deAccessDenied, "The image file is read-only or may not be written here."},
 #else
-  EXPECT_EQ(Drop(folder_.Path("dir.d64"), {file}).Code, deNotWritable);
+      {"dir.d64", deNotWritable, "This is not a disk image that can be written."},
 #endif
+  };
+  for (const Case& c : cases) {
+    const TKvDropResult result = Drop(folder_.Path(c.image), {file});
+    EXPECT_EQ(result.Code, c.code) << c.image;
+    EXPECT_EQ(result.Message, c.message) << c.image;
+    EXPECT_EQ(result.WrittenCount, 0) << c.image;
+  }
+  EXPECT_EQ(folder_.Read("old.d82"), old_d82);
 
   // No paths: nothing happens at all.
   const TKvDropResult nothing = Drop(folder_.Path("none.d64"), {});

@@ -81,8 +81,13 @@ TEST(FileNames, UniqueNamesFromHostFiles) {
   EXPECT_EQ(DkCbmUniqueName("  .prg"), "            .prg");  // an empty tail falls through
   // A UTF-8 character of two, three or four bytes is one character; a byte that is no UTF-8
   // (a Latin-1 letter, a lead byte without its continuation) stays a byte.
-  EXPECT_EQ(DkCbmUniqueName("\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1.prg"), "_____");
-  EXPECT_EQ(DkCbmUniqueName("caf\xC3\xA9-\xE2\x82\xAC-\xF0\x9F\x98\x80.txt"), "caf_-_-_    .txt");
+  // The first and last character of each length: U+0080, U+07FF, U+0800, U+FFFF, U+10000 and
+  // U+10FFFF.
+  EXPECT_EQ(DkCbmUniqueName(
+                "\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF.prg"),
+            "______");
+  EXPECT_EQ(DkCbmUniqueName("caf\xC3\xA9.txt"), "caf_        .txt");
+  EXPECT_EQ(DkCbmUniqueName("\xCE\xA9"), "_           .001");  // a character that ends the name
   EXPECT_EQ(DkCbmUniqueName("\xE9t\xE9\xC3.seq"), "\xE9t\xE9\xC3");
   EXPECT_EQ(DkCbmUniqueName("\xE2\x82x.seq"), "\xE2\x82x");
   EXPECT_EQ(DkCbmUniqueName("\xC1\xA9\xF5\x80\x80\x80.seq"), "\xC1\xA9\xF5\x80\x80\x80");
