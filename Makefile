@@ -48,7 +48,7 @@ bench:
 	cmake --build --preset bench -j $(JOBS)
 	@for b in build/bench/bench/bench_*; do echo "== $$b"; $$b; done
 
-# The preview DLL's timings under Wine (Initialize + DoPreview, one paint).
+# The preview DLL's timings under Wine (Initialize + DoPreview, one paint; the drop write).
 bench-windows: windows
 	tools/bench-windows.sh build/mingw
 

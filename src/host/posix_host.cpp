@@ -231,8 +231,7 @@ class PosixHostFiles final : public HostFiles {
 
   std::string ErrorText(std::uint32_t code) override {
     if (code == kHostUnableToRemoveReplaced) return "The previous file could not be moved aside.";
-    if (code == kHostUnableToMoveReplacement || code == kHostUnableToMoveReplacement2)
-      return "The new file could not be moved into place.";
+    if (code == kHostUnableToMoveReplacement) return "The new file could not be moved into place.";
     return std::strerror(static_cast<int>(code));
   }
 

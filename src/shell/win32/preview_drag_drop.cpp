@@ -114,13 +114,13 @@ bool TKvPreviewHandler::DropFiles(const TKvPathArray& paths) {
     banner += refused + L": " + KvFromUtf8(KvDropErrorText(deUnreadable));
   }
   SetBanner(std::move(banner));
-  // Explorer shows the image's size, date and thumbnail: tell it the file changed.
   if (result.WrittenCount > 0) {
+    // Explorer shows the image's size, date and thumbnail: tell it the file changed.
     ::SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, image_path_.c_str(),
                      nullptr);
-  }
-  if (result.WrittenCount > 0 && !ReReadAfterDrop()) {
-    SetBanner(L"The files were written, but the image could not be read back.");
+    if (!ReReadAfterDrop()) {
+      SetBanner(L"The files were written, but the image could not be read back.");
+    }
   }
   Invalidate();
   return result.WrittenCount > 0;
