@@ -409,6 +409,44 @@ TEST_F(DropTest, SwapFailuresPutTheOldImageBackOrNameTheLeftover) {
   }
 }
 
+#ifdef _WIN32
+TEST_F(DropTest, ANewImageAScannerHoldsForAMomentIsSwappedInOnALaterTry) {
+  // The real replace, while another handle (as a virus scanner's) holds the new image without
+  // sharing for the first two tries.
+  const std::string image = folder_.Write("disk.d64", BlankD64());
+  class ScannedHost : public FaultyHost {
+   public:
+    explicit ScannedHost(HostFiles& real) : FaultyHost(real, {}, ReplaceFault::kOther) {}
+    std::uint32_t Replace(const std::string& replaced, const std::string& replacement,
+                          const std::string& backup) override {
+      if (tries_ == 0) {
+        const std::wstring wide(replacement.begin(), replacement.end());
+        held_ = ::CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+      }
+      if (++tries_ == 3) ::CloseHandle(held_);
+      const std::uint32_t code = FaultyHost::Replace(replaced, replacement, backup);
+      codes.push_back(code);
+      return code;
+    }
+    std::vector<std::uint32_t> codes;
+
+   private:
+    int tries_ = 0;
+    HANDLE held_ = INVALID_HANDLE_VALUE;
+  };
+  ScannedHost scanned(*host_);
+  const TKvDropResult result =
+      KvWriteDroppedFiles(image, {File("a.prg", PatternBytes(10, 1))}, scanned);
+  EXPECT_EQ(result.WrittenCount, 1);
+  EXPECT_EQ(scanned.codes,
+            (std::vector<std::uint32_t>{ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION, 0}));
+  EXPECT_EQ(scanned.waited_ms(), 150u);
+  EXPECT_EQ(Open("disk.d64")->Entries().size(), 1u);
+  EXPECT_FALSE(HasSideFiles("disk.d64"));
+}
+#endif
+
 TEST_F(DropTest, AFileThatAppearsInTheImagesPlaceDuringTheSwapIsKept) {
   // The old image has gone to the backup name, the new one cannot follow, and meanwhile another
   // program has written a file under the image's name: that file stays, the old image waits at
