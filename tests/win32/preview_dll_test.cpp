@@ -127,6 +127,9 @@ class PreviewDll : public ::testing::Test {
     SetModifiers(false, false);
   }
 
+  // Switches the charset by button and by chord; `low`: the setting is under AppDataLow.
+  void SwitchesAndKeepsTheCharset(bool low);
+
   TempFolder folder_{"kelvane-preview"};
   ParentWindow parent_{kWidth, kHeight};
   Bytes data_;
@@ -395,7 +398,7 @@ TEST_F(PreviewDll, TheWheelScrollsThreeRowsANotch) {
   ExpectShows(scene, "half-visible selected row");
 }
 
-TEST_F(PreviewDll, TheButtonAndTheChordSwitchTheCharsetAndKeepIt) {
+void PreviewDll::SwitchesAndKeepsTheCharset(bool low) {
   const Bytes disk = D64WithEntries(5);
   Open(disk);
   const TKvRect button = KvButtonRect(kWidth, row_height_, dpi_);
@@ -411,18 +414,20 @@ TEST_F(PreviewDll, TheButtonAndTheChordSwitchTheCharsetAndKeepIt) {
   Send(WM_LBUTTONUP, 0, MAKELPARAM(button.Left - 20, 50));  // released elsewhere
   scene.button_tint = kKvButtonHoverTint;
   ExpectShows(scene, "released outside: no switch");
-  EXPECT_EQ(CharsetSettingValue(), -1);
+  EXPECT_EQ(CharsetSettingValue(low), -1);
 
   Send(WM_LBUTTONDOWN, MK_LBUTTON, on_button);
   Send(WM_LBUTTONUP, 0, on_button);
   scene.charset = csLowerUpper;
   ExpectShows(scene, "clicked");
-  EXPECT_EQ(CharsetSettingValue(), 1);
+  EXPECT_EQ(CharsetSettingValue(low), 1);
+  EXPECT_EQ(CharsetSettingValue(!low), -1);
   Send(WM_MOUSELEAVE);
   scene.button_tint = 0;
   ExpectShows(scene, "pointer gone");
 
-  // The next preview starts from the setting.
+  // The next preview starts from the setting, whatever the other key says.
+  SetCharsetSetting(0, !low);
   Open(disk);
   ExpectShows(scene, "next DoPreview");
 
@@ -436,7 +441,7 @@ TEST_F(PreviewDll, TheButtonAndTheChordSwitchTheCharsetAndKeepIt) {
   Send(WM_KEYUP, VK_SHIFT, 1 | 0xC0000000);
   scene.charset = csUpperGraphics;
   ExpectShows(scene, "chord");
-  EXPECT_EQ(CharsetSettingValue(), 0);
+  EXPECT_EQ(CharsetSettingValue(low), 0);
   SetModifiers(false, false);
   Send(WM_KEYUP, VK_CONTROL, 1 | 0xC0000000);
   ExpectShows(scene, "the other key let go: no second switch");
@@ -450,34 +455,20 @@ TEST_F(PreviewDll, TheButtonAndTheChordSwitchTheCharsetAndKeepIt) {
   Send(WM_KEYUP, VK_SHIFT, 1 | 0xC0000000);
   SetModifiers(false, false);
   ExpectShows(scene, "chord with another key");
-  EXPECT_EQ(CharsetSettingValue(), 0);
+  EXPECT_EQ(CharsetSettingValue(low), 0);
 }
 
-// At low integrity a process may write HKEY_CURRENT_USER only under Software\AppDataLow: the
-// charset switch keeps its setting there and the next preview reads it from there. Wine runs at
-// high integrity, so the DLL's token read is given the level.
-TEST_F(PreviewDll, TheCharsetSettingLivesWhereTheProcessMayWriteIt) {
-  const Bytes disk = D64WithEntries(3);
-  const TKvRect button = KvButtonRect(kWidth, row_height_, dpi_);
-  const LPARAM on_button = MAKELPARAM(button.Left + 3, button.Top + 3);
-  for (const bool low : {true, false}) {
-    SCOPED_TRACE(low ? "low" : "medium");
+// The setting is kept where the process may write it: at low integrity HKEY_CURRENT_USER only
+// under Software\AppDataLow (Wine runs at high integrity, so the DLL's token read is given the
+// level).
+TEST_F(PreviewDll, TheButtonAndTheChordSwitchTheCharsetAndKeepIt) {
+  for (const bool low : {false, true}) {
+    SCOPED_TRACE(low ? "low integrity" : "medium integrity");
     DeleteCharsetSetting();
     const ScopedImport integrity = IntegrityAs(
         host().Module(), low ? SECURITY_MANDATORY_LOW_RID : SECURITY_MANDATORY_MEDIUM_RID);
     ASSERT_TRUE(integrity.Ok());
-    Open(disk);
-    Send(WM_LBUTTONDOWN, MK_LBUTTON, on_button);
-    Send(WM_LBUTTONUP, 0, on_button);
-    EXPECT_EQ(CharsetSettingValue(low), 1);
-    EXPECT_EQ(CharsetSettingValue(!low), -1);
-
-    // The other key says otherwise; the next preview follows its own.
-    SetCharsetSetting(0, !low);
-    Open(disk);
-    Scene scene = SceneOf(disk);
-    scene.charset = csLowerUpper;
-    ExpectShows(scene, "next DoPreview");
+    SwitchesAndKeepsTheCharset(low);
   }
 }
 
