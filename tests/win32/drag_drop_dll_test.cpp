@@ -162,6 +162,9 @@ TEST_F(DropDll, ADropWritesTheFilesRereadsAndSelectsThem) {
   EXPECT_EQ(notices.size(), 1u);
 }
 
+constexpr wchar_t kArchiveRefusal[] =
+    L"This image has no file of its own (it is inside an archive); nothing can be dropped on it.";
+
 TEST_F(DropDll, RefusedDropsWriteNothing) {
   const Bytes disk = D64WithEntries(2);
   const std::wstring file = HostFile("new.prg", PatternBytes(100, 3));
@@ -169,72 +172,49 @@ TEST_F(DropDll, RefusedDropsWriteNothing) {
     const char* what;
     std::string name;
     Bytes image;
-    bool stream;
-    std::vector<std::wstring> paths;
-    bool offer_files;
-    DWORD offered;
-    std::wstring banner;  // "" for none
+    bool stream = false;
+    std::vector<std::wstring> paths = {};  // the one file when empty
+    bool offer_files = true;
+    DWORD offered = DROPEFFECT_COPY;
+    std::wstring banner = {};  // "" for none
     // The integrity level the DLL's token read gives (Explorer's preview host runs handlers at
     // low integrity unless the class key asks otherwise; Wine runs everything at high).
     DWORD level = SECURITY_MANDATORY_HIGH_RID;
   };
-  Bytes big(16 * 1024 * 1024 + 1, 0);
   const std::vector<Case> cases = {
-      {"plain text", "a.d64", disk, false, {file}, false, DROPEFFECT_COPY, L""},
-      {"move only", "b.d64", disk, false, {file}, true, DROPEFFECT_MOVE, L""},
-      {"link only", "c.d64", disk, false, {file}, true, DROPEFFECT_LINK, L""},
-      {"a G64",
-       "d.g64",
-       ReadTestFile("tests/data/cc1541.g64"),
-       false,
-       {file},
-       true,
-       DROPEFFECT_COPY,
-       L"This image format is read-only."},
-      {"inside an archive",
-       "e.d64",
-       disk,
-       true,
-       {file},
-       true,
-       DROPEFFECT_COPY,
-       L"This image has no file of its own (it is inside an archive); nothing can be dropped on "
-       L"it."},
-      {"unreadable, inside an archive",
-       "f.d64",
-       Bytes(3000, 0x55),
-       true,
-       {file},
-       true,
-       DROPEFFECT_COPY,
-       L"This image could not be read; nothing can be dropped on it."},
-      {"over 16 MiB",
-       "g.d64",
-       big,
-       false,
-       {file},
-       true,
-       DROPEFFECT_COPY,
-       std::wstring(L"") + view::Widen(DkWriteBlockReason("g.d64", 0))},
+      {.what = "plain text", .name = "a.d64", .image = disk, .offer_files = false},
+      {.what = "move only", .name = "b.d64", .image = disk, .offered = DROPEFFECT_MOVE},
+      {.what = "link only", .name = "c.d64", .image = disk, .offered = DROPEFFECT_LINK},
+      {.what = "a G64",
+       .name = "d.g64",
+       .image = ReadTestFile("tests/data/cc1541.g64"),
+       .banner = L"This image format is read-only."},
+      {.what = "inside an archive",
+       .name = "e.d64",
+       .image = disk,
+       .stream = true,
+       .banner = kArchiveRefusal},
+      {.what = "unreadable, inside an archive",
+       .name = "f.d64",
+       .image = Bytes(3000, 0x55),
+       .stream = true,
+       .banner = L"This image could not be read; nothing can be dropped on it."},
+      {.what = "over 16 MiB",
+       .name = "g.d64",
+       .image = Bytes(16 * 1024 * 1024 + 1, 0),
+       .banner = view::Widen(DkWriteBlockReason("g.d64", 0))},
       // NTFS allows a lone surrogate in a name; UTF-8 cannot carry it.
-      {"only a name that is no Unicode text",
-       "h.d64",
-       disk,
-       false,
-       {WindowsPath(folder_.Path("x")) + L"\xD800.prg"},
-       true,
-       DROPEFFECT_COPY,
-       L"x\xD800.prg: The file could not be read."},
-      {"at low integrity",
-       "i.d64",
-       disk,
-       false,
-       {file},
-       true,
-       DROPEFFECT_COPY,
-       L"Files cannot be added while the preview runs with low integrity; installing Kelvane "
-       L"again fixes it.",
-       SECURITY_MANDATORY_LOW_RID},
+      {.what = "only a name that is no Unicode text",
+       .name = "h.d64",
+       .image = disk,
+       .paths = {WindowsPath(folder_.Path("x")) + L"\xD800.prg"},
+       .banner = L"x\xD800.prg: The file could not be read."},
+      {.what = "at low integrity",
+       .name = "i.d64",
+       .image = disk,
+       .banner = L"Files cannot be added while the preview runs with low integrity; installing "
+                 L"Kelvane again fixes it.",
+       .level = SECURITY_MANDATORY_LOW_RID},
   };
   for (const Case& c : cases) {
     const ScopedImport integrity = IntegrityAs(SharedHost().Module(), c.level);
@@ -243,7 +223,7 @@ TEST_F(DropDll, RefusedDropsWriteNothing) {
     ASSERT_NE(window, nullptr) << c.what;
     IDropTarget* target = TargetOf(window);
     ASSERT_NE(target, nullptr) << c.what;
-    const auto data = FilesOf(c.paths, c.offer_files);
+    const auto data = FilesOf(c.paths.empty() ? std::vector{file} : c.paths, c.offer_files);
     const DropOutcome outcome = DropOnto(target, data.Get(), c.offered);
     EXPECT_EQ(outcome.drop, static_cast<DWORD>(DROPEFFECT_NONE)) << c.what;
     if (c.offer_files && c.banner.find(L"could not be read.") == std::wstring::npos) {
