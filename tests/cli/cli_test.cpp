@@ -264,7 +264,7 @@ TEST(CliRender, WritesTheListingAsPng) {
   EXPECT_LE(PngWidth(png), 64);
   EXPECT_LE(PngHeight(png), 64);
   EXPECT_GE(std::max(PngWidth(png), PngHeight(png)), 63);
-  // The same picture the Windows thumbnails show, in either charset.
+  // The lower/upper charset when asked (Windows' thumbnails are always the upper-case one).
   TDkRenderImage lower;
   ASSERT_TRUE(DkRenderThumbnail(testing::ReadTestFile("tests/data/cc1541-full.d64"), "f.d64", 64,
                                 csLowerUpper, lower));

@@ -150,13 +150,12 @@ class ThumbnailDll : public ::testing::Test {
   void TearDown() override { DeleteCharsetSetting(); }
 };
 
+// Always in the upper-case/graphics charset, whatever the preview's setting: Windows keeps a
+// thumbnail until the file changes.
 TEST_F(ThumbnailDll, PixelsAreTheLibrarysThumbnailAtEverySize) {
   const Bytes disk = D64WithEntries(30);
-  for (const TDkCharset charset : {csUpperGraphics, csLowerUpper}) {
-    if (charset == csLowerUpper) {
-      ::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Kelvane", L"Charset", REG_DWORD, "\1\0\0\0",
-                        4);
-    }
+  for (const DWORD setting : {0u, 1u}) {
+    SetCharsetSetting(setting);
     for (const UINT size : {32u, 96u, 256u, 1024u}) {
       const auto provider = NewProvider();
       ASSERT_EQ(provider->Initialize(StreamOf(disk, L"games.d64").Get(), STGM_READ), S_OK);
@@ -164,7 +163,8 @@ TEST_F(ThumbnailDll, PixelsAreTheLibrarysThumbnailAtEverySize) {
       ASSERT_EQ(got.result, S_OK) << size;
       EXPECT_EQ(got.alpha, WTSAT_RGB);
       TDkRenderImage expected;
-      ASSERT_TRUE(DkRenderThumbnail(disk, ".d64", static_cast<int>(size), charset, expected));
+      ASSERT_TRUE(
+          DkRenderThumbnail(disk, ".d64", static_cast<int>(size), csUpperGraphics, expected));
       EXPECT_EQ(got.image.Width, expected.Width) << size;
       EXPECT_EQ(got.image.Height, expected.Height) << size;
       EXPECT_EQ(DifferingPixels(got.image.Pixels, expected.Pixels, expected.Width), 0) << size;
@@ -179,8 +179,8 @@ TEST_F(ThumbnailDll, PixelsAreTheLibrarysThumbnailAtEverySize) {
   const Thumbnail got = ThumbnailOf(provider.Get(), 96);
   ASSERT_EQ(got.result, S_OK);
   TDkRenderImage expected;
-  ASSERT_TRUE(DkRenderThumbnail(DkGcrImageToD64(g64, ".g64").ImageBytes, ".d64", 96, csLowerUpper,
-                                expected));
+  ASSERT_TRUE(DkRenderThumbnail(DkGcrImageToD64(g64, ".g64").ImageBytes, ".d64", 96,
+                                csUpperGraphics, expected));
   EXPECT_EQ(DifferingPixels(got.image.Pixels, expected.Pixels, expected.Width), 0);
 }
 

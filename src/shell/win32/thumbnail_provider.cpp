@@ -6,8 +6,6 @@
 #include "cbm/registry.h"
 #include "render/thumbnail.h"
 #include "shell/win32/dib.h"
-#include "shell/win32/entry_points.h"
-#include "shell/win32/integrity.h"
 #include "shell/win32/item_bytes.h"
 #include "shell/win32/win_raii.h"
 
@@ -81,11 +79,11 @@ STDMETHODIMP TKvThumbnailProvider::GetThumbnail(UINT size, HBITMAP* bitmap, WTS_
   if (alpha != nullptr) *alpha = WTSAT_UNKNOWN;
   if (!initialised_ || size < 1 || size > 4096) return E_FAIL;
   try {
-    const auto read_charset = KvEntryPoints().ReadCharset;
-    const TDkCharset charset =
-        read_charset != nullptr ? read_charset(KvRunsAtLowIntegrity()) : csUpperGraphics;
+    // Always the machine's own charset at power-on: Windows keeps a thumbnail until the file's
+    // date changes, so one drawn in the preview's setting would stay after a switch.
     TDkRenderImage picture;
-    if (!DkRenderThumbnail(data_, detection_name_, static_cast<int>(size), charset, picture)) {
+    if (!DkRenderThumbnail(data_, detection_name_, static_cast<int>(size), csUpperGraphics,
+                           picture)) {
       return E_FAIL;
     }
     const BITMAPINFO info = KvTopDownInfo(picture.Width, picture.Height);

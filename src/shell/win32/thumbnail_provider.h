@@ -1,7 +1,7 @@
 #pragma once
 
 // Explorer's thumbnails of disk images: the top of the listing fitted into the size asked for,
-// in the per-user charset, the same picture as `kelvane thumbnail`.
+// always in the upper-case/graphics charset, the same picture as `kelvane thumbnail`.
 
 #include <propsys.h>
 #include <thumbcache.h>
