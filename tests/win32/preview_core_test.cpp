@@ -220,6 +220,36 @@ TEST_F(PreviewCore, ADragOffersTheSelectionAndItsOwnWindowRefusesDropsMeanwhile)
   EXPECT_EQ(g_probe.calls, 3);
 }
 
+// The spare buffer (kept between renders, to spare Wine's page faults) is the listing let go
+// last, at that listing's size, and goes with the thread's last handler: the preview host is
+// shared by every preview handler of the session.
+TEST_F(PreviewCore, TheSpareListingBufferIsTheLastOnesAndGoesWithTheLastHandler) {
+  const int scale = KvScaleFromDpi(ScreenDpi());
+  const int rows = KvRowsNeeded(0, 120, KvRowHeight(scale));
+  const auto listing_bytes = [&](int width) {
+    TDkRenderImage image;
+    EXPECT_TRUE(DkRenderDiskPreview(D64WithEntries(6), ".d64", width, scale, rows, image,
+                                    csUpperGraphics));
+    return image.Pixels.size();
+  };
+  const RECT wide{0, 0, 1000, 120};
+  ASSERT_EQ(handler_->SetWindow(parent_.get(), &wide), S_OK);
+  ASSERT_EQ(handler_->DoPreview(), S_OK);
+  ASSERT_EQ(handler_->SetWindow(parent_.get(), &rect_), S_OK);
+  ASSERT_EQ(handler_->DoPreview(), S_OK);
+  EXPECT_EQ(win::KvSparePixelCapacity(), listing_bytes(1000));
+  // The narrower listing is drawn into the wide one's buffer, which then keeps only its size.
+  ASSERT_EQ(handler_->DoPreview(), S_OK);
+  EXPECT_EQ(win::KvSparePixelCapacity(), listing_bytes(300));
+  ASSERT_LT(listing_bytes(300), listing_bytes(1000));
+
+  auto other = view::Adopt(new TKvPreviewHandler());
+  handler_.Reset();
+  EXPECT_EQ(win::KvSparePixelCapacity(), listing_bytes(300)) << "another handler still lives";
+  other.Reset();
+  EXPECT_EQ(win::KvSparePixelCapacity(), 0u);
+}
+
 TEST_F(PreviewCore, TheSettingIsReadAndWrittenThroughTheTable) {
   // No reader: the upper-case/graphics set. No writer: the switch still happens.
   KvEntryPoints().ReadCharset = nullptr;

@@ -16,13 +16,15 @@ namespace {
 constexpr HRESULT kAlreadyInitialised = HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
 
 // A listing's pixels are megabytes, and where every fresh page of a large block costs a fault
-// (Wine maps each such block anew) allocating them is most of a preview's start. The buffer of a
-// listing that is let go is kept for the next render on the same thread.
+// (Wine maps each such block anew) allocating them is most of a preview's start. The buffer of the
+// listing let go last is kept for the next render on the same thread, and freed with the thread's
+// last handler: the preview host is shared by every preview handler of the session.
 constexpr std::size_t kLargestSparePixels = 64 * 1024 * 1024;
 thread_local Bytes t_spare_pixels;
+thread_local int t_handlers = 0;
 
 void KeepSparePixels(Bytes&& pixels) {
-  if (pixels.capacity() > t_spare_pixels.capacity() && pixels.capacity() <= kLargestSparePixels) {
+  if (pixels.capacity() > 0 && pixels.capacity() <= kLargestSparePixels) {
     t_spare_pixels = std::move(pixels);
   }
   pixels = Bytes();
@@ -46,6 +48,7 @@ void TKvBackBuffer::Free() {
 }
 
 TKvPreviewHandler::TKvPreviewHandler() : dpi_(ScreenDpi()), low_integrity_(KvRunsAtLowIntegrity()) {
+  ++t_handlers;
   scale_ = KvScaleFromDpi(dpi_);
   SelectionInit(selection_, row_model_);
 }
@@ -55,6 +58,12 @@ TKvPreviewHandler::~TKvPreviewHandler() {
     Reset();
   } catch (...) {
   }
+  if (t_handlers > 0) --t_handlers;
+  if (t_handlers == 0) Bytes().swap(t_spare_pixels);
+}
+
+std::size_t KvSparePixelCapacity() {
+  return t_spare_pixels.capacity();
 }
 
 STDMETHODIMP TKvPreviewHandler::QueryInterface(REFIID iid, void** out) {
@@ -295,6 +304,9 @@ bool TKvPreviewHandler::RenderInto(int width, int rows, TDkRenderImage& image) c
   if (!ok) {
     KeepSparePixels(std::move(image.Pixels));
     image = TDkRenderImage{};
+  } else if (image.Pixels.capacity() > image.Pixels.size()) {
+    // A smaller listing drawn into a larger spare: keep only what it needs.
+    image.Pixels.shrink_to_fit();
   }
   return ok;
 }

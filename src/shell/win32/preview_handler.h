@@ -40,6 +40,10 @@ struct TKvBackBuffer {
   void Free();
 };
 
+// The capacity of this thread's spare listing buffer (kept between renders; 0 once the thread's
+// last handler is gone).
+std::size_t KvSparePixelCapacity();
+
 // COM interfaces have no virtual destructor by design: objects delete themselves in Release.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
