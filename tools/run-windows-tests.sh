@@ -22,8 +22,18 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 here=$(cd "$(dirname "$0")/.." && pwd)
+# One persistent wineserver for the whole run: started while the boot's own server still runs,
+# `wineserver -p` would find it and exit, and the boot's server would then quit whenever no test
+# ran for a moment, resetting the connection of a test that started just then.
+restart_server() {
+  "$wineserver" -k >/dev/null 2>&1 || true
+  "$wineserver" -w >/dev/null 2>&1 || true
+  "$wineserver" -p </dev/null >/dev/null 2>&1 &
+  # Start Wine's helper processes with their output detached, as at the first boot.
+  "$here/cmake/wine-run.sh" cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
 "$here/cmake/wine-run.sh" wineboot -i </dev/null >/dev/null 2>&1 || true
-"$wineserver" -p </dev/null >/dev/null 2>&1 &
+restart_server
 # A Windows process occasionally fails to start under Wine (no output, exit at once); such a test
 # is run once more, so a real failure still fails and a start-up hiccup does not.
 run_ctest() {
@@ -38,11 +48,7 @@ run_ctest "$@"
 set_dpi() {
   "$here/cmake/wine-run.sh" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD \
     /d "$1" /f </dev/null >/dev/null 2>&1
-  "$wineserver" -k >/dev/null 2>&1 || true
-  "$wineserver" -w >/dev/null 2>&1 || true
-  "$wineserver" -p </dev/null >/dev/null 2>&1 &
-  # Start Wine's helper processes with their output detached, as at the first boot.
-  "$here/cmake/wine-run.sh" cmd /c exit </dev/null >/dev/null 2>&1 || true
+  restart_server
 }
 echo "The preview's tests at 144 DPI:"
 set_dpi 144
