@@ -131,7 +131,7 @@ Bytes KvComposeButton(const TKvPixels& picture, const TKvRect& rect, const TKvBu
         const std::size_t at = (static_cast<std::size_t>(py) * picture.Width + px) * 4;
         std::copy_n(picture.Bytes.begin() + static_cast<std::ptrdiff_t>(at), 4, pixel);
       } else {
-        PutColor(pixel, kDkPageBackground);
+        PutColor(pixel, look.Background);
       }
       if (KvInsideRoundedRect(x, y, w, h, look.Radius)) {
         const bool ring = x < t || y < t || x >= w - t || y >= h - t ||

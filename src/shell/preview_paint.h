@@ -83,11 +83,12 @@ bool KvTintSelectedRows(const TDkRenderImage& image, int scroll, int visible_hei
 struct TKvButtonLook {
   int Stroke = 1;
   int Radius = 0;
-  int Tint = 0;  // face tint: pressed, hover or none
+  int Tint = 0;                                  // face tint: pressed, hover or none
+  std::uint32_t Background = kDkPageBackground;  // the pane's colour where the picture ends
 };
 
-// The button's w x h pixels over `picture` (whose pixel (0, 0) is at the window's origin; page
-// background where it does not reach), with the icon `mask` centred on the face.
+// The button's w x h pixels over `picture` (whose pixel (0, 0) is at the window's origin; the
+// look's background where it does not reach), with the icon `mask` centred on the face.
 Bytes KvComposeButton(const TKvPixels& picture, const TKvRect& rect, const TKvButtonLook& look,
                       const TKvIconMask& mask);
 

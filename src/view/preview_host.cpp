@@ -228,6 +228,12 @@ bool TKvPreviewHost::OpenItem(IShellItem* item, HWND parent, const RECT& rect) {
   }
   last_result_ = handler_->SetWindow(parent, &rect);
   if (FAILED(last_result_)) return false;
+  if (background) {
+    ComPtr<IPreviewHandlerVisuals> visuals;
+    last_result_ = handler_.As(&visuals);
+    if (SUCCEEDED(last_result_)) last_result_ = visuals->SetBackgroundColor(*background);
+    if (FAILED(last_result_)) return false;
+  }
   last_result_ = handler_->DoPreview();
   return SUCCEEDED(last_result_);
 }

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,9 @@ class TKvPreviewHost {
   // The same with an item of the caller's.
   bool OpenItem(IShellItem* item, HWND parent, const RECT& rect);
   void Resize(const RECT& rect);
+  // The colour offered through IPreviewHandlerVisuals before DoPreview (Explorer offers its
+  // theme's); none by default.
+  std::optional<COLORREF> background;
   // Unload and release.
   void Close();
 

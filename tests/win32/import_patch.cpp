@@ -78,6 +78,20 @@ void WINAPI RecordChangeNotify(LONG event, UINT flags, LPCVOID first, LPCVOID se
   ::SHChangeNotify(event, flags, first, second);
 }
 
+const int* g_window_dpi = nullptr;
+
+UINT WINAPI DpiForWindowAt(HWND) {
+  return static_cast<UINT>(*g_window_dpi);
+}
+
+FARPROC WINAPI ProcAddressWithDpi(HMODULE module, LPCSTR name) {
+  if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && std::strcmp(name, "GetDpiForWindow") == 0) {
+    return *g_window_dpi < 0 ? nullptr
+                             : reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&DpiForWindowAt));
+  }
+  return ::GetProcAddress(module, name);
+}
+
 }  // namespace
 
 ScopedImport::ScopedImport(HMODULE module, const char* dll, const char* function, void* replacement)
@@ -100,6 +114,12 @@ ScopedImport RecordShellNotices(HMODULE module, std::vector<ShellNotice>& seen) 
   g_notices = &seen;
   return ScopedImport(module, "shell32.dll", "SHChangeNotify",
                       reinterpret_cast<void*>(&RecordChangeNotify));
+}
+
+ScopedImport WindowDpiAs(HMODULE module, const int& dpi) {
+  g_window_dpi = &dpi;
+  return ScopedImport(module, "kernel32.dll", "GetProcAddress",
+                      reinterpret_cast<void*>(&ProcAddressWithDpi));
 }
 
 }  // namespace kelvane::testing

@@ -6,6 +6,8 @@
 // - Wine runs every process at high integrity, while Explorer's preview host runs handlers at
 //   low integrity unless their class asks otherwise: `IntegrityAs` makes the DLL's
 //   GetTokenInformation report a chosen level (the DLL reads it when a handler is made).
+// - Wine gives every window the one screen's DPI, where Windows gives a window its monitor's:
+//   `WindowDpiAs` answers the DLL's GetDpiForWindow (which it looks up at run time).
 // - Wine delivered no SHChangeNotify to a window of the same process registered with
 //   SHChangeNotifyRegister: `RecordShellNotices` records the DLL's calls (and passes them on).
 
@@ -35,6 +37,10 @@ class ScopedImport {
 
 // The process's integrity level, as the DLL reads it, is `level` (0x1000 low, 0x2000 medium).
 ScopedImport IntegrityAs(HMODULE module, DWORD level);
+
+// While it lives, GetDpiForWindow answers `dpi` (read at each call) for every window; a `dpi`
+// below 0 makes it missing, as on Windows before 10 version 1607.
+ScopedImport WindowDpiAs(HMODULE module, const int& dpi);
 
 struct ShellNotice {
   LONG event = 0;

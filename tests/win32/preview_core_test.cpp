@@ -225,27 +225,33 @@ TEST_F(PreviewCore, ADragOffersTheSelectionAndItsOwnWindowRefusesDropsMeanwhile)
 // shared by every preview handler of the session.
 TEST_F(PreviewCore, TheSpareListingBufferIsTheLastOnesAndGoesWithTheLastHandler) {
   const int scale = KvScaleFromDpi(ScreenDpi());
-  const int rows = KvRowsNeeded(0, 120, KvRowHeight(scale));
-  const auto listing_bytes = [&](int width) {
+  const Bytes disk = D64WithEntries(40);
+  const auto listing_bytes = [&](int pane_height) {
     TDkRenderImage image;
-    EXPECT_TRUE(DkRenderDiskPreview(D64WithEntries(6), ".d64", width, scale, rows, image,
-                                    csUpperGraphics));
+    const int rows = KvRowsNeeded(0, pane_height, KvRowHeight(scale));
+    EXPECT_TRUE(DkRenderDiskPreview(disk, ".d64", 0, scale, rows, image, csUpperGraphics));
     return image.Pixels.size();
   };
-  const RECT wide{0, 0, 1000, 120};
-  ASSERT_EQ(handler_->SetWindow(parent_.get(), &wide), S_OK);
+  handler_ = view::Adopt(new TKvPreviewHandler());
+  ASSERT_EQ(
+      handler_->Initialize(
+          view::KvItemForPath(WindowsPath(folder_.Write("40.d64", disk)), false).Get(), STGM_READ),
+      S_OK);
+  const RECT tall{0, 0, 300, 1000};
+  ASSERT_EQ(handler_->SetWindow(parent_.get(), &tall), S_OK);
   ASSERT_EQ(handler_->DoPreview(), S_OK);
-  ASSERT_EQ(handler_->SetWindow(parent_.get(), &rect_), S_OK);
+  const RECT short_pane{0, 0, 300, 120};
+  ASSERT_EQ(handler_->SetWindow(parent_.get(), &short_pane), S_OK);
   ASSERT_EQ(handler_->DoPreview(), S_OK);
   EXPECT_EQ(win::KvSparePixelCapacity(), listing_bytes(1000));
-  // The narrower listing is drawn into the wide one's buffer, which then keeps only its size.
+  // The shorter listing is drawn into the tall one's buffer, which then keeps only its size.
   ASSERT_EQ(handler_->DoPreview(), S_OK);
-  EXPECT_EQ(win::KvSparePixelCapacity(), listing_bytes(300));
-  ASSERT_LT(listing_bytes(300), listing_bytes(1000));
+  EXPECT_EQ(win::KvSparePixelCapacity(), listing_bytes(120));
+  ASSERT_LT(listing_bytes(120), listing_bytes(1000));
 
   auto other = view::Adopt(new TKvPreviewHandler());
   handler_.Reset();
-  EXPECT_EQ(win::KvSparePixelCapacity(), listing_bytes(300)) << "another handler still lives";
+  EXPECT_EQ(win::KvSparePixelCapacity(), listing_bytes(120)) << "another handler still lives";
   other.Reset();
   EXPECT_EQ(win::KvSparePixelCapacity(), 0u);
 }

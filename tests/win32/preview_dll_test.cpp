@@ -398,6 +398,93 @@ TEST_F(PreviewDll, TheWheelScrollsThreeRowsANotch) {
   ExpectShows(scene, "half-visible selected row");
 }
 
+// Windows draws a window at its monitor's DPI, which the DLL asks for the pane; Wine has one
+// screen DPI for all, so the DLL's GetDpiForWindow is given the pane's (import_patch.h).
+TEST_F(PreviewDll, DrawsAtThePanesDpiAndFollowsItToAnotherMonitor) {
+  int pane_dpi = -1;
+  const ScopedImport dpi = WindowDpiAs(host().Module(), pane_dpi);
+  ASSERT_TRUE(dpi.Ok());
+  const Bytes disk = D64WithEntries(144);
+  const auto at = [&](int scene_dpi, int scroll, std::vector<int> selected, const char* what) {
+    Scene scene = SceneOf(disk, scroll, std::move(selected));
+    scene.dpi = scene_dpi;
+    scene.focused = true;
+    ExpectShows(scene, what);
+  };
+  const auto open_and_select = [&] {
+    Open(disk);
+    row_height_ = KvRowHeight(KvScaleFromDpi(pane_dpi > 0 ? pane_dpi : dpi_));  // for the clicks
+    Click(1);
+    Click(3, true);
+  };
+  for (const int missing : {-1, 0}) {  // no GetDpiForWindow, or one that answers 0
+    pane_dpi = missing;
+    open_and_select();
+    at(dpi_, 0, {1, 2, 3}, "the screen's DPI");
+  }
+
+  // 144 where the screen's is 96 (in the run at 144, the move to 96 is the one it lacks).
+  constexpr int kRow96 = 16;
+  constexpr int kRow144 = 24;
+  ASSERT_EQ(KvRowHeight(KvScaleFromDpi(144)), kRow144);
+  pane_dpi = 144;
+  open_and_select();
+  at(144, 0, {1, 2, 3}, "DoPreview reads the pane's DPI");
+
+  // Moved to another monitor and back: the same entry stays at the top.
+  Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-480)), 0);
+  at(144, 12 * kRow144, {1, 2, 3}, "12 rows down");
+  pane_dpi = 96;
+  Send(WM_DPICHANGED_AFTERPARENT);
+  at(96, 12 * kRow96, {1, 2, 3}, "moved to a 96-DPI monitor");
+  pane_dpi = 144;
+  Send(WM_DPICHANGED_AFTERPARENT);
+  at(144, 12 * kRow144, {1, 2, 3}, "moved back");
+
+  // The top row cut by the last one at the bottom edge: as far into it as before.
+  pane_dpi = 96;
+  Send(WM_DPICHANGED_AFTERPARENT);
+  Key(VK_END);
+  const int cut = 145 * kRow96 - kHeight;  // the last entry's row at the bottom
+  at(96, cut, {143}, "the last entry at the bottom");
+  ASSERT_NE(cut % kRow96, 0);
+  pane_dpi = 144;
+  Send(WM_DPICHANGED_AFTERPARENT);
+  at(144, cut / kRow96 * kRow144 + cut % kRow96 * kRow144 / kRow96, {143}, "cut row, moved");
+}
+
+// Explorer gives preview handlers its theme's background colour: it fills the pane around the
+// listing (below its last row and right of it), and the listing's own pixels stay as drawn.
+TEST_F(PreviewDll, TheHostsBackgroundColourFillsThePaneAroundTheListing) {
+  const Bytes disk = D64WithEntries(5);
+  host().background = RGB(0xF3, 0xE2, 0xD1);
+  Open(disk);
+  host().background.reset();
+  Scene scene = SceneOf(disk);
+  scene.background = 0xF3E2D1;
+  ExpectShows(scene, "given before DoPreview");
+  const view::TKvWindowPixels shot = view::KvCaptureWindow(host().Window());
+  const auto colour_at = [&](int x, int y) {
+    const std::size_t at = (static_cast<std::size_t>(y) * shot.Width + x) * 4;
+    return static_cast<std::uint32_t>(shot.Pixels[at + 2] << 16 | shot.Pixels[at + 1] << 8 |
+                                      shot.Pixels[at]);
+  };
+  EXPECT_EQ(colour_at(0, kHeight - 1), 0xF3E2D1u) << "below the last row";
+  EXPECT_EQ(colour_at(kWidth - 1, 3 * row_height_), 0xF3E2D1u) << "right of the listing";
+
+  ComPtr<IPreviewHandlerVisuals> visuals;
+  ASSERT_EQ(ComPtr<IPreviewHandler>(host().Handler()).As(&visuals), S_OK);
+  EXPECT_EQ(visuals->SetBackgroundColor(RGB(0x10, 0x20, 0x30)), S_OK);
+  LOGFONTW font{};
+  EXPECT_EQ(visuals->SetFont(&font), S_OK);
+  EXPECT_EQ(visuals->SetTextColor(RGB(255, 255, 255)), S_OK);
+  Click(1);
+  scene.background = 0x102030;
+  scene.selected = {1};
+  scene.focused = true;
+  ExpectShows(scene, "changed after DoPreview, a row selected");
+}
+
 void PreviewDll::SwitchesAndKeepsTheCharset(bool low) {
   const Bytes disk = D64WithEntries(5);
   Open(disk);

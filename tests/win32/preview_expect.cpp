@@ -16,11 +16,13 @@ Bytes ExpectedFrame(const Scene& scene) {
   const int row_height = KvRowHeight(scale);
   Bytes frame(static_cast<std::size_t>(scene.width) * scene.height * 4);
   for (std::size_t i = 0; i < frame.size(); i += 4) {
-    frame[i] = frame[i + 1] = frame[i + 2] = 0x2A;
+    frame[i] = static_cast<std::uint8_t>(scene.background);
+    frame[i + 1] = static_cast<std::uint8_t>(scene.background >> 8);
+    frame[i + 2] = static_cast<std::uint8_t>(scene.background >> 16);
     frame[i + 3] = 255;
   }
   TDkRenderImage image;
-  if (!DkRenderDiskPreview(scene.data, scene.name, scene.width, scale, 0, image, scene.charset)) {
+  if (!DkRenderDiskPreview(scene.data, scene.name, 0, scale, 0, image, scene.charset)) {
     return frame;
   }
   const int visible_width = std::min(image.Width, scene.width);
@@ -50,9 +52,10 @@ Bytes ExpectedFrame(const Scene& scene) {
   const int size = KvButtonIconSize(row_height, stroke);
   TKvIconMask mask;
   if (KvButtonDrawable(rect, stroke, size) && RasteriseIcon(IconPath(scene.charset), size, mask)) {
-    const Bytes button =
-        KvComposeButton(TKvPixels{scratch, image.Width, visible_height}, rect,
-                        TKvButtonLook{stroke, KvButtonRadius(scene.dpi), scene.button_tint}, mask);
+    const Bytes button = KvComposeButton(
+        TKvPixels{scratch, image.Width, visible_height}, rect,
+        TKvButtonLook{stroke, KvButtonRadius(scene.dpi), scene.button_tint, scene.background},
+        mask);
     for (int y = 0; y < rect.Height() && rect.Top + y < scene.height; ++y) {
       std::copy_n(button.begin() + static_cast<std::ptrdiff_t>(y) * rect.Width() * 4,
                   rect.Width() * 4,

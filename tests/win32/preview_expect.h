@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ struct Scene {
   bool focused = false;
   TDkCharset charset = csUpperGraphics;
   int button_tint = 0;
+  std::uint32_t background = 0x2A2A2A;  // the pane's colour around the listing (0xRRGGBB)
 };
 
 // The client area's pixels (blue, green, red; alpha ignored) as the window must paint them

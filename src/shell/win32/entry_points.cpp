@@ -8,6 +8,8 @@ namespace kelvane::win {
 namespace {
 
 constexpr wchar_t kCharsetValue[] = L"Charset";
+// Windows scales up to 500 %; a larger answer is not a real display's.
+constexpr UINT kLargestDpi = 10 * 96;
 
 HRESULT NormalDragLoop(IDataObject* data, IDropSource* source, DWORD allowed, DWORD* effect) {
   const HRESULT init = ::OleInitialize(nullptr);
@@ -26,6 +28,7 @@ TKvEntryPoints NormalEntryPoints() {
   table.ReadCharset = KvReadCharsetSetting;
   table.WriteCharset = KvWriteCharsetSetting;
   table.IntegrityLevel = KvProcessIntegrityLevel;
+  table.WindowDpi = KvWindowDpi;
   return table;
 }
 
@@ -39,6 +42,22 @@ TKvEntryPoints& KvEntryPoints() {
 
 void KvResetEntryPoints() {
   g_entry_points = NormalEntryPoints();
+}
+
+int KvWindowDpi(HWND window) {
+  using DpiForWindowFn = UINT(WINAPI*)(HWND);
+  const HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+  const auto dpi_for_window =
+      user32 == nullptr ? nullptr
+                        : reinterpret_cast<DpiForWindowFn>(
+                              reinterpret_cast<void*>(::GetProcAddress(user32, "GetDpiForWindow")));
+  if (dpi_for_window != nullptr && window != nullptr) {
+    const UINT dpi = dpi_for_window(window);
+    if (dpi > 0 && dpi <= kLargestDpi) return static_cast<int>(dpi);
+  }
+  const WindowDc screen(nullptr);
+  const int dpi = screen.get() != nullptr ? ::GetDeviceCaps(screen.get(), LOGPIXELSY) : 0;
+  return dpi > 0 ? dpi : 96;
 }
 
 TDkCharset KvReadCharsetSetting(bool low_integrity) {

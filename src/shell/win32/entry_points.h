@@ -30,6 +30,8 @@ struct TKvEntryPoints {
   void (*WriteCharset)(TDkCharset charset, bool low_integrity) = nullptr;
   // The process's integrity level (KvProcessIntegrityLevel).
   DWORD (*IntegrityLevel)() = nullptr;
+  // The DPI a window is drawn at (KvWindowDpi).
+  int (*WindowDpi)(HWND window) = nullptr;
 };
 
 TKvEntryPoints& KvEntryPoints();
@@ -41,5 +43,10 @@ void KvResetEntryPoints();
 // set). Reading anything else gives the upper/graphics set; write failures are ignored.
 TDkCharset KvReadCharsetSetting(bool low_integrity);
 void KvWriteCharsetSetting(TDkCharset charset, bool low_integrity);
+
+// The DPI of `window` as its monitor and the process's awareness make it (GetDpiForWindow, looked
+// up at run time: Windows before 10 version 1607 lacks it); the screen's where that is missing
+// or answers 0, and 96 where neither can be read.
+int KvWindowDpi(HWND window);
 
 }  // namespace kelvane::win

@@ -30,13 +30,6 @@ void KeepSparePixels(Bytes&& pixels) {
   pixels = Bytes();
 }
 
-int ScreenDpi() {
-  const WindowDc screen(nullptr);
-  if (screen.get() == nullptr) return 96;
-  const int dpi = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
-  return dpi > 0 ? dpi : 96;
-}
-
 }  // namespace
 
 void TKvBackBuffer::Free() {
@@ -47,9 +40,8 @@ void TKvBackBuffer::Free() {
   Width = Height = 0;
 }
 
-TKvPreviewHandler::TKvPreviewHandler() : dpi_(ScreenDpi()), low_integrity_(KvRunsAtLowIntegrity()) {
+TKvPreviewHandler::TKvPreviewHandler() : low_integrity_(KvRunsAtLowIntegrity()) {
   ++t_handlers;
-  scale_ = KvScaleFromDpi(dpi_);
   SelectionInit(selection_, row_model_);
 }
 
@@ -77,6 +69,8 @@ STDMETHODIMP TKvPreviewHandler::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<IObjectWithSite*>(this);
   } else if (iid == IID_IOleWindow) {
     *out = static_cast<IOleWindow*>(this);
+  } else if (iid == IID_IPreviewHandlerVisuals) {
+    *out = static_cast<IPreviewHandlerVisuals*>(this);
   } else {
     return E_NOINTERFACE;
   }
@@ -154,6 +148,32 @@ STDMETHODIMP TKvPreviewHandler::ContextSensitiveHelp(BOOL) {
   return E_NOTIMPL;
 }
 
+// ---- IPreviewHandlerVisuals
+
+STDMETHODIMP TKvPreviewHandler::SetBackgroundColor(COLORREF color) {
+  const std::uint32_t rgb = (static_cast<std::uint32_t>(GetRValue(color)) << 16) |
+                            (static_cast<std::uint32_t>(GetGValue(color)) << 8) | GetBValue(color);
+  if (background_brush_ && rgb == background_) return S_OK;
+  UniqueBrush brush(::CreateSolidBrush(RGB(GetRValue(color), GetGValue(color), GetBValue(color))));
+  if (!brush) return E_OUTOFMEMORY;
+  background_ = rgb;
+  background_brush_ = std::move(brush);
+  Invalidate();
+  return S_OK;
+}
+
+STDMETHODIMP TKvPreviewHandler::SetFont(const LOGFONTW*) {
+  return S_OK;
+}
+
+STDMETHODIMP TKvPreviewHandler::SetTextColor(COLORREF) {
+  return S_OK;
+}
+
+HBRUSH TKvPreviewHandler::BackgroundBrush() const {
+  return background_brush_ ? background_brush_.get() : PageBrush();
+}
+
 // ---- IPreviewHandler
 
 void TKvPreviewHandler::MoveOwnWindow() const {
@@ -183,10 +203,9 @@ STDMETHODIMP TKvPreviewHandler::SetRect(const RECT* rect) {
     if (window_ != nullptr && ::IsWindow(window_)) {
       MoveOwnWindow();
       const int rows = KvRowsNeeded(scroll_offset_, ClientHeight(), RowHeight());
-      const int width = PaneWidth();
-      if (width != rendered_width_ || (requested_rows_ < rows && !complete_)) {
+      if (requested_rows_ < rows && !complete_) {
         TDkRenderImage image;
-        if (RenderInto(width, rows, image)) SetImage(std::move(image), width, rows);
+        if (RenderInto(rows, image)) SetImage(std::move(image), rows);
       }
       ClampScroll();
       ::InvalidateRect(window_, nullptr, FALSE);
@@ -200,14 +219,14 @@ STDMETHODIMP TKvPreviewHandler::SetRect(const RECT* rect) {
 STDMETHODIMP TKvPreviewHandler::DoPreview() {
   if (!initialised_ || parent_ == nullptr || !RegisterPreviewClass()) return E_FAIL;
   try {
+    ReadDpi();
     const int rows = KvRowsNeeded(0, ClientHeight(), RowHeight());
     const auto read_charset = KvEntryPoints().ReadCharset;
     charset_ = read_charset != nullptr ? read_charset(low_integrity_) : csUpperGraphics;
-    const int width = PaneWidth();
     TDkRenderImage image;
-    const bool rendered = RenderInto(width, rows, image);
+    const bool rendered = RenderInto(rows, image);
     Reset();
-    SetImage(std::move(image), width, rows);
+    SetImage(std::move(image), rows);
     render_ok_ = rendered;
     BuildRowModel(data_, detection_name_, row_model_);
     SelectionInit(selection_, row_model_);
@@ -290,14 +309,41 @@ void TKvPreviewHandler::Invalidate() const {
   if (window_ != nullptr) ::InvalidateRect(window_, nullptr, FALSE);
 }
 
-bool TKvPreviewHandler::RenderInto(int width, int rows, TDkRenderImage& image) const {
+bool TKvPreviewHandler::ReadDpi() {
+  const auto window_dpi = KvEntryPoints().WindowDpi;
+  const int dpi = KvEffectiveDpi(window_dpi != nullptr ? window_dpi(parent_) : 0);
+  if (dpi == dpi_) return false;
+  dpi_ = dpi;
+  scale_ = KvScaleFromDpi(dpi_);
+  return true;
+}
+
+void TKvPreviewHandler::DpiChanged() {
+  const int old_row_height = RowHeight();
+  if (!ReadDpi() || window_ == nullptr) return;
+  // The same entry stays at the top, as far into its row as before.
+  const int row_height = RowHeight();
+  const int top_row = scroll_offset_ / old_row_height;
+  scroll_offset_ =
+      top_row * row_height + scroll_offset_ % old_row_height * row_height / old_row_height;
+  const int rows =
+      std::max(requested_rows_, KvRowsNeeded(scroll_offset_, ClientHeight(), row_height));
+  TDkRenderImage image;
+  render_ok_ = RenderInto(rows, image);
+  SetImage(std::move(image), rows);
+  ClampScroll();
+  Invalidate();
+}
+
+bool TKvPreviewHandler::RenderInto(int rows, TDkRenderImage& image) const {
   KeepSparePixels(std::move(image.Pixels));
   image = TDkRenderImage{};
   image.Pixels = std::exchange(t_spare_pixels, Bytes());
   const auto render = KvEntryPoints().Render;
   bool ok = false;
   try {
-    ok = render != nullptr && render(data_, detection_name_, width, scale_, rows, image, charset_);
+    // The listing at its own width: the pane around it shows the background colour.
+    ok = render != nullptr && render(data_, detection_name_, 0, scale_, rows, image, charset_);
   } catch (...) {
     ok = false;
   }
@@ -311,10 +357,9 @@ bool TKvPreviewHandler::RenderInto(int width, int rows, TDkRenderImage& image) c
   return ok;
 }
 
-void TKvPreviewHandler::SetImage(TDkRenderImage image, int width, int rows) {
+void TKvPreviewHandler::SetImage(TDkRenderImage image, int rows) {
   KeepSparePixels(std::move(image_.Pixels));
   image_ = std::move(image);
-  rendered_width_ = width;
   requested_rows_ = rows;
   complete_ = static_cast<long long>(image_.Height) < static_cast<long long>(rows) * RowHeight();
 }
@@ -324,7 +369,7 @@ void TKvPreviewHandler::ScrollTo(int y) {
   const int rows = KvRowsNeeded(y, ClientHeight(), RowHeight());
   if (!complete_ && requested_rows_ < rows) {
     TDkRenderImage image;
-    if (RenderInto(rendered_width_, rows, image)) SetImage(std::move(image), rendered_width_, rows);
+    if (RenderInto(rows, image)) SetImage(std::move(image), rows);
   }
   y = std::min(y, LargestScroll());
   if (y != scroll_offset_) {
@@ -357,8 +402,8 @@ void TKvPreviewHandler::ToggleCharset() {
     write(charset_, low_integrity_);
   }
   TDkRenderImage image;
-  render_ok_ = RenderInto(rendered_width_, requested_rows_, image);
-  SetImage(std::move(image), rendered_width_, requested_rows_);
+  render_ok_ = RenderInto(requested_rows_, image);
+  SetImage(std::move(image), requested_rows_);
   ClampScroll();
   Invalidate();
 }
@@ -377,7 +422,7 @@ void TKvPreviewHandler::Reset() {
   back_buffer_.Free();
   KeepSparePixels(std::move(image_.Pixels));
   image_ = TDkRenderImage{};
-  rendered_width_ = requested_rows_ = scroll_offset_ = 0;
+  requested_rows_ = scroll_offset_ = 0;
   complete_ = render_ok_ = false;
   row_model_ = TKvRowModel{};
   SelectionInit(selection_, row_model_);

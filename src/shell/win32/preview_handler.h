@@ -50,7 +50,8 @@ std::size_t KvSparePixelCapacity();
 class TKvPreviewHandler final : public IPreviewHandler,
                                 public IInitializeWithItem,
                                 public IObjectWithSite,
-                                public IOleWindow {
+                                public IOleWindow,
+                                public IPreviewHandlerVisuals {
  public:
   TKvPreviewHandler();
   ~TKvPreviewHandler();
@@ -82,9 +83,15 @@ class TKvPreviewHandler final : public IPreviewHandler,
   STDMETHODIMP GetWindow(HWND* window) override;
   STDMETHODIMP ContextSensitiveHelp(BOOL enter) override;
 
+  // IPreviewHandlerVisuals: the host's background colour fills the pane around the listing; its
+  // font and text colour are taken and not used (the listing is drawn in the machine's glyphs).
+  STDMETHODIMP SetBackgroundColor(COLORREF color) override;
+  STDMETHODIMP SetFont(const LOGFONTW* font) override;
+  STDMETHODIMP SetTextColor(COLORREF color) override;
+
   // Used by the window procedure.
-  bool RenderInto(int width, int rows, TDkRenderImage& image) const;
-  void SetImage(TDkRenderImage image, int width, int rows);
+  bool RenderInto(int rows, TDkRenderImage& image) const;
+  void SetImage(TDkRenderImage image, int rows);
   void ScrollTo(int y);
   void ScrollIntoView(int entry);
   void SetBanner(std::wstring text);
@@ -113,7 +120,6 @@ class TKvPreviewHandler final : public IPreviewHandler,
   };
 
   int ClientHeight() const { return rect_.bottom - rect_.top; }
-  int PaneWidth() const { return std::max(0L, rect_.right - rect_.left); }
   int RowHeight() const { return KvRowHeight(scale_); }
   int ViewHeight() const;
   int LargestScroll() const;
@@ -122,8 +128,14 @@ class TKvPreviewHandler final : public IPreviewHandler,
   TKvRect ButtonRect() const;
   void ClampScroll();
   void Invalidate() const;
+  HBRUSH BackgroundBrush() const;
   void Reset();
   void MoveOwnWindow() const;
+  // Reads the DPI of the parent window; true when it changed (and with it the scale).
+  bool ReadDpi();
+  // The parent's DPI changed (it moved to another monitor): re-scales and re-renders, keeping
+  // the selection and the entry at the top.
+  void DpiChanged();
   // Drag and drop side (preview_drag_drop.cpp).
   void RegisterDropTarget();
   void RevokeDropTarget();
@@ -168,7 +180,6 @@ class TKvPreviewHandler final : public IPreviewHandler,
   HWND window_ = nullptr;
   RECT rect_{};
   TDkRenderImage image_;
-  int rendered_width_ = 0;
   int scroll_offset_ = 0;
   int scale_ = 2;
   int requested_rows_ = 0;
@@ -176,6 +187,10 @@ class TKvPreviewHandler final : public IPreviewHandler,
   bool render_ok_ = false;
   int dpi_ = 96;
   std::wstring banner_;
+  // The pane's colour outside the listing (0xRRGGBB) and its brush (the module's page brush
+  // until the host gives a colour).
+  std::uint32_t background_ = kDkPageBackground;
+  UniqueBrush background_brush_;
   // Read once: below medium integrity the image, the settings key and the temporary folder may
   // not be written (integrity.h).
   bool low_integrity_ = false;

@@ -29,10 +29,6 @@ bool IsModifier(int key) {
   }
 }
 
-void FillPage(HDC dc, const RECT& rect) {
-  ::FillRect(dc, &rect, PageBrush());
-}
-
 }  // namespace
 
 bool TKvPreviewHandler::RegisterPreviewClass() {
@@ -67,13 +63,14 @@ void TKvPreviewHandler::UnregisterPreviewClass() {
 
 LRESULT CALLBACK TKvPreviewHandler::WindowProc(HWND window, UINT message, WPARAM wparam,
                                                LPARAM lparam) {
+  auto* handler = reinterpret_cast<TKvPreviewHandler*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
   if (message == WM_ERASEBKGND) {
     RECT client{};
     ::GetClientRect(window, &client);
-    FillPage(reinterpret_cast<HDC>(wparam), client);
+    ::FillRect(reinterpret_cast<HDC>(wparam), &client,
+               handler != nullptr ? handler->BackgroundBrush() : PageBrush());
     return 1;
   }
-  auto* handler = reinterpret_cast<TKvPreviewHandler*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
   if (handler == nullptr || message == WM_NULL || message == WM_CREATE ||
       handler->window_ != window) {
     return ::DefWindowProcW(window, message, wparam, lparam);
@@ -162,6 +159,9 @@ LRESULT TKvPreviewHandler::HandleMessage(UINT message, WPARAM wparam, LPARAM lpa
     case WM_MOUSELEAVE:
       HoverUpdate(-1, -1);
       return 0;
+    case WM_DPICHANGED_AFTERPARENT:
+      DpiChanged();
+      return 0;
     default:
       handled = false;
       return 0;
@@ -202,7 +202,7 @@ void TKvPreviewHandler::Paint(HDC target) {
 }
 
 void TKvPreviewHandler::PaintContent(HDC dc, const RECT& client) {
-  FillPage(dc, client);
+  ::FillRect(dc, &client, BackgroundBrush());
   const int client_width = client.right - client.left;
   const int client_height = client.bottom - client.top;
   const int visible_width = std::min(image_.Width, client_width);
@@ -233,8 +233,8 @@ void TKvPreviewHandler::PaintButton(HDC dc, const TKvPixels& picture) {
   TKvIconMask& mask = icon_masks_[charset_ == csLowerUpper ? 1 : 0];
   if (mask.Size != size && !RasteriseIcon(IconPath(charset_), size, mask)) return;
   const int tint = button_pressed_ ? kKvButtonPressedTint : button_hover_ ? kKvButtonHoverTint : 0;
-  const Bytes pixels =
-      KvComposeButton(picture, rect, TKvButtonLook{stroke, KvButtonRadius(dpi_), tint}, mask);
+  const Bytes pixels = KvComposeButton(
+      picture, rect, TKvButtonLook{stroke, KvButtonRadius(dpi_), tint, background_}, mask);
   const BITMAPINFO info = KvTopDownInfo(rect.Width(), rect.Height());
   ::StretchDIBits(dc, rect.Left, rect.Top, rect.Width(), rect.Height(), 0, 0, rect.Width(),
                   rect.Height(), pixels.data(), &info, DIB_RGB_COLORS, SRCCOPY);
