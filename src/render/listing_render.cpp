@@ -226,11 +226,9 @@ bool RenderRows(const TRenderRows& rows, int min_width, int scale, int row_limit
   return true;
 }
 
-bool DkRenderDiskPreview(ByteView data, const std::string& file_name, int min_width, int scale,
-                         int max_rows, TDkRenderImage& image, TDkCharset charset) {
-  ClearImage(image);
-  if (scale < 1) return false;
-  TRenderRows rows;
+bool DkReadListing(ByteView data, const std::string& file_name, TRenderRows& rows,
+                   TDkCbmEntryArray* entries) {
+  rows.clear();
   try {
     const long long size = static_cast<long long>(data.size());
     if (!DkIsWritableFormat(DkDetectImageFormat(file_name, data, size))) return false;
@@ -239,11 +237,22 @@ bool DkRenderDiskPreview(ByteView data, const std::string& file_name, int min_wi
     const std::string name = opened->FormatName();
     // Only the drive families that fix a set of native file types name one; DFI does not.
     const std::string format_name = name == "DFI" ? std::string() : name;
-    rows = BuildRenderRows(opened->DiskNameBytes(), opened->DiskIdBytes(), opened->Entries(),
+    TDkCbmEntryArray listed = opened->Entries();
+    rows = BuildRenderRows(opened->DiskNameBytes(), opened->DiskIdBytes(), listed,
                            opened->FreeBlocks(), format_name);
+    if (entries != nullptr) *entries = std::move(listed);
+    return true;
   } catch (const Exception&) {
+    rows.clear();
     return false;
   }
+}
+
+bool DkRenderDiskPreview(ByteView data, const std::string& file_name, int min_width, int scale,
+                         int max_rows, TDkRenderImage& image, TDkCharset charset) {
+  ClearImage(image);
+  TRenderRows rows;
+  if (scale < 1 || !DkReadListing(data, file_name, rows)) return false;
   int drawn = 0;
   return RenderRows(rows, min_width, scale, max_rows < 1 ? 0 : max_rows, image, drawn, charset);
 }

@@ -64,6 +64,11 @@ std::uint32_t DkPaletteColor(int index);
 bool DkRenderDiskPreview(ByteView data, const std::string& file_name, int min_width, int scale,
                          int max_rows, TDkRenderImage& image, TDkCharset charset);
 
+// Reads the listing's rows from the image in `data`, and with `entries` its entries, opening it
+// once; false (and no rows) when it cannot be read.
+bool DkReadListing(ByteView data, const std::string& file_name, TRenderRows& rows,
+                   TDkCbmEntryArray* entries = nullptr);
+
 TRenderRows BuildRenderRows(ByteView disk_name, ByteView disk_id, const TDkCbmEntryArray& entries,
                             int blocks_free, const std::string& format_name);
 TDkListRuns BuildListRuns(const TDkListCells& cells, std::uint32_t text, std::uint32_t background);

@@ -42,7 +42,7 @@ HWND WINAPI FlakyCreate(DWORD ex_style, LPCWSTR class_name, LPCWSTR title, DWORD
                            instance, parameter);
 }
 
-bool ThrowingRender(ByteView, const std::string&, int, int, int, TDkRenderImage&, TDkCharset) {
+bool ThrowingRender(const TRenderRows&, int, int, int, TDkRenderImage&, TDkCharset) {
   throw std::runtime_error("render failed");
 }
 

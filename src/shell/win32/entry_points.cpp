@@ -1,5 +1,7 @@
 #include "shell/win32/entry_points.h"
 
+#include <algorithm>
+
 #include "shell/win32/integrity.h"
 #include "shell/win32/win_raii.h"
 
@@ -19,9 +21,15 @@ HRESULT NormalDragLoop(IDataObject* data, IDropSource* source, DWORD allowed, DW
   return result;
 }
 
+bool NormalRender(const TRenderRows& rows, int min_width, int scale, int max_rows,
+                  TDkRenderImage& image, TDkCharset charset) {
+  int drawn = 0;
+  return RenderRows(rows, min_width, scale, std::max(0, max_rows), image, drawn, charset);
+}
+
 TKvEntryPoints NormalEntryPoints() {
   TKvEntryPoints table;
-  table.Render = DkRenderDiskPreview;
+  table.Render = NormalRender;
   table.DragLoop = NormalDragLoop;
   table.KeyState = ::GetKeyState;
   table.MakeWindow = ::CreateWindowExW;

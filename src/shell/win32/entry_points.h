@@ -16,8 +16,9 @@
 namespace kelvane::win {
 
 struct TKvEntryPoints {
-  bool (*Render)(ByteView data, const std::string& file_name, int min_width, int scale,
-                 int max_rows, TDkRenderImage& image, TDkCharset charset) = nullptr;
+  // Draws the listing's rows (RenderRows); `max_rows` as DkRenderDiskPreview takes it.
+  bool (*Render)(const TRenderRows& rows, int min_width, int scale, int max_rows,
+                 TDkRenderImage& image, TDkCharset charset) = nullptr;
   // OleInitialize, DoDragDrop, OleUninitialize.
   HRESULT(*DragLoop)
   (IDataObject* data, IDropSource* source, DWORD allowed, DWORD* effect) = nullptr;

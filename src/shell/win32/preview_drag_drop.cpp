@@ -132,11 +132,11 @@ bool TKvPreviewHandler::ReReadAfterDrop() {
   if (FAILED(KvReadFileItem(image_path_, bytes))) return false;
   data_ = std::move(bytes.Data);
   detection_name_ = std::move(bytes.DetectionName);
+  ReadListing();
   const int rows = KvRowsNeeded(scroll_offset_, ClientHeight(), RowHeight());
   TDkRenderImage image;
   render_ok_ = RenderInto(rows, image);
   SetImage(std::move(image), rows);
-  BuildRowModel(data_, detection_name_, row_model_);
   SelectAddedEntries(selection_, before, row_model_);
   ClampScroll();
   ScrollIntoView(selection_.Caret);

@@ -223,12 +223,11 @@ STDMETHODIMP TKvPreviewHandler::DoPreview() {
     const int rows = KvRowsNeeded(0, ClientHeight(), RowHeight());
     const auto read_charset = KvEntryPoints().ReadCharset;
     charset_ = read_charset != nullptr ? read_charset(low_integrity_) : csUpperGraphics;
-    TDkRenderImage image;
-    const bool rendered = RenderInto(rows, image);
     Reset();
+    ReadListing();
+    TDkRenderImage image;
+    render_ok_ = RenderInto(rows, image);
     SetImage(std::move(image), rows);
-    render_ok_ = rendered;
-    BuildRowModel(data_, detection_name_, row_model_);
     SelectionInit(selection_, row_model_);
 
     const auto create = [this] {
@@ -335,6 +334,11 @@ void TKvPreviewHandler::DpiChanged() {
   Invalidate();
 }
 
+void TKvPreviewHandler::ReadListing() {
+  row_model_ = TKvRowModel{};
+  row_model_.Loaded = DkReadListing(data_, detection_name_, listing_, &row_model_.Entries);
+}
+
 bool TKvPreviewHandler::RenderInto(int rows, TDkRenderImage& image) const {
   KeepSparePixels(std::move(image.Pixels));
   image = TDkRenderImage{};
@@ -343,7 +347,8 @@ bool TKvPreviewHandler::RenderInto(int rows, TDkRenderImage& image) const {
   bool ok = false;
   try {
     // The listing at its own width: the pane around it shows the background colour.
-    ok = render != nullptr && render(data_, detection_name_, 0, scale_, rows, image, charset_);
+    ok = render != nullptr && !listing_.empty() &&
+         render(listing_, 0, scale_, rows, image, charset_);
   } catch (...) {
     ok = false;
   }
@@ -425,6 +430,7 @@ void TKvPreviewHandler::Reset() {
   requested_rows_ = scroll_offset_ = 0;
   complete_ = render_ok_ = false;
   row_model_ = TKvRowModel{};
+  listing_.clear();
   SelectionInit(selection_, row_model_);
   focused_ = false;
   drag_ = DragState{};

@@ -131,6 +131,8 @@ class TKvPreviewHandler final : public IPreviewHandler,
   HBRUSH BackgroundBrush() const;
   void Reset();
   void MoveOwnWindow() const;
+  // Reads the listing's rows and the row model from the image's bytes (one reading for both).
+  void ReadListing();
   // Reads the DPI of the parent window; true when it changed (and with it the scale).
   bool ReadDpi();
   // The parent's DPI changed (it moved to another monitor): re-scales and re-renders, keeping
@@ -172,6 +174,7 @@ class TKvPreviewHandler final : public IPreviewHandler,
   bool initialised_ = false;
   Microsoft::WRL::ComPtr<IUnknown> site_;
   Microsoft::WRL::ComPtr<IPreviewHandlerFrame> frame_;
+  TRenderRows listing_;  // what is drawn, read once per preview
   TKvRowModel row_model_;
   TKvSelection selection_;
   bool focused_ = false;
