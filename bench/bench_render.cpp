@@ -34,6 +34,35 @@ void BM_RenderD64_144Entries_Scale2(benchmark::State& state) {
 }
 BENCHMARK(BM_RenderD64_144Entries_Scale2)->Unit(benchmark::kMicrosecond);
 
+// The preview's first screen: the rows of a 1000-pixel-high pane at scale 2, read once and drawn
+// into the buffer of the previous listing, as the preview handler does.
+void BM_RenderFirstScreenIntoSpareBuffer(benchmark::State& state) {
+  const Bytes bytes = testing::D64WithEntries(144);
+  TRenderRows rows;
+  if (!DkReadListing(bytes, "full.d64", rows)) state.SkipWithError("not read");
+  TDkRenderImage image;
+  for (auto _ : state) {
+    int drawn = 0;
+    if (!RenderRows(rows, 0, 2, 63, image, drawn, csUpperGraphics)) {
+      state.SkipWithError("not rendered");
+    }
+    benchmark::DoNotOptimize(image.Pixels.data());
+  }
+}
+BENCHMARK(BM_RenderFirstScreenIntoSpareBuffer)->Unit(benchmark::kMicrosecond);
+
+// Reading a full D64's listing rows and entries, as each preview does once.
+void BM_ReadListingD64_144Entries(benchmark::State& state) {
+  const Bytes bytes = testing::D64WithEntries(144);
+  for (auto _ : state) {
+    TRenderRows rows;
+    TDkCbmEntryArray entries;
+    if (!DkReadListing(bytes, "full.d64", rows, &entries)) state.SkipWithError("not read");
+    benchmark::DoNotOptimize(rows.data());
+  }
+}
+BENCHMARK(BM_ReadListingD64_144Entries)->Unit(benchmark::kMicrosecond);
+
 // A 256-pixel thumbnail of a full 144-entry D64, as Explorer's large icons ask for it.
 void BM_Thumbnail256_144Entries(benchmark::State& state) {
   const Bytes bytes = testing::D64WithEntries(144);

@@ -243,9 +243,9 @@ TEST_F(PreviewCore, TheSpareListingBufferIsTheLastOnesAndGoesWithTheLastHandler)
   const RECT short_pane{0, 0, 300, 120};
   ASSERT_EQ(handler_->SetWindow(parent_.get(), &short_pane), S_OK);
   ASSERT_EQ(handler_->DoPreview(), S_OK);
-  EXPECT_EQ(win::KvSparePixelCapacity(), listing_bytes(1000));
-  // The shorter listing is drawn into the tall one's buffer, which then keeps only its size.
-  ASSERT_EQ(handler_->DoPreview(), S_OK);
+  EXPECT_EQ(win::KvSparePixelCapacity(), 0u) << "the tall listing's buffer drew the short one";
+  // Let go, the short listing's buffer waits at its own size, not the tall one's.
+  ASSERT_EQ(handler_->Unload(), S_OK);
   EXPECT_EQ(win::KvSparePixelCapacity(), listing_bytes(120));
   ASSERT_LT(listing_bytes(120), listing_bytes(1000));
 

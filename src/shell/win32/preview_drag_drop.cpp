@@ -53,8 +53,6 @@ void TKvPreviewHandler::RegisterDropTarget() {
   if (FAILED(::RegisterDragDrop(window_, drop_target_.Get()))) {
     drop_target_->Detach();
     drop_target_.Reset();
-    ole_initialised_ = false;
-    ::OleUninitialize();
   }
 }
 
@@ -64,6 +62,9 @@ void TKvPreviewHandler::RevokeDropTarget() {
     drop_target_->Detach();
     drop_target_.Reset();
   }
+}
+
+void TKvPreviewHandler::ReleaseOle() {
   if (ole_initialised_) {
     ole_initialised_ = false;
     ::OleUninitialize();

@@ -48,6 +48,7 @@ TKvPreviewHandler::TKvPreviewHandler() : low_integrity_(KvRunsAtLowIntegrity()) 
 TKvPreviewHandler::~TKvPreviewHandler() {
   try {
     Reset();
+    ReleaseOle();
   } catch (...) {
   }
   if (t_handlers > 0) --t_handlers;
@@ -237,7 +238,7 @@ STDMETHODIMP TKvPreviewHandler::DoPreview() {
           parent_, nullptr, ModuleInstance(), nullptr);
     };
     HWND window = create();
-    if (window == nullptr && ::IsWindow(parent_) && RegisterPreviewClass()) window = create();
+    if (window == nullptr && ::IsWindow(parent_) && RegisterPreviewClass(true)) window = create();
     if (window == nullptr) {
       Reset();
       return E_FAIL;
@@ -259,6 +260,7 @@ STDMETHODIMP TKvPreviewHandler::DoPreview() {
 STDMETHODIMP TKvPreviewHandler::Unload() {
   try {
     Reset();
+    ReleaseOle();
     data_.clear();
     detection_name_.clear();
     image_path_.clear();

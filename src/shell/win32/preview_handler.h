@@ -106,7 +106,7 @@ class TKvPreviewHandler final : public IPreviewHandler,
   bool DropFiles(const TKvPathArray& paths);
 
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-  static bool RegisterPreviewClass();
+  static bool RegisterPreviewClass(bool check_again = false);
   static void UnregisterPreviewClass();
 
  private:
@@ -141,6 +141,8 @@ class TKvPreviewHandler final : public IPreviewHandler,
   // Drag and drop side (preview_drag_drop.cpp).
   void RegisterDropTarget();
   void RevokeDropTarget();
+  // OLE stays initialised on the handler's thread from its first drop target to Unload.
+  void ReleaseOle();
   // Reads the image file again after a drop and selects the entries it gained.
   bool ReReadAfterDrop();
 

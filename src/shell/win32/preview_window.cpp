@@ -31,7 +31,10 @@ bool IsModifier(int key) {
 
 }  // namespace
 
-bool TKvPreviewHandler::RegisterPreviewClass() {
+bool TKvPreviewHandler::RegisterPreviewClass(bool check_again) {
+  // Once registered by this module the class is not looked up for every preview, only when a
+  // window could not be made with it.
+  if (g_class_atom != 0 && !check_again) return true;
   const HINSTANCE instance = ModuleInstance();
   WNDCLASSEXW existing{};
   existing.cbSize = sizeof(existing);
