@@ -463,6 +463,10 @@ TEST_F(PreviewDll, TheHostsBackgroundColourFillsThePaneAroundTheListing) {
   Scene scene = SceneOf(disk);
   scene.background = 0xF3E2D1;
   ExpectShows(scene, "given before DoPreview");
+  // Wider than the listing at 96 and at 144 DPI (28 columns of 16 or 24 pixels).
+  scene.width = 800;
+  host().Resize(RECT{0, 0, scene.width, kHeight});
+  ExpectShows(scene, "wider");
   const view::TKvWindowPixels shot = view::KvCaptureWindow(host().Window());
   const auto colour_at = [&](int x, int y) {
     const std::size_t at = (static_cast<std::size_t>(y) * shot.Width + x) * 4;
@@ -470,7 +474,7 @@ TEST_F(PreviewDll, TheHostsBackgroundColourFillsThePaneAroundTheListing) {
                                       shot.Pixels[at]);
   };
   EXPECT_EQ(colour_at(0, kHeight - 1), 0xF3E2D1u) << "below the last row";
-  EXPECT_EQ(colour_at(kWidth - 1, 3 * row_height_), 0xF3E2D1u) << "right of the listing";
+  EXPECT_EQ(colour_at(scene.width - 1, 3 * row_height_), 0xF3E2D1u) << "right of the listing";
 
   ComPtr<IPreviewHandlerVisuals> visuals;
   ASSERT_EQ(ComPtr<IPreviewHandler>(host().Handler()).As(&visuals), S_OK);
