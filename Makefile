@@ -38,8 +38,12 @@ windows:
 test-windows: windows
 	tools/run-windows-tests.sh build/mingw
 
-# The Windows download: DLL, kelvane.exe, kelvane-view.exe, install scripts, read-me.
+# The Windows downloads: the per-user installer, and the zip of the DLL, kelvane.exe,
+# kelvane-view.exe, install scripts and read-me for those who want none.
+VERSION := $(shell tools/version.sh)
 windows-package: windows
+	@tools/deps.sh package
+	tools/windows-msi.sh build/mingw build/kelvane-$(VERSION)-x64.msi
 	tools/windows-package.sh build/mingw build/kelvane-windows-x64.zip
 
 bench:

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Makes sure the Debian packages a make target needs are installed.
-# Usage: tools/deps.sh GROUP...   (groups: build, test, bench, fuzz)
+# Usage: tools/deps.sh GROUP...   (groups: build, test, package, bench, fuzz)
 # As root, missing packages are installed with apt-get; otherwise they are listed and the script
 # fails, so the caller knows what to ask an administrator for.
 set -eu
@@ -8,7 +8,8 @@ set -eu
 packages_for() {
   case "$1" in
     build) echo "cmake make g++ libpng-dev" ;;
-    test) echo "cmake make g++ libpng-dev googletest libgtest-dev g++-mingw-w64-x86-64-posix wine64 xvfb xauth xdotool cc1541 cbmconvert zip" ;;
+    test) echo "cmake make g++ libpng-dev googletest libgtest-dev g++-mingw-w64-x86-64-posix wine64 xvfb xauth xdotool cc1541 cbmconvert zip wixl msitools" ;;
+    package) echo "wixl msitools zip" ;;
     bench) echo "cmake make g++ libbenchmark-dev" ;;
     fuzz) echo "cmake make clang libclang-rt-14-dev" ;;
     *) echo "tools/deps.sh: unknown group '$1'" >&2; exit 2 ;;

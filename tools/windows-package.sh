@@ -11,8 +11,8 @@ trap 'rm -rf "$stage"' EXIT
 dir="$stage/kelvane-windows-x64"
 mkdir -p "$dir"
 cp "$build/src/kelvane_preview.dll" "$build/src/kelvane-view.exe" "$build/src/cli/kelvane.exe" \
-  "$here/packaging/windows/install.cmd" "$here/packaging/windows/uninstall.cmd" \
-  "$here/packaging/windows/README.txt" "$dir/"
+  "$here/packaging/windows/install.cmd" "$here/packaging/windows/uninstall.cmd" "$dir/"
+sed "s/@VERSION@/$("$here/tools/version.sh")/g" "$here/packaging/windows/README.txt" >"$dir/README.txt"
 x86_64-w64-mingw32-strip "$dir/kelvane_preview.dll" "$dir/kelvane-view.exe" "$dir/kelvane.exe"
 rm -f "$out"
 (cd "$stage" && zip -q -r -X "$out" kelvane-windows-x64)

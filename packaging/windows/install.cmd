@@ -46,6 +46,8 @@ if defined FAILED (
   echo install: the registry could not be written; uninstall.cmd takes back what was written.
   exit /b 1
 )
+rem Explorer takes up the new handlers without a sign-out once it is told.
+if exist "%~dp0kelvane-view.exe" "%~dp0kelvane-view.exe" --associations-changed
 echo Kelvane's preview handler and thumbnails are installed for %USERNAME% from %DLL%.
 echo Turn on the preview pane in Explorer (Alt+P) and select a disk image.
 exit /b 0

@@ -1,8 +1,8 @@
 @echo off
 rem Removes what install.cmd registered for the current user, and nothing else: the classes of
-rem the preview handler (with its DisableLowILProcessIsolation value) and the thumbnail provider, the entry in the list of preview handlers,
-rem and for each extension the associations it wrote, with the keys it had to create for them
-rem when nothing else has been put in them since.
+rem the preview handler (with its DisableLowILProcessIsolation value) and the thumbnail provider,
+rem the entry in the list of preview handlers, and for each extension the associations it wrote,
+rem with the keys it had to create for them when nothing else has been put in them since.
 setlocal enableextensions
 
 set "CLSID={c1ca61c5-f30b-4bde-9457-ff81a9e316d4}"
@@ -21,6 +21,7 @@ reg delete "%CLASSES%\CLSID\%CLSID%" /f >nul 2>&1
 reg delete "%CLASSES%\CLSID\%THUMBCLSID%" /f >nul 2>&1
 call :delete_if_empty "%RECORD%"
 call :delete_if_empty "HKCU\Software\Kelvane"
+if exist "%~dp0kelvane-view.exe" "%~dp0kelvane-view.exe" --associations-changed
 echo Kelvane's preview handler and thumbnails are uninstalled for %USERNAME%.
 exit /b 0
 

@@ -1,7 +1,8 @@
 // kelvane-view: a window that shows one disk image through the preview handler DLL beside it,
 // exactly as Explorer's preview pane hosts it.
 //
-//   kelvane-view IMAGE [--stream] [--shot OUT.bmp] [--size WxH]
+//   kelvane-view IMAGE [--stream] [--shot OUT.bmp] [--size WxH] [--dll PATH]
+//   kelvane-view --associations-changed
 
 #include <objbase.h>
 #include <shellapi.h>
@@ -18,15 +19,22 @@ namespace {
 using kelvane::view::TKvPreviewHost;
 
 constexpr wchar_t kUsage[] =
-    L"usage: kelvane-view IMAGE [--stream] [--shot OUT.bmp] [--size WxH]\n"
+    L"usage: kelvane-view IMAGE [--stream] [--shot OUT.bmp] [--size WxH] [--dll PATH]\n"
+    L"       kelvane-view --associations-changed\n"
     L"  --stream      read the image through a stream only, as for a file inside an archive\n"
     L"  --shot FILE   save the preview's pixels as a 32-bit BMP after the first paint and exit\n"
-    L"  --size WxH    the preview's size in pixels (default 640x480)\n";
+    L"  --size WxH    the preview's size in pixels (default 640x480)\n"
+    L"  --dll PATH    the preview handler to load (default: kelvane_preview.dll beside this)\n"
+    L"  --associations-changed\n"
+    L"                tell Explorer that file associations changed (after installing or\n"
+    L"                removing the preview handler) and exit\n";
 
 struct Options {
   std::wstring image;
   std::wstring shot;
+  std::wstring dll;
   bool stream = false;
+  bool associations_changed = false;
   int width = 640;
   int height = 480;
 };
@@ -49,6 +57,10 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
     const std::wstring arg = argv[i];
     if (arg == L"--stream") {
       options.stream = true;
+    } else if (arg == L"--associations-changed") {
+      options.associations_changed = true;
+    } else if (arg == L"--dll" && i + 1 < argc) {
+      options.dll = argv[++i];
     } else if (arg == L"--shot" && i + 1 < argc) {
       options.shot = argv[++i];
     } else if (arg == L"--size" && i + 1 < argc) {
@@ -67,6 +79,11 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
       Complain(L"give one image");
       return false;
     }
+  }
+  if (options.associations_changed) {
+    if (options.image.empty()) return true;
+    Complain(L"--associations-changed takes no image");
+    return false;
   }
   if (options.image.empty()) {
     std::fwprintf(stderr, L"%ls", kUsage);
@@ -119,9 +136,11 @@ int Run(const Options& options) {
     Complain(L"cannot open " + options.image);
     return 1;
   }
-  TKvPreviewHost host(Beside(L"kelvane_preview.dll"));
+  const std::wstring dll =
+      options.dll.empty() ? Beside(L"kelvane_preview.dll") : FullPath(options.dll);
+  TKvPreviewHost host(dll);
   if (!host.Ok()) {
-    Complain(L"kelvane_preview.dll could not be loaded from beside kelvane-view.exe");
+    Complain(L"the preview handler could not be loaded from " + dll);
     return 1;
   }
   g_app.host = &host;
@@ -187,6 +206,10 @@ int main() {
   const bool parsed = ParseOptions(argc, argv, options);
   ::LocalFree(argv);
   if (!parsed) return 2;
+  if (options.associations_changed) {
+    kelvane::view::KvTellShellAssociationsChanged();
+    return 0;
+  }
   if (FAILED(::OleInitialize(nullptr))) return 1;
   const int status = Run(options);
   ::OleUninitialize();

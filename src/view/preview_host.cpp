@@ -255,4 +255,8 @@ void TKvPreviewHost::Close() {
   frame_.Reset();
 }
 
+void KvTellShellAssociationsChanged() {
+  ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+}
+
 }  // namespace kelvane::view

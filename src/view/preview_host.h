@@ -129,6 +129,10 @@ class TKvPreviewHost {
   HRESULT last_result_ = S_OK;
 };
 
+// Tells the shell that file associations changed (SHCNE_ASSOCCHANGED), as Microsoft asks after
+// shell extension handlers are registered or removed, so that Explorer takes them up at once.
+void KvTellShellAssociationsChanged();
+
 // The item for `path`: the shell's own for a file, or a stream item over the file's bytes.
 ComPtr<IShellItem> KvItemForPath(const std::wstring& path, bool stream_only);
 

@@ -75,7 +75,11 @@ void WINAPI RecordChangeNotify(LONG event, UINT flags, LPCVOID first, LPCVOID se
     notice.path = static_cast<const wchar_t*>(first);
   }
   g_notices->push_back(std::move(notice));
-  ::SHChangeNotify(event, flags, first, second);
+  // Through shell32 itself: this module's own import may be the one replaced.
+  using ChangeNotifyFn = void(WINAPI*)(LONG, UINT, LPCVOID, LPCVOID);
+  const auto shell_notify = reinterpret_cast<ChangeNotifyFn>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"shell32.dll"), "SHChangeNotify")));
+  if (shell_notify != nullptr) shell_notify(event, flags, first, second);
 }
 
 const int* g_window_dpi = nullptr;

@@ -3,6 +3,7 @@
 // window messages, reading items, robustness and leaks.
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -634,6 +635,32 @@ TEST_F(PreviewDll, KelvaneViewSavesThePreviewAsABitmap) {
   EXPECT_EQ(RunViewer(L"\"" + image + L"\" --size 0x10"), 2u);
   EXPECT_EQ(RunViewer(L"--frobnicate"), 2u);
   EXPECT_EQ(RunViewer(L"\"" + WindowsPath(folder_.Path("missing.d64")) + L"\""), 1u);
+  // Another handler DLL than the one beside the program.
+  const std::wstring shot = WindowsPath(folder_.Path("other.bmp"));
+  EXPECT_EQ(RunViewer(L"\"" + image + L"\" --dll \"" + WindowsPath(KELVANE_PREVIEW_DLL) +
+                      L"\" --shot \"" + shot + L"\""),
+            0u);
+  EXPECT_EQ(
+      RunViewer(L"\"" + image + L"\" --dll \"" + WindowsPath(folder_.Path("none.dll")) + L"\""),
+      1u);
+}
+
+// The installers end with kelvane-view --associations-changed, which tells the shell that
+// handlers came or went. Wine shows no effect of the notice, so the test's own import of
+// SHChangeNotify records the call the program makes.
+TEST_F(PreviewDll, KelvaneViewTellsTheShellThatAssociationsChanged) {
+  std::vector<ShellNotice> seen;
+  {
+    const ScopedImport record = RecordShellNotices(::GetModuleHandleW(nullptr), seen);
+    ASSERT_TRUE(record.Ok());
+    view::KvTellShellAssociationsChanged();
+  }
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].event, SHCNE_ASSOCCHANGED);
+  EXPECT_EQ(seen[0].flags, static_cast<UINT>(SHCNF_IDLIST));
+  EXPECT_EQ(RunViewer(L"--associations-changed"), 0u) << "the flag needs no image";
+  EXPECT_EQ(RunViewer(L"--associations-changed \"" + WindowsPath(folder_.Path("x.d64")) + L"\""),
+            2u);
 }
 
 // The detection name a saved fuzz input stands for, by its corpus folder.

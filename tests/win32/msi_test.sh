@@ -1,0 +1,132 @@
+#!/bin/sh
+# The per-user installer under Wine, in a Wine prefix of its own: built by tools/windows-msi.sh,
+# installed, checked with reg query and by previewing through the installed DLL, upgraded by a
+# newer version and removed, with what other programs registered before left as it was.
+# Wine's msiexec runs as an administrator and does not honour MSIINSTALLPERUSER, so it records
+# the product under HKEY_LOCAL_MACHINE where Windows uses HKEY_CURRENT_USER; both are looked at.
+# Usage: msi_test.sh SOURCE_DIR MINGW_BUILD_DIR
+set -eu
+source_dir=$1
+build=$2
+wine="$source_dir/cmake/wine-run.sh"
+work=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-msi-test.XXXXXX")
+WINEPREFIX="$work/prefix"
+export WINEPREFIX
+wineserver=/usr/lib/wine/wineserver
+[ -x "$wineserver" ] || wineserver=wineserver
+trap '"$wineserver" -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+win() { printf 'Z:%s' "$(echo "$1" | tr / '\\')"; }
+
+version=$("$source_dir/tools/version.sh")
+newer=$(echo "$version" | awk -F. '{ printf "%d.%d.%d", $1, $2, $3 + 1 }')
+"$source_dir/tools/windows-msi.sh" "$build" "$work/kelvane-$version-x64.msi" >/dev/null 2>&1
+"$source_dir/tools/windows-msi.sh" "$build" "$work/kelvane-$newer-x64.msi" "$newer" >/dev/null 2>&1
+"$wine" wineboot -i </dev/null >/dev/null 2>&1
+
+clsid='{c1ca61c5-f30b-4bde-9457-ff81a9e316d4}'
+preview='{8895b1c6-b41f-4c1c-a562-0d564250836f}'
+thumbclsid='{e17eed19-37b8-4991-b543-d557fc76c06d}'
+thumbnail='{e357fccd-a995-4576-b01f-234630154e96}'
+other='{11111111-2222-3333-4444-555555555555}'
+classes='HKCU\Software\Classes'
+machine='HKLM\Software\Classes'
+handlers='HKCU\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers'
+failures=0
+
+reg() { "$wine" reg "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+value() {
+  if [ -z "$2" ]; then out=$(reg query "$1" /ve); else out=$(reg query "$1" /v "$2"); fi
+  line=$(printf '%s\n' "$out" | grep 'REG_' | head -n 1)
+  if [ -z "$line" ]; then echo '<none>'; else printf '%s\n' "$line" | sed 's/^.*REG_[A-Z_]*[ ]*//'; fi
+}
+key_exists() { "$wine" reg query "$1" </dev/null >/dev/null 2>&1; }
+fail() {
+  echo "FAIL: $1"
+  failures=$((failures + 1))
+}
+expect() { [ "$2" = "$3" ] || fail "$(printf '%s: "%s" instead of "%s"' "$1" "$2" "$3")"; }
+msiexec() { "$wine" msiexec "$@" /qn </dev/null >/dev/null 2>&1; }
+# The versions of the products named Kelvane, under either Uninstall key.
+products() {
+  for root in HKCU HKLM; do
+    reg query "$root\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall" /s
+  done | awk '/DisplayName/ && $NF == "Kelvane" { named = 1; next }
+              /^HKEY/ { named = 0 }
+              named && /DisplayVersion/ { print $NF }'
+}
+
+# Before: .d64 opens with another program, .d71 has another program's preview handler for this
+# user and .d82 another program's thumbnails for all users.
+reg add "$classes\\.d64" /ve /d VICE.D64 /f >/dev/null
+reg add "$classes\\.d71\\ShellEx\\$preview" /ve /d "$other" /f >/dev/null
+reg add "$machine\\.d82\\ShellEx\\$thumbnail" /ve /d "$other" /f >/dev/null
+
+msiexec /i "$(win "$work/kelvane-$version-x64.msi")" || fail "install"
+dir="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Programs/Kelvane"
+installed_dll="C:\\users\\$(id -un)\\AppData\\Local\\Programs\\Kelvane\\kelvane_preview.dll"
+for f in kelvane_preview.dll kelvane-view.exe kelvane.exe README.txt; do
+  [ -f "$dir/$f" ] || fail "$f not installed"
+done
+grep -q "Kelvane $version\\." "$dir/README.txt" || fail "the read-me does not name version $version"
+expect "products" "$(products)" "$version"
+expect "class" "$(value "$classes\\CLSID\\$clsid" '')" "Kelvane disk image preview"
+expect "display name" "$(value "$classes\\CLSID\\$clsid" DisplayName)" "Kelvane disk image preview"
+expect "app id" "$(value "$classes\\CLSID\\$clsid" AppID)" "{6d2b5079-2f0b-48dd-ab7f-97cec514d30b}"
+expect "integrity" "$(reg query "$classes\\CLSID\\$clsid" /v DisableLowILProcessIsolation |
+  grep REG_ | tr -s ' ' | sed 's/^ //')" "DisableLowILProcessIsolation REG_DWORD 0x1"
+expect "server" "$(value "$classes\\CLSID\\$clsid\\InprocServer32" '')" "$installed_dll"
+expect "threading" "$(value "$classes\\CLSID\\$clsid\\InprocServer32" ThreadingModel)" "Apartment"
+expect "thumbnail class" "$(value "$classes\\CLSID\\$thumbclsid" '')" "Kelvane disk image thumbnails"
+expect "thumbnail server" "$(value "$classes\\CLSID\\$thumbclsid\\InprocServer32" '')" "$installed_dll"
+expect "thumbnail threading" "$(value "$classes\\CLSID\\$thumbclsid\\InprocServer32" ThreadingModel)" "Apartment"
+expect "handler list" "$(value "$handlers" "$clsid")" "Kelvane disk image preview"
+for e in .d64 .d81 .d80 .d82 .dnp .dfi .g64 .nib; do
+  expect "$e handler" "$(value "$classes\\$e\\ShellEx\\$preview" '')" "$clsid"
+done
+for e in .d64 .d71 .d81 .d80 .dnp .dfi .g64 .nib; do
+  expect "$e thumbnails" "$(value "$classes\\$e\\ShellEx\\$thumbnail" '')" "$thumbclsid"
+done
+for e in .d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .nib; do
+  expect "$e open with" "$(value "$classes\\$e\\OpenWithProgids" Kelvane.DiskImage)" ""
+done
+expect "open with command" "$(value "$classes\\Kelvane.DiskImage\\shell\\open\\command" '')" \
+  "\"${installed_dll%kelvane_preview.dll}kelvane-view.exe\" \"%1\""
+expect ".d64 default" "$(value "$classes\\.d64" '')" "VICE.D64"
+expect ".d71 other handler" "$(value "$classes\\.d71\\ShellEx\\$preview" '')" "$other"
+key_exists "$classes\\.d82\\ShellEx\\$thumbnail" && fail ".d82 thumbnails set over another program's"
+
+# The DLL that InprocServer32 names previews the sample as the build's own DLL does (Wine reads
+# no per-user classes for CoCreateInstance, so the host loads it from that path).
+server=$(value "$classes\\CLSID\\$clsid\\InprocServer32" '')
+"$wine" "$build/src/kelvane-view.exe" "$(win "$source_dir/samples/demo.d64")" --dll "$server" \
+  --shot "$(win "$work/installed.bmp")" </dev/null >/dev/null 2>&1 || fail "no preview through $server"
+"$wine" "$build/src/kelvane-view.exe" "$(win "$source_dir/samples/demo.d64")" \
+  --shot "$(win "$work/built.bmp")" </dev/null >/dev/null 2>&1 || fail "no preview through the build's DLL"
+cmp -s "$work/installed.bmp" "$work/built.bmp" || fail "the installed DLL's preview differs"
+
+# A newer version replaces this one: one product, the newer files, the same registration.
+msiexec /i "$(win "$work/kelvane-$newer-x64.msi")" || fail "upgrade"
+expect "products after the upgrade" "$(products)" "$newer"
+grep -q "Kelvane $newer\\." "$dir/README.txt" || fail "the upgrade left the older read-me"
+expect "server after the upgrade" "$(value "$classes\\CLSID\\$clsid\\InprocServer32" '')" "$installed_dll"
+expect ".d64 handler after the upgrade" "$(value "$classes\\.d64\\ShellEx\\$preview" '')" "$clsid"
+expect ".d71 other handler after the upgrade" "$(value "$classes\\.d71\\ShellEx\\$preview" '')" "$other"
+# An older one does not install over it.
+msiexec /i "$(win "$work/kelvane-$version-x64.msi")" && fail "the older version installed over the newer"
+expect "products after the downgrade" "$(products)" "$newer"
+
+msiexec /x "$(win "$work/kelvane-$newer-x64.msi")" || fail "uninstall"
+expect "products after uninstall" "$(products)" ""
+[ -e "$dir" ] && fail "the program folder is left: $(ls "$dir")"
+[ -e "$(dirname "$dir")" ] && fail "the empty Programs folder is left"
+for k in "CLSID\\$clsid" "CLSID\\$thumbclsid" Kelvane.DiskImage .d80 .d81 .dnp .dfi .g64 .nib \
+  .d64\\ShellEx .d64\\OpenWithProgids .d71\\OpenWithProgids .d71\\ShellEx\\$thumbnail; do
+  key_exists "$classes\\$k" && fail "$k left: $(reg query "$classes\\$k" /s)"
+done
+expect "handler list after" "$(value "$handlers" "$clsid")" '<none>'
+expect ".d64 default after" "$(value "$classes\\.d64" '')" "VICE.D64"
+expect ".d71 other handler after" "$(value "$classes\\.d71\\ShellEx\\$preview" '')" "$other"
+expect ".d82 machine thumbnails after" "$(value "$machine\\.d82\\ShellEx\\$thumbnail" '')" "$other"
+
+[ "$failures" -eq 0 ] && echo "installer: install, upgrade and uninstall: all checks passed"
+exit "$failures"
