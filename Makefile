@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
 SAMPLE ?=
 
-.PHONY: demo test test-native test-asan test-windows windows windows-package bench bench-windows fuzz format clean
+.PHONY: demo test test-native test-asan test-windows windows windows-package linux-package bench bench-windows fuzz format clean
 
 # The main job: build the tool, list the bundled sample image and render its listing to a PNG.
 demo:
@@ -45,6 +45,14 @@ windows-package: windows
 	@tools/deps.sh package
 	tools/windows-msi.sh build/mingw build/kelvane-$(VERSION)-x64.msi
 	tools/windows-package.sh build/mingw build/kelvane-windows-x64.zip
+
+# The Linux download: a .deb of the tool, its thumbnailer entry and the images' MIME types.
+linux-package:
+	@tools/deps.sh build package
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS)
+	cpack --config build/release/CPackConfig.cmake -G DEB -B build
+	@echo "The Linux package is $(CURDIR)/build/kelvane_$(VERSION)_amd64.deb"
 
 bench:
 	@tools/deps.sh bench

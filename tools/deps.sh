@@ -8,8 +8,8 @@ set -eu
 packages_for() {
   case "$1" in
     build) echo "cmake make g++ libpng-dev" ;;
-    test) echo "cmake make g++ libpng-dev googletest libgtest-dev g++-mingw-w64-x86-64-posix wine64 xvfb xauth xdotool cc1541 cbmconvert zip wixl msitools" ;;
-    package) echo "wixl msitools zip" ;;
+    test) echo "cmake make g++ libpng-dev googletest libgtest-dev g++-mingw-w64-x86-64-posix wine64 xvfb xauth xdotool cc1541 cbmconvert zip wixl msitools dpkg-dev shared-mime-info" ;;
+    package) echo "wixl msitools zip dpkg-dev" ;;
     bench) echo "cmake make g++ libbenchmark-dev" ;;
     fuzz) echo "cmake make clang libclang-rt-14-dev" ;;
     *) echo "tools/deps.sh: unknown group '$1'" >&2; exit 2 ;;

@@ -9,8 +9,9 @@ dll=$2
 wine="$source_dir/cmake/wine-run.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+# kelvane-view.exe (built beside the DLL) is the program the scripts run to tell Explorer.
 cp "$source_dir/packaging/windows/install.cmd" "$source_dir/packaging/windows/uninstall.cmd" \
-  "$dll" "$work/"
+  "$dll" "$(dirname "$dll")/kelvane-view.exe" "$work/"
 win_work="Z:$(echo "$work" | tr / '\\')"
 
 clsid='{c1ca61c5-f30b-4bde-9457-ff81a9e316d4}'
