@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
 SAMPLE ?=
 
-.PHONY: demo test test-native test-asan test-windows windows windows-package linux-package bench bench-windows fuzz format clean
+.PHONY: demo test test-native test-asan test-windows windows windows-package linux-package pictures bench bench-windows fuzz format clean
 
 # The main job: build the tool, list the bundled sample image and render its listing to a PNG.
 demo:
@@ -53,6 +53,13 @@ linux-package:
 	cmake --build --preset release -j $(JOBS)
 	cpack --config build/release/CPackConfig.cmake -G DEB -B build
 	@echo "The Linux package is $(CURDIR)/build/kelvane_$(VERSION)_amd64.deb"
+
+# The README's pictures, made again from the sources: the preview (DLL under Wine) and thumbnails.
+pictures: windows
+	@tools/deps.sh build pictures
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS)
+	tools/make-pictures.sh build/mingw build/release
 
 bench:
 	@tools/deps.sh bench

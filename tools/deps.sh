@@ -1,6 +1,6 @@
 #!/bin/sh
 # Makes sure the Debian packages a make target needs are installed.
-# Usage: tools/deps.sh GROUP...   (groups: build, test, package, bench, fuzz)
+# Usage: tools/deps.sh GROUP...   (groups: build, test, package, pictures, bench, fuzz)
 # As root, missing packages are installed with apt-get; otherwise they are listed and the script
 # fails, so the caller knows what to ask an administrator for.
 set -eu
@@ -10,6 +10,7 @@ packages_for() {
     build) echo "cmake make g++ libpng-dev" ;;
     test) echo "cmake make g++ libpng-dev googletest libgtest-dev g++-mingw-w64-x86-64-posix wine64 xvfb xauth xdotool cc1541 cbmconvert zip wixl msitools dpkg-dev shared-mime-info" ;;
     package) echo "wixl msitools zip dpkg-dev" ;;
+    pictures) echo "imagemagick cc1541 xvfb xauth wine64" ;;
     bench) echo "cmake make g++ libbenchmark-dev" ;;
     fuzz) echo "cmake make clang libclang-rt-14-dev" ;;
     *) echo "tools/deps.sh: unknown group '$1'" >&2; exit 2 ;;

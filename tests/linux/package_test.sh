@@ -57,5 +57,9 @@ else
   cmp -s "$work/installed.png" "$work/built.png" || fail "the packaged kelvane's thumbnail differs"
 fi
 
+# The version is set once; the README shows it.
+grep -q "^Version $("$source_dir/tools/version.sh") " "$source_dir/README.md" ||
+  fail "README.md does not show version $("$source_dir/tools/version.sh")"
+
 [ "$failures" -eq 0 ] && echo "install rules and .deb: all checks passed"
 exit "$failures"
