@@ -452,6 +452,13 @@ TEST_F(PreviewDll, DrawsAtThePanesDpiAndFollowsItToAnotherMonitor) {
   pane_dpi = 144;
   Send(WM_DPICHANGED_AFTERPARENT);
   at(144, cut / kRow96 * kRow144 + cut % kRow96 * kRow144 / kRow96, {143}, "cut row, moved");
+
+  // A parent given again through SetWindow may be on another monitor: its DPI is read.
+  pane_dpi = 96;
+  const RECT pane{0, 0, kWidth, kHeight};
+  ASSERT_EQ(host().Handler()->SetWindow(parent_.get(), &pane), S_OK);
+  ::SetFocus(host().Window());  // a window that changes parent may lose the focus
+  at(96, cut, {143}, "SetWindow on a 96-DPI monitor");
 }
 
 // Explorer gives preview handlers its theme's background colour: it fills the pane around the

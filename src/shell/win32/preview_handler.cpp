@@ -190,6 +190,7 @@ STDMETHODIMP TKvPreviewHandler::SetWindow(HWND parent, const RECT* rect) {
     if (window_ != nullptr && ::IsWindow(window_)) {
       ::SetParent(window_, parent_);
       MoveOwnWindow();
+      DpiChanged();  // a new parent may be on another monitor
     }
     return S_OK;
   } catch (...) {
