@@ -177,11 +177,15 @@ TEST(CharacterRom, DiagonalFillsRunInTheCheckerboardsPhase) {
     return static_cast<std::uint8_t>(row >> 1 | row << 7);
   };
   // Two-pixel stripes: each row is the one above moved by a pixel, to the right going down for
-  // 0x5F, and 0x69 is its upside-down image.
+  // 0x5F, to the left for 0x69, whose first row is ##..##.. on the machine.
   for (std::size_t row = 1; row < 8; ++row)
     EXPECT_EQ(fill_down[row], rotate_right(fill_down[row - 1])) << row;
   EXPECT_EQ(std::popcount(fill_down[0]), 4);
-  EXPECT_EQ(fill_up, Flipped(fill_down));
+  EXPECT_EQ(fill_up, TDkGlyph({0xCC, 0x99, 0x33, 0x66, 0xCC, 0x99, 0x33, 0x66}));
+  // Its reverse image is the inverse, row for row.
+  const TDkGlyph reverse_up = lower(0xE9);
+  for (std::size_t row = 0; row < 8; ++row)
+    EXPECT_EQ(reverse_up[row], static_cast<std::uint8_t>(~fill_up[row])) << row;
   // The first row of 0x5F is the checkerboard's.
   EXPECT_EQ(fill_down[0], lower(0x5E)[0]);
 }
