@@ -17,7 +17,7 @@ namespace {
 
 constexpr std::array<const char*, 7> kWritableExtensions = {".d64", ".d71", ".d81", ".d80",
                                                             ".d82", ".dnp", ".dfi"};
-constexpr std::array<const char*, 2> kReadOnlyExtensions = {".g64", ".nib"};
+constexpr std::array<const char*, 3> kReadOnlyExtensions = {".g64", ".g71", ".nib"};
 
 // Largest NIB file offered for preview: a header and 84 half-track slots of 8 KiB.
 constexpr long long kMaxNibSize = 983296;

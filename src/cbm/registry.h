@@ -46,7 +46,7 @@ std::string DkFormatSizeErrorText(TDkCbmImageFormat format, long long size);
 std::unique_ptr<TDkCbmImage> DkOpenImage(Bytes bytes, const std::string& file_name, bool recover);
 
 // Case-insensitive tests of the name's ending against the writable (.d64 .d71 .d81 .d80 .d82
-// .dnp .dfi), known (those, .g64, .nib) and read-only (.g64, .nib) extension lists.
+// .dnp .dfi), known (those, .g64, .g71, .nib) and read-only (.g64, .g71, .nib) extension lists.
 bool DkHasWritableExtension(const std::string& file_name);
 bool DkHasKnownExtension(const std::string& file_name);
 bool DkHasReadOnlyExtension(const std::string& file_name);

@@ -41,7 +41,7 @@ const std::vector<Command>& Commands() {
        "      replaced only after the new one has been verified. Prints what could not be\n"
        "      written; --verbose also lists what was",
        RunAdd},
-      {"convert", "convert IN.g64|IN.nib OUT.d64 [--verbose] [--force]",
+      {"convert", "convert IN.g64|IN.g71|IN.nib OUT.d64|OUT.d71 [--verbose] [--force]",
        "decode a GCR-level image into a D64 and report its unreadable sectors (--verbose lists\n"
        "      them); an existing OUT is only replaced with --force",
        RunConvert},
@@ -60,7 +60,7 @@ void PrintHelp(std::ostream& out) {
          "       kelvane --help | --version\n"
          "\n"
          "Lists, renders, extracts from and adds to Commodore disk images\n"
-         "(D64, D71, D81, D80, D82, DNP, DFI; G64 and NIB decoded from GCR).\n"
+         "(D64, D71, D81, D80, D82, DNP, DFI; G64, G71 and NIB decoded from GCR).\n"
          "\n";
   out << "Commands:\n";
   for (const Command& command : Commands()) {

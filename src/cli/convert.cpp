@@ -25,8 +25,11 @@ TDkG64Sectors DecodeGcrFile(const std::string& path, ByteView bytes) {
 std::unique_ptr<TDkCbmImage> OpenAnyImage(const std::string& path, bool recover) {
   Bytes bytes = ReadImageFile(path);
   if (IsGcrFile(path, bytes)) {
-    // GCR-level images are read through their D64 form.
-    return DkOpenImage(DecodeGcrFile(path, bytes).ImageBytes, "converted.d64", recover);
+    // GCR-level images are read through their D64 (a G71: D71) form.
+    TDkG64Sectors sectors = DecodeGcrFile(path, bytes);
+    return DkOpenImage(std::move(sectors.ImageBytes),
+                       std::string("converted") + DkGcrDecodedExtension(sectors.DoubleSided),
+                       recover);
   }
   return DkOpenImage(std::move(bytes), BaseName(path), recover);
 }
@@ -71,13 +74,13 @@ int RunConvert(CommandArgs args, std::ostream& out, std::ostream& err) {
     }
   }
   if (paths.size() != 2)
-    throw UsageError{"convert: give one G64 or NIB file and one D64 file to write"};
+    throw UsageError{"convert: give one G64, G71 or NIB file and one D64 (D71) file to write"};
   const std::string& input = paths[0];
   const std::string& output = paths[1];
 
   const Bytes bytes = ReadImageFile(input);
   if (!IsGcrFile(input, bytes)) {
-    throw Exception(Format("%s: not a G64 or NIB file.", input.c_str()));
+    throw Exception(Format("%s: not a G64, G71 or NIB file.", input.c_str()));
   }
   std::error_code error;
   if (!force && std::filesystem::exists(PathFromUtf8(output), error)) {

@@ -186,10 +186,15 @@ int RunInfo(CommandArgs args, std::ostream& out, std::ostream& err) {
   std::unique_ptr<TDkCbmImage> image;
   if (IsGcrFile(options.path, bytes)) {
     const TDkG64Sectors sectors = DecodeGcrFile(options.path, bytes);
-    source = Format("%s, decoded to D64 (%d bad sectors)",
-                    DkEndsWithNoCase(options.path, ".nib") ? "NIB" : "G64",
-                    static_cast<int>(sectors.BadSectors.size()));
-    image = DkOpenImage(sectors.ImageBytes, "converted.d64", !options.strict);
+    source =
+        Format("%s, decoded to %s (%d bad sectors)",
+               DkEndsWithNoCase(options.path, ".nib") ? "NIB"
+               : sectors.DoubleSided                  ? "G71"
+                                                      : "G64",
+               sectors.DoubleSided ? "D71" : "D64", static_cast<int>(sectors.BadSectors.size()));
+    image = DkOpenImage(sectors.ImageBytes,
+                        std::string("converted") + DkGcrDecodedExtension(sectors.DoubleSided),
+                        !options.strict);
   } else {
     image = DkOpenImage(std::move(bytes), name, !options.strict);
   }

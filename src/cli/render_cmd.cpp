@@ -35,7 +35,11 @@ struct RenderInput {
 
 RenderInput ReadRenderInput(const std::string& path) {
   Bytes bytes = ReadImageFile(path);
-  if (IsGcrFile(path, bytes)) return {DecodeGcrFile(path, bytes).ImageBytes, "converted.d64"};
+  if (IsGcrFile(path, bytes)) {
+    TDkG64Sectors sectors = DecodeGcrFile(path, bytes);
+    return {std::move(sectors.ImageBytes),
+            std::string("converted") + DkGcrDecodedExtension(sectors.DoubleSided)};
+  }
   return {std::move(bytes), BaseName(path)};
 }
 

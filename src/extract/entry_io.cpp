@@ -37,7 +37,7 @@ bool IsImagePath(const std::string& path) {
   const std::size_t cut = path.find(kSeparator);
   const std::string host = cut == std::string::npos ? path : path.substr(0, cut);
   for (const char* extension :
-       {".d64", ".d71", ".d81", ".d80", ".d82", ".dnp", ".dfi", ".g64", ".nib"}) {
+       {".d64", ".d71", ".d81", ".d80", ".d82", ".dnp", ".dfi", ".g64", ".g71", ".nib"}) {
     if (DkEndsWithNoCase(host, extension)) return true;
   }
   return false;

@@ -20,6 +20,7 @@ constexpr int kG64HeaderSize = 12;
 constexpr char kG64Signature1541[] = "GCR-1541";
 constexpr char kG64Signature1571[] = "GCR-1571";
 constexpr int kMaxTrack = 42;
+constexpr int kSlotsPerSide = 84;  // a G71's second side starts at this slot
 constexpr int kStandardTracks = 35;
 constexpr int kSyncOnes = 10;
 constexpr int kHeaderBytes = 6;
@@ -196,7 +197,13 @@ TDkG64Image TDkG64Image::Parse(ByteView bytes) {
   return image;
 }
 
-TDkG64TrackDecode DkGcrDecodeTrack(ByteView bytes, int start, int length, int track) {
+const char* DkGcrDecodedExtension(bool double_sided) {
+  return double_sided ? ".d71" : ".d64";
+}
+
+TDkG64TrackDecode DkGcrDecodeTrack(ByteView bytes, int start, int length, int track,
+                                   int header_track) {
+  if (header_track == 0) header_track = track;
   const int sectors = DkG64SectorsPerTrack(track);
   TDkG64TrackDecode result;
   result.Sectors.assign(static_cast<std::size_t>(sectors) * kSectorSize, 0);
@@ -224,7 +231,8 @@ TDkG64TrackDecode DkGcrDecodeTrack(ByteView bytes, int start, int length, int tr
     if (!DecodeAt(extended, syncs[k], kHeaderBytes, header)) continue;
     const int sector = header[2];
     if (header[0] != 0x08 || header[1] != (header[2] ^ header[3] ^ header[4] ^ header[5]) ||
-        header[3] != track || sector >= sectors || result.Found[static_cast<std::size_t>(sector)]) {
+        header[3] != header_track || sector >= sectors ||
+        result.Found[static_cast<std::size_t>(sector)]) {
       continue;
     }
     const int data_sync = syncs[(k + 1) % syncs.size()];
@@ -239,19 +247,53 @@ TDkG64TrackDecode DkGcrDecodeTrack(ByteView bytes, int start, int length, int tr
   return result;
 }
 
+namespace {
+
+// The full track `track` (1-based) of side `side`, decoded; an empty slot gives no sectors.
+TDkG64TrackDecode DecodeSlot(const TDkG64Image& image, int side, int track) {
+  const int slot = side * kSlotsPerSide + (track - 1) * 2;
+  if (slot < image.TrackSlotCount() &&
+      image.Tracks()[static_cast<std::size_t>(slot)].DataOffset != 0) {
+    const TDkG64Track& record = image.Tracks()[static_cast<std::size_t>(slot)];
+    return DkGcrDecodeTrack(image.FileBytes(), record.DataOffset + 2, record.Length, track,
+                            track + side * kStandardTracks);
+  }
+  return DkGcrDecodeTrack(ByteView(), 0, 0, track);
+}
+
+// Both sides of a G71 as the 70 tracks of a D71: side two after side one's 35 tracks.
+TDkG64Sectors DecodeBothSides(const TDkG64Image& image) {
+  TDkG64Sectors sectors;
+  sectors.DoubleSided = true;
+  sectors.TrackCount = 2 * kStandardTracks;
+  const int side_size = DkG64SectorOffset(kStandardTracks + 1, 0);
+  sectors.ImageBytes.assign(static_cast<std::size_t>(2 * side_size), 0);
+  for (int side = 0; side < 2; ++side) {
+    for (int track = 1; track <= kStandardTracks; ++track) {
+      const TDkG64TrackDecode result = DecodeSlot(image, side, track);
+      std::copy(result.Sectors.begin(), result.Sectors.end(),
+                sectors.ImageBytes.begin() + side * side_size + DkG64SectorOffset(track, 0));
+      for (std::size_t s = 0; s < result.Found.size(); ++s) {
+        if (!result.Found[s]) {
+          sectors.BadSectors.push_back({track + side * kStandardTracks, static_cast<int>(s)});
+        }
+      }
+    }
+  }
+  return sectors;
+}
+
+}  // namespace
+
 TDkG64Sectors DkG64DecodeSectors(const TDkG64Image& image) {
+  if (image.Signature() == kG64Signature1571 && image.TrackSlotCount() > kSlotsPerSide) {
+    return DecodeBothSides(image);
+  }
   std::vector<TDkG64TrackDecode> decoded(kMaxTrack + 1);
   int last_track = kStandardTracks;
   for (int track = 1; track <= kMaxTrack; ++track) {
-    const int slot = (track - 1) * 2;
     TDkG64TrackDecode& result = decoded[static_cast<std::size_t>(track)];
-    if (slot < image.TrackSlotCount() &&
-        image.Tracks()[static_cast<std::size_t>(slot)].DataOffset != 0) {
-      const TDkG64Track& record = image.Tracks()[static_cast<std::size_t>(slot)];
-      result = DkGcrDecodeTrack(image.FileBytes(), record.DataOffset + 2, record.Length, track);
-    } else {
-      result = DkGcrDecodeTrack(ByteView(), 0, 0, track);
-    }
+    result = DecodeSlot(image, 0, track);
     if (track > kStandardTracks &&
         std::find(result.Found.begin(), result.Found.end(), 1) != result.Found.end()) {
       last_track = track;
@@ -274,7 +316,8 @@ TDkG64Sectors DkG64DecodeSectors(const TDkG64Image& image) {
 
 TDkGcrConversion DkG64ToD64(ByteView bytes) {
   TDkG64Sectors sectors = DkG64DecodeSectors(TDkG64Image::Parse(bytes));
-  return {std::move(sectors.ImageBytes), static_cast<int>(sectors.BadSectors.size())};
+  return {std::move(sectors.ImageBytes), static_cast<int>(sectors.BadSectors.size()),
+          sectors.DoubleSided};
 }
 
 TDkGcrConversion DkGcrImageToD64(ByteView bytes, const std::string& extension) {

@@ -1,8 +1,9 @@
 #pragma once
 
-// G64 and NIB files: 1541 disks as the bit streams on their tracks. They are never kept as such:
-// the GCR on each track is decoded into sectors and the result is handed on as the bytes of a
-// plain D64 (no error-info block), with a list of the sectors that could not be read.
+// G64, G71 and NIB files: 1541 and 1571 disks as the bit streams on their tracks. They are never
+// kept as such: the GCR on each track is decoded into sectors and the result is handed on as the
+// bytes of a plain D64 (a G71: a D71; no error-info block), with a list of the sectors that could
+// not be read.
 //
 // G64 file (little-endian):
 //   OFFSET      SIZE DESCRIPTION
@@ -13,6 +14,10 @@
 //   12          4*N  file offset of each slot's track record, 0 = no track
 //   12+4N       4*N  speed zone of each slot (0-3; anything else is kept as -1)
 //   record      2    track length L, then L bytes of GCR, most significant bit first
+//
+// G71: the same layout, signature "GCR-1571" and 168 slots: 0-83 side one, 84-167 side two, whose
+// track t is the D71's track 35 + t (its sector headers carry that number, its zones are track
+// t's).
 //
 // NIB file:
 //   0           13   "MNIB-1541-RAW"
@@ -84,23 +89,31 @@ using TDkG64BadSectorArray = std::vector<TDkG64BadSector>;
 
 struct TDkG64Sectors {
   Bytes ImageBytes;
-  int TrackCount = 35;  // 35 to 42
-  TDkG64BadSectorArray BadSectors;
+  int TrackCount = 35;              // 35 to 42; 70 for a G71
+  TDkG64BadSectorArray BadSectors;  // D71 track numbers on a G71's second side
+  bool DoubleSided = false;         // a G71: ImageBytes are a D71
 };
 
 struct TDkGcrConversion {
   Bytes ImageBytes;
   int BadSectorCount = 0;
+  bool DoubleSided = false;
 };
+
+// The extension the decoded bytes are detected by: ".d71" for a G71, ".d64" otherwise.
+const char* DkGcrDecodedExtension(bool double_sided);
 
 // 1541 geometry of the produced image, tracks 1 to 42 (0 sectors for any other track).
 int DkG64SectorsPerTrack(int track);
 int DkG64SectorOffset(int track, int sector);
 
 // Decodes the sectors of `track` from the `length` GCR bytes at `start` of `bytes`, read as a
-// circular bit stream.
-TDkG64TrackDecode DkGcrDecodeTrack(ByteView bytes, int start, int length, int track);
+// circular bit stream. Sector headers must carry `header_track` (0: `track` itself; a 1571's
+// second side numbers its tracks 36-70).
+TDkG64TrackDecode DkGcrDecodeTrack(ByteView bytes, int start, int length, int track,
+                                   int header_track = 0);
 
+// A "GCR-1571" file with more than 84 slots is a G71 and decodes to both sides of a D71.
 TDkG64Sectors DkG64DecodeSectors(const TDkG64Image& image);
 TDkGcrConversion DkG64ToD64(ByteView bytes);
 // Builds a G64 file from a NIB file (one revolution per track); throws EDkNibImage.

@@ -9,6 +9,7 @@
 #include "cli/run_cli.h"
 #include "render/thumbnail.h"
 #include "support/disk_builder.h"
+#include "support/gcr_builder.h"
 #include "support/temp_folder.h"
 
 namespace kelvane::cli {
@@ -193,9 +194,23 @@ TEST(CliConvert, G64BecomesItsD64AndNeverOverwritesUnasked) {
   EXPECT_NE(r.out.find(": 35 tracks, 19 bad sectors.\n  bad sector T20/S0\n"), std::string::npos);
   EXPECT_NE(r.out.find("  bad sector T20/S18\n"), std::string::npos);
 
+  // A G71 becomes its D71, whatever its name says: list, info and render read it as that.
+  const Bytes d71 = testing::ReadTestFile("tests/data/cc1541.d71");
+  const std::string g71 = folder.Write("both-sides.gcr", testing::BuildG71(d71, {{40, 3}}));
+  const std::string d71_target = folder.Path("both-sides.d71");
+  r = RunWith({"convert", "--verbose", g71, d71_target});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_EQ(r.out, "Wrote " + d71_target + ": 70 tracks, 1 bad sectors.\n  bad sector T40/S3\n");
+  Bytes expected = d71;
+  std::fill_n(expected.begin() + testing::D71Offset(40, 3), 256, 0);
+  EXPECT_EQ(testing::ReadTestFile(d71_target), expected);
+  EXPECT_EQ(RunWith({"list", g71}).out, RunWith({"list", d71_target}).out);
+  EXPECT_NE(RunWith({"info", g71}).out.find("Source:       G71, decoded to D71 (1 bad sectors)"),
+            std::string::npos);
+
   r = RunWith({"convert", "samples/demo.d64", target});
   EXPECT_EQ(r.status, kExitFailure);
-  EXPECT_NE(r.err.find("not a G64 or NIB file"), std::string::npos);
+  EXPECT_NE(r.err.find("not a G64, G71 or NIB file"), std::string::npos);
   EXPECT_EQ(RunWith({"convert", "only-one.g64"}).status, kExitUsage);
 }
 

@@ -122,6 +122,29 @@ TEST(G64, Gcr1571DecodesTheFirstSide) {
   EXPECT_EQ(converted.ImageBytes, d64);
 }
 
+// A G71 holds both sides; side two's sector headers carry the D71's track numbers 36-70.
+TEST(G71, BothSidesDecodeToTheD71AndMissingSectorsAreNamedByTheirD71Track) {
+  const Bytes d71 = ReadTestFile("tests/data/cc1541.d71");
+  const TDkG64Sectors whole = DkG64DecodeSectors(TDkG64Image::Parse(BuildG71(d71)));
+  EXPECT_TRUE(whole.DoubleSided);
+  EXPECT_EQ(whole.TrackCount, 70);
+  EXPECT_TRUE(whole.BadSectors.empty());
+  EXPECT_EQ(whole.ImageBytes, d71);
+
+  // One sector gone on each side (and the last of side two): reported alike, zero in the D71.
+  const std::vector<TDkG64BadSector> missing = {{3, 7}, {36, 0}, {53, 5}, {70, 16}};
+  const TDkGcrConversion damaged = DkG64ToD64(BuildG71(d71, missing));
+  EXPECT_TRUE(damaged.DoubleSided);
+  EXPECT_EQ(damaged.BadSectorCount, 4);
+  EXPECT_EQ(DkG64DecodeSectors(TDkG64Image::Parse(BuildG71(d71, missing))).BadSectors, missing);
+  Bytes expected = d71;
+  for (const TDkG64BadSector& bad : missing) {
+    std::fill_n(expected.begin() + D71Offset(bad.Track, bad.Sector), 256, 0);
+  }
+  EXPECT_EQ(damaged.ImageBytes, expected);
+  EXPECT_STREQ(DkGcrDecodedExtension(damaged.DoubleSided), ".d71");
+}
+
 TEST(G64, TracksBeyond35KeptUpToTheLastReadableOne) {
   const Bytes d64 = BlankD64(40, false, ddvSpeedDOS40);
   std::vector<Bytes> tracks = GcrTracksOf(d64, 40);

@@ -61,6 +61,27 @@ std::vector<Bytes> GcrTracksOf(ByteView d64, int tracks) {
   return out;
 }
 
+Bytes BuildG71(ByteView d71, const std::vector<TDkG64BadSector>& missing) {
+  const std::size_t side_size = static_cast<std::size_t>(DkG64SectorOffset(36, 0));
+  // Slot 84 + 2 (t - 1) is the slot BuildG64 gives track t + 42.
+  std::vector<Bytes> tracks(43 + 35);
+  for (int side = 0; side < 2; ++side) {
+    for (int t = 1; t <= 35; ++t) {
+      Bytes& out = tracks[static_cast<std::size_t>(t + 42 * side)];
+      for (int s = 0; s < DkG64SectorsPerTrack(t); ++s) {
+        const TDkG64BadSector here{t + 35 * side, s};
+        if (std::find(missing.begin(), missing.end(), here) != missing.end()) continue;
+        const Bytes sector = GcrSector(
+            here.Track, s,
+            d71.subspan(side * side_size + static_cast<std::size_t>(DkG64SectorOffset(t, s)), 256));
+        out.insert(out.end(), sector.begin(), sector.end());
+      }
+      out.resize(std::max<std::size_t>(out.size(), 7400), 0x55);
+    }
+  }
+  return BuildG64(tracks, 168, "GCR-1571");
+}
+
 Bytes BuildG64(const std::vector<Bytes>& gcr_tracks, int slots, const char* signature) {
   Bytes file(static_cast<std::size_t>(12 + 8 * slots), 0);
   std::memcpy(file.data(), signature, 8);

@@ -28,6 +28,10 @@ Bytes BuildG64(const std::vector<Bytes>& gcr_tracks, int slots = 84,
 // A D64's tracks encoded as GCR (index = track number, 0 unused).
 std::vector<Bytes> GcrTracksOf(ByteView d64, int tracks);
 
+// A G71 of a D71: side one's 35 tracks in slots 0-83, side two's (headers numbered 36-70, zones
+// of tracks 1-35) in slots 84-167. The sectors in `missing` (D71 track, sector) are left out.
+Bytes BuildG71(ByteView d71, const std::vector<TDkG64BadSector>& missing = {});
+
 // A NIB file whose k-th entry is (half-track, density) with `data` (8192 bytes each).
 Bytes BuildNib(const std::vector<std::pair<int, int>>& entries, const std::vector<Bytes>& data);
 

@@ -15,6 +15,7 @@
 #include "shell/preview_paint.h"
 #include "shell/win32/kelvane_clsid.h"
 #include "support/disk_builder.h"
+#include "support/gcr_builder.h"
 #include "support/temp_folder.h"
 #include "win32/import_patch.h"
 #include "win32/preview_expect.h"
@@ -581,6 +582,15 @@ TEST_F(PreviewDll, ReadsFilesStreamsAndGcrImages) {
   ExpectShows(SceneOf(DkGcrImageToD64(g64, ".g64").ImageBytes), "a G64 as its D64");
   Open(g64, "peer.g64", true);
   ExpectShows(SceneOf(DkGcrImageToD64(g64, ".g64").ImageBytes), "a G64 through a stream");
+  // A G71 shows both sides, as its D71; a GCR image is known by its signature whatever its name.
+  const Bytes d71 = ReadTestFile("tests/data/cc1541.d71");
+  const Bytes g71 = BuildG71(d71);
+  Scene both_sides = SceneOf(d71);
+  both_sides.name = ".d71";
+  Open(g71, "peer.g71");
+  ExpectShows(both_sides, "a G71 as its D71");
+  Open(g71, "peer.img", true);
+  ExpectShows(both_sides, "a G71 stream under another name");
 
   // More than 16 MiB: the read fails, Initialize still succeeds, the preview is empty.
   Bytes big = disk;

@@ -77,9 +77,14 @@ std::string KvExtensionOf(const std::wstring& name) {
 }
 
 void KvApplyGcrStep(Bytes& data, std::string& detection_name) {
-  if (!DkHasReadOnlyExtension(detection_name)) return;
-  data = DkGcrImageToD64(data, detection_name).ImageBytes;
-  detection_name = ".d64";
+  // A GCR image is known by its signature whatever its name; a NIB has only its extension.
+  if (!DkHasReadOnlyExtension(detection_name) &&
+      DkDetectImageFormat("", data, static_cast<long long>(data.size())) != cifG64) {
+    return;
+  }
+  TDkGcrConversion converted = DkGcrImageToD64(data, detection_name);
+  data = std::move(converted.ImageBytes);
+  detection_name = DkGcrDecodedExtension(converted.DoubleSided);
 }
 
 bool KvReadWholeStream(IStream* stream, Bytes& bytes) {

@@ -1,7 +1,7 @@
 #pragma once
 
 // Reading the bytes of the previewed item, from its file or from its stream, at most 16 MiB,
-// and the GCR step that turns a G64 or NIB into the D64 it holds.
+// and the GCR step that turns a G64 or NIB into the D64 it holds (a G71 into its D71).
 
 #include <objidl.h>
 #include <shobjidl.h>
@@ -24,8 +24,8 @@ struct TKvItemBytes {
 // The extension of the last path component, dot included ("" for none), in the system code page.
 std::string KvExtensionOf(const std::wstring& name);
 
-// A ".g64" or ".nib" becomes the D64 it holds, and its detection name ".d64". Throws what the
-// decoder throws.
+// A ".g64", ".g71" or ".nib", or bytes with a G64 signature, become the D64 (D71) they hold,
+// and the detection name ".d64" (".d71"). Throws what the decoder throws.
 void KvApplyGcrStep(Bytes& data, std::string& detection_name);
 
 // Reads `stream` from its start in pieces until it ends; false when a read fails or it holds

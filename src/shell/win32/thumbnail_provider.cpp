@@ -56,13 +56,8 @@ STDMETHODIMP TKvThumbnailProvider::Initialize(IStream* stream, DWORD) {
     }
     Bytes data;
     if (!KvReadWholeStream(stream, data)) return E_FAIL;
+    // A stream without a name (Explorer's may have none) is told by its content alone.
     std::string detection = KvExtensionOf(name);
-    // A stream without a name (Explorer's may have none) is told by its content alone; a G64
-    // carries its signature.
-    if (detection.empty() &&
-        DkDetectImageFormat("", data, static_cast<long long>(data.size())) == cifG64) {
-      detection = ".g64";
-    }
     KvApplyGcrStep(data, detection);
     data_ = std::move(data);
     detection_name_ = std::move(detection);
