@@ -5,6 +5,7 @@
 
 #include "cbm/chain.h"
 #include "cbm/errors.h"
+#include "cbm/listing.h"
 #include "common/format.h"
 
 namespace kelvane {
@@ -52,6 +53,10 @@ TDkCbmReadSectorFunc TDkCbmImage::SectorReader() const {
 
 kelvane::Bytes TDkCbmImage::ReadFile(const TDkCbmEntry& entry) const {
   return DkCbmChainReadFile(entry.FirstTrack, entry.FirstSector, SectorReader());
+}
+
+kelvane::Bytes TDkCbmImage::LastLineBytes() const {
+  return DkCbmBlocksFreeLineBytes(free_blocks_);
 }
 
 void TDkCbmImage::LoadDirectory(int track, int sector, bool recover) {

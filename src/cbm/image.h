@@ -38,8 +38,10 @@ class TDkCbmImage {
   kelvane::Bytes ReadSector(int track, int sector) const;
   // This image's ReadSector as a sector-reader callable (valid while the image lives).
   TDkCbmReadSectorFunc SectorReader() const;
-  // The entry's bytes along its file chain.
-  kelvane::Bytes ReadFile(const TDkCbmEntry& entry) const;
+  // The entry's bytes: along its file chain (a container reads them from where they lie).
+  virtual kelvane::Bytes ReadFile(const TDkCbmEntry& entry) const;
+  // The listing's last line: "N BLOCKS FREE." (a container says what fits it).
+  virtual kelvane::Bytes LastLineBytes() const;
 
   const kelvane::Bytes& Bytes() const { return bytes_; }
   int TrackCount() const { return track_count_; }

@@ -6,6 +6,7 @@
 #include "cbm/errors.h"
 #include "common/format.h"
 #include "formats/common.h"
+#include "formats/containers.h"
 #include "formats/d64.h"
 #include "formats/d71_d81.h"
 #include "formats/d80_d82.h"
@@ -17,7 +18,8 @@ namespace {
 
 constexpr std::array<const char*, 7> kWritableExtensions = {".d64", ".d71", ".d81", ".d80",
                                                             ".d82", ".dnp", ".dfi"};
-constexpr std::array<const char*, 3> kReadOnlyExtensions = {".g64", ".g71", ".nib"};
+constexpr std::array<const char*, 3> kGcrExtensions = {".g64", ".g71", ".nib"};
+constexpr std::array<const char*, 2> kContainerExtensions = {".t64", ".lnx"};
 
 // Largest NIB file offered for preview: a header and 84 half-track slots of 8 KiB.
 constexpr long long kMaxNibSize = 983296;
@@ -42,8 +44,9 @@ std::string PairText(int sectors) {
 }  // namespace
 
 std::string DkImageFormatName(TDkCbmImageFormat format) {
-  static constexpr std::array<const char*, 12> kNames = {
-      "disk", "D64", "D71", "D81", "D80", "D82", "DNP", "DFI", "G64", "Tap", "T64", "PcSidecar"};
+  static constexpr std::array<const char*, 13> kNames = {"disk", "D64",       "D71", "D81", "D80",
+                                                         "D82",  "DNP",       "DFI", "G64", "Tap",
+                                                         "T64",  "PcSidecar", "Lynx"};
   const int ordinal = static_cast<int>(format);
   if (ordinal < 0 || ordinal >= static_cast<int>(kNames.size())) return "disk";
   return kNames[static_cast<std::size_t>(ordinal)];
@@ -56,9 +59,8 @@ TDkCbmImageFormat DkDetectImageFormat(const std::string& file_name, ByteView fir
   if (BeginsWith(first_bytes, "C64-TAPE-RAW") || BeginsWith(first_bytes, "C16-TAPE-RAW")) {
     return cifTap;
   }
-  if (BeginsWith(first_bytes, "C64S tape file") || BeginsWith(first_bytes, "C64 tape image")) {
-    return cifT64;
-  }
+  if (DkT64HasSignature(first_bytes)) return cifT64;
+  if (DkLynxHasSignature(first_bytes)) return cifLynx;
   if (BeginsWith(first_bytes, "C64File") && first_bytes.size() >= 8 && first_bytes[7] == 0) {
     return cifPcSidecar;
   }
@@ -93,6 +95,10 @@ bool DkIsWritableFormat(TDkCbmImageFormat format) {
   return format >= cifD64 && format <= cifDfi;
 }
 
+bool DkIsListableFormat(TDkCbmImageFormat format) {
+  return DkIsWritableFormat(format) || format == cifT64 || format == cifLynx;
+}
+
 bool DkIsValidImageSize(const std::string& file_name, long long size) {
   switch (DkDetectImageFormat(file_name, size)) {
     case cifD64:
@@ -118,6 +124,7 @@ bool DkIsSupportedImage(const std::string& file_name, ByteView first_bytes, long
     case cifG64:
     case cifTap:
     case cifT64:
+    case cifLynx:
     case cifPcSidecar:
       return true;
     default:
@@ -178,6 +185,10 @@ std::unique_ptr<TDkCbmImage> DkOpenImage(Bytes bytes, const std::string& file_na
       return TDkDnpImage::Open(std::move(bytes), recover);
     case cifDfi:
       return TDkDfiImage::Open(std::move(bytes), recover);
+    case cifT64:
+      return TDkT64Image::Open(std::move(bytes), recover);
+    case cifLynx:
+      return TDkLynxImage::Open(std::move(bytes), recover);
     case cifUnknown:
       throw EDkCbmImageFormatError(DkSizeErrorText(file_name, size));
     default:
@@ -190,8 +201,12 @@ bool DkHasWritableExtension(const std::string& file_name) {
   return EndsWithAny(file_name, kWritableExtensions);
 }
 
+bool DkHasGcrExtension(const std::string& file_name) {
+  return EndsWithAny(file_name, kGcrExtensions);
+}
+
 bool DkHasReadOnlyExtension(const std::string& file_name) {
-  return EndsWithAny(file_name, kReadOnlyExtensions);
+  return DkHasGcrExtension(file_name) || EndsWithAny(file_name, kContainerExtensions);
 }
 
 bool DkHasKnownExtension(const std::string& file_name) {

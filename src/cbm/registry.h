@@ -25,6 +25,7 @@ enum TDkCbmImageFormat : int {
   cifTap = 9,
   cifT64 = 10,
   cifPcSidecar = 11,
+  cifLynx = 12,
 };
 
 // "disk", "D64", ... "PcSidecar".
@@ -36,6 +37,8 @@ TDkCbmImageFormat DkDetectImageFormat(const std::string& file_name, long long si
 
 // D64 .. DFI.
 bool DkIsWritableFormat(TDkCbmImageFormat format);
+// What DkOpenImage reads: the writable formats and the T64 and Lynx containers.
+bool DkIsListableFormat(TDkCbmImageFormat format);
 bool DkIsValidImageSize(const std::string& file_name, long long size);
 bool DkIsSupportedImage(const std::string& file_name, ByteView first_bytes, long long size);
 std::string DkSizeErrorText(const std::string& file_name, long long size);
@@ -46,9 +49,11 @@ std::string DkFormatSizeErrorText(TDkCbmImageFormat format, long long size);
 std::unique_ptr<TDkCbmImage> DkOpenImage(Bytes bytes, const std::string& file_name, bool recover);
 
 // Case-insensitive tests of the name's ending against the writable (.d64 .d71 .d81 .d80 .d82
-// .dnp .dfi), known (those, .g64, .g71, .nib) and read-only (.g64, .g71, .nib) extension lists.
+// .dnp .dfi), GCR (.g64 .g71 .nib), read-only (those and .t64 .lnx) and known (all of them)
+// extension lists.
 bool DkHasWritableExtension(const std::string& file_name);
-bool DkHasKnownExtension(const std::string& file_name);
+bool DkHasGcrExtension(const std::string& file_name);
 bool DkHasReadOnlyExtension(const std::string& file_name);
+bool DkHasKnownExtension(const std::string& file_name);
 
 }  // namespace kelvane

@@ -12,7 +12,7 @@
 namespace kelvane::cli {
 
 bool IsGcrFile(const std::string& path, ByteView bytes) {
-  return DkHasReadOnlyExtension(path) ||
+  return DkHasGcrExtension(path) ||
          DkDetectImageFormat(path, bytes, static_cast<long long>(bytes.size())) == cifG64;
 }
 

@@ -106,7 +106,7 @@ void PrintListing(const TDkCbmImage& image, std::ostream& out) {
     for (const TDkListCell& cell : cells) line += ScreenCodeToAscii(cell.Code);
     out << TrimRight(line) << "\n";
   }
-  out << PetsciiText(DkCbmBlocksFreeLineBytes(image.FreeBlocks())) << "\n";
+  out << PetsciiText(image.LastLineBytes()) << "\n";
 }
 
 void PrintJson(const TDkCbmImage& image, std::ostream& out) {

@@ -36,8 +36,8 @@ const char* HostExtension(TDkCbmFileType type) {
 bool IsImagePath(const std::string& path) {
   const std::size_t cut = path.find(kSeparator);
   const std::string host = cut == std::string::npos ? path : path.substr(0, cut);
-  for (const char* extension :
-       {".d64", ".d71", ".d81", ".d80", ".d82", ".dnp", ".dfi", ".g64", ".g71", ".nib"}) {
+  for (const char* extension : {".d64", ".d71", ".d81", ".d80", ".d82", ".dnp", ".dfi", ".g64",
+                                ".g71", ".nib", ".t64", ".lnx"}) {
     if (DkEndsWithNoCase(host, extension)) return true;
   }
   return false;
@@ -81,8 +81,7 @@ void ReadEntryInto(const TDkCbmImage& image, const TDkCbmEntry& entry, bool recu
   const bool folder = recurse && (entry.FileType == cftCBM || entry.FileType == cftDIR);
   reads[item].Name = DkHostFileName(entry.Name, entry.FileType);
   if (!folder) {
-    reads[item].Bytes =
-        DkCbmChainReadFile(entry.FirstTrack, entry.FirstSector, image.SectorReader());
+    reads[item].Bytes = image.ReadFile(entry);
     return;
   }
   reads[item].IsDirectory = true;

@@ -41,6 +41,12 @@ std::uint32_t DkPaletteColor(int index) {
 
 TRenderRows BuildRenderRows(ByteView disk_name, ByteView disk_id, const TDkCbmEntryArray& entries,
                             int blocks_free, const std::string& format_name) {
+  return BuildRenderRows(disk_name, disk_id, entries, DkCbmBlocksFreeLineBytes(blocks_free),
+                         format_name);
+}
+
+TRenderRows BuildRenderRows(ByteView disk_name, ByteView disk_id, const TDkCbmEntryArray& entries,
+                            ByteView last_line, const std::string& format_name) {
   TRenderRows rows;
   rows.reserve(entries.size() + 2);
   TRenderRow header;
@@ -60,7 +66,7 @@ TRenderRows BuildRenderRows(ByteView disk_name, ByteView disk_id, const TDkCbmEn
     rows.push_back(std::move(row));
   }
   TRenderRow free_row;
-  free_row.Text = DkCbmBlocksFreeLineBytes(blocks_free);
+  free_row.Text.assign(last_line.begin(), last_line.end());
   rows.push_back(std::move(free_row));
   return rows;
 }
@@ -248,15 +254,16 @@ bool DkReadListing(ByteView data, const std::string& file_name, TRenderRows& row
   rows.clear();
   try {
     const long long size = static_cast<long long>(data.size());
-    if (!DkIsWritableFormat(DkDetectImageFormat(file_name, data, size))) return false;
+    if (!DkIsListableFormat(DkDetectImageFormat(file_name, data, size))) return false;
     // A damaged directory shows what can be read.
     const auto opened = DkOpenImage(Bytes(data.begin(), data.end()), file_name, true);
     const std::string name = opened->FormatName();
-    // Only the drive families that fix a set of native file types name one; DFI does not.
-    const std::string format_name = name == "DFI" ? std::string() : name;
+    // Only the drive families that fix a set of native file types name one; DFI and the
+    // containers do not.
+    const std::string format_name = opened->MaxTrack() == 0 || name == "DFI" ? std::string() : name;
     TDkCbmEntryArray listed = opened->Entries();
     rows = BuildRenderRows(opened->DiskNameBytes(), opened->DiskIdBytes(), listed,
-                           opened->FreeBlocks(), format_name);
+                           opened->LastLineBytes(), format_name);
     if (entries != nullptr) *entries = std::move(listed);
     return true;
   } catch (const Exception&) {

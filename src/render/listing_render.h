@@ -71,6 +71,9 @@ bool DkReadListing(ByteView data, const std::string& file_name, TRenderRows& row
 
 TRenderRows BuildRenderRows(ByteView disk_name, ByteView disk_id, const TDkCbmEntryArray& entries,
                             int blocks_free, const std::string& format_name);
+// The same with the last line given (a container's).
+TRenderRows BuildRenderRows(ByteView disk_name, ByteView disk_id, const TDkCbmEntryArray& entries,
+                            ByteView last_line, const std::string& format_name);
 TDkListRuns BuildListRuns(const TDkListCells& cells, std::uint32_t text, std::uint32_t background);
 bool RenderRows(const TRenderRows& rows, int min_width, int scale, int row_limit,
                 TDkRenderImage& image, int& rows_drawn, TDkCharset charset);

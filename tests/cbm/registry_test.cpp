@@ -30,6 +30,12 @@ TEST(Detect, EachRuleInOrder) {
       {"a.bin", Text("C16-TAPE-RAW"), 100, cifTap},
       {"a.bin", Text("C64S tape file"), 100, cifT64},
       {"a.bin", Text("C64 tape image"), 100, cifT64},
+      {"a.d64", Text("C64S tape image file"), 174848, cifT64},
+      // A T64 names a tape in its signature; a name alone makes none.
+      {"a.t64", Text("C64 disk image"), 100, cifUnknown},
+      {"a.t64", Text("c64 tape image"), 100, cifUnknown},
+      {"a.t64", {}, 100, cifUnknown},
+      {"a.lnx", {}, 100, cifUnknown},
       {"a.p00", Text("C64File", 26), 200, cifPcSidecar},
       // A PC64 header without its zero byte 7 is not a sidecar; detection goes on by size.
       {"a.p00", Text("C64File!"), 174848, cifD64},
@@ -75,6 +81,14 @@ TEST(Detect, NamesAndExtensionLists) {
   EXPECT_FALSE(DkHasKnownExtension("game.d41"));
   EXPECT_TRUE(DkHasKnownExtension("game.NIB"));
   EXPECT_TRUE(DkHasReadOnlyExtension("game.g64"));
+  EXPECT_TRUE(DkHasReadOnlyExtension("GAME.T64"));
+  EXPECT_TRUE(DkHasReadOnlyExtension("game.lnx"));
+  EXPECT_TRUE(DkHasGcrExtension("game.G71"));
+  EXPECT_FALSE(DkHasGcrExtension("game.t64"));
+  EXPECT_TRUE(DkIsListableFormat(cifLynx));
+  EXPECT_TRUE(DkIsListableFormat(cifT64));
+  EXPECT_FALSE(DkIsListableFormat(cifG64));
+  EXPECT_EQ(DkImageFormatName(cifLynx), "Lynx");
   EXPECT_FALSE(DkHasReadOnlyExtension("game.dnp"));
   EXPECT_FALSE(DkHasWritableExtension("d64"));
 }

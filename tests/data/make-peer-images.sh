@@ -15,6 +15,9 @@ pattern 5000 3 > inputs/data.seq
 pattern 1 4 > inputs/one.usr
 pattern 255 5 > inputs/edge.prg
 pattern 40000 6 > inputs/big.prg
+pattern 0 7 > inputs/empty.prg
+pattern 253 8 > inputs/short.prg
+pattern 508 9 > inputs/two.prg
 
 # cc1541 tells the format by the extension, so the copy keeps the name (in a folder of its own);
 # its escape sequences for reverse video are dropped.
@@ -25,7 +28,7 @@ listing() {
   rm -rf list.tmp
 }
 
-rm -f cc1541.d64 cc1541.d71 cc1541.d81 cc1541.g64 cc1541-full.d64 dirart.d64 cbmconvert.d64 cbmconvert.d71 cbmconvert.d81
+rm -f cc1541.d64 cc1541.d71 cc1541.d81 cc1541.g64 cc1541-full.d64 dirart.d64 cbmconvert.d64 cbmconvert.d71 cbmconvert.d81 cbmconvert.lnx
 
 # Several files of every type cc1541 writes, odd names, a locked and an unclosed file, a file
 # across many tracks; the G64 holds the same disk as the D64.
@@ -75,3 +78,13 @@ for pair in D4:cbmconvert.d64 D7:cbmconvert.d71 D8:cbmconvert.d81; do
   listing "${pair#*:}"
 done
 rm -rf cv.tmp
+
+# A Lynx archive of files whose sizes sit on the 254-byte block edges (0, 1, 253, 254, 255, 508)
+# and larger ones, of three types.
+mkdir -p lnx.tmp
+for f in empty.prg one.usr short.prg tiny.prg edge.prg two.prg hello.prg data.seq big.prg; do
+  cp "inputs/$f" "lnx.tmp/$f"
+done
+(cd lnx.tmp && cbmconvert -v0 -n -L ../cbmconvert.lnx empty.prg one.usr short.prg tiny.prg edge.prg \
+  two.prg hello.prg data.seq big.prg)
+rm -rf lnx.tmp

@@ -78,7 +78,7 @@ std::string KvExtensionOf(const std::wstring& name) {
 
 void KvApplyGcrStep(Bytes& data, std::string& detection_name) {
   // A GCR image is known by its signature whatever its name; a NIB has only its extension.
-  if (!DkHasReadOnlyExtension(detection_name) &&
+  if (!DkHasGcrExtension(detection_name) &&
       DkDetectImageFormat("", data, static_cast<long long>(data.size())) != cifG64) {
     return;
   }
