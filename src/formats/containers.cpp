@@ -39,7 +39,8 @@ constexpr std::size_t kLongestLine = 64;
 
 std::size_t Le32(ByteView bytes, std::size_t at) {
   return static_cast<std::size_t>(bytes[at]) | static_cast<std::size_t>(bytes[at + 1]) << 8 |
-         static_cast<std::size_t>(bytes[at + 2]) << 16 | static_cast<std::size_t>(bytes[at + 3]) << 24;
+         static_cast<std::size_t>(bytes[at + 2]) << 16 |
+         static_cast<std::size_t>(bytes[at + 3]) << 24;
 }
 
 bool ContainsNoCase(ByteView text, const char* word) {
@@ -55,7 +56,8 @@ bool ContainsNoCase(ByteView text, const char* word) {
 // A name of up to 16 bytes as a directory holds it: trailing blanks become shifted blanks, the
 // rest padded with them.
 kelvane::Bytes DirectoryName(ByteView name) {
-  kelvane::Bytes out(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(std::min(name.size(), kNameLength)));
+  kelvane::Bytes out(
+      name.begin(), name.begin() + static_cast<std::ptrdiff_t>(std::min(name.size(), kNameLength)));
   while (!out.empty() && (out.back() == ' ' || out.back() == kShiftedBlank)) out.pop_back();
   out.resize(kNameLength, kShiftedBlank);
   return out;
@@ -147,8 +149,8 @@ TDkContainerImage::TDkContainerImage(kelvane::Bytes bytes) : TDkCbmImage(std::mo
 kelvane::Bytes TDkContainerImage::ReadFile(const TDkCbmEntry& entry) const {
   const auto index = static_cast<std::size_t>(entry.Location.Index);
   if (entry.Location.Index < 0 || index >= spans_.size()) {
-    throw EDkCbmMalformedDisk(Format("Entry %d is not in this %s.", entry.Location.Index,
-                                     FormatName().c_str()));
+    throw EDkCbmMalformedDisk(
+        Format("Entry %d is not in this %s.", entry.Location.Index, FormatName().c_str()));
   }
   const TSpan& span = spans_[index];
   kelvane::Bytes out = span.Prefix;
@@ -262,9 +264,9 @@ void TDkT64Image::Load(bool recover) {
     }
     const std::uint8_t type = slot.raw[kSlotFileType];
     const std::uint8_t type_byte = type <= 0x01 ? static_cast<std::uint8_t>(cftPRG) : type;
-    TSpan span{slot.offset, length,
-               kelvane::Bytes{static_cast<std::uint8_t>(start),
-                              static_cast<std::uint8_t>(start >> 8)}};
+    TSpan span{
+        slot.offset, length,
+        kelvane::Bytes{static_cast<std::uint8_t>(start), static_cast<std::uint8_t>(start >> 8)}};
     AddFile(slot.raw.subspan(kSlotName, kNameLength), type_byte, BlocksOf(length + 2),
             std::move(span));
   }
@@ -358,8 +360,8 @@ void TDkLynxImage::Load(bool recover) {
       length = room;
     }
     if (length > room) {
-      Damage<EDkLynxImage>(recover, Format("Lynx entry %d of %d runs past the end of the archive.",
-                                           i + 1, *count));
+      Damage<EDkLynxImage>(
+          recover, Format("Lynx entry %d of %d runs past the end of the archive.", i + 1, *count));
       length = room;
     }
     AddFile(*name, type, *blocks, TSpan{std::min(offset, bytes.size()), length, {}});

@@ -26,8 +26,8 @@ std::string LastLine(const TDkCbmImage& image) {
 
 const std::vector<T64File> kTapeFiles = {
     {"FIRST", 0x82, 0x0801, PatternBytes(300, 1)},
-    {"SECOND", 0x00, 0xC000, PatternBytes(1, 2)},  // 0x00 is read as PRG
-    {"THIRD", 0x81, 0x1000, PatternBytes(252, 3)},  // with its address: one whole block
+    {"SECOND", 0x00, 0xC000, PatternBytes(1, 2)},    // 0x00 is read as PRG
+    {"THIRD", 0x81, 0x1000, PatternBytes(252, 3)},   // with its address: one whole block
     {"FOURTH", 0x01, 0x2000, PatternBytes(253, 4)},  // 0x01 is read as PRG too; two blocks
 };
 
@@ -62,7 +62,8 @@ TEST_P(T64Variants, ListsAndReadsEveryFile) {
 INSTANTIATE_TEST_SUITE_P(
     Tapes, T64Variants,
     ::testing::Values(TapeCase{"plain", {}, "0 SLOTS FREE."},
-                      TapeCase{"every end address 0xC3C6", {.converter_end = true}, "0 SLOTS FREE."},
+                      TapeCase{
+                          "every end address 0xC3C6", {.converter_end = true}, "0 SLOTS FREE."},
                       TapeCase{"used count 0", {.used = 0}, "0 SLOTS FREE."},
                       TapeCase{"data not in slot order",
                                {.converter_end = true, .data_reversed = true},
@@ -121,9 +122,9 @@ TEST(Lynx, PeerArchiveGivesBackItsInputs) {
     TDkCbmFileType type;
   };
   const std::vector<Expected> expected = {
-      {"EMPTY", "empty.prg", cftPRG}, {"ONE", "one.usr", cftUSR},     {"SHORT", "short.prg", cftPRG},
-      {"TINY", "tiny.prg", cftPRG},   {"EDGE", "edge.prg", cftPRG},   {"TWO", "two.prg", cftPRG},
-      {"HELLO", "hello.prg", cftPRG}, {"DATA", "data.seq", cftSEQ},   {"BIG", "big.prg", cftPRG},
+      {"EMPTY", "empty.prg", cftPRG}, {"ONE", "one.usr", cftUSR},   {"SHORT", "short.prg", cftPRG},
+      {"TINY", "tiny.prg", cftPRG},   {"EDGE", "edge.prg", cftPRG}, {"TWO", "two.prg", cftPRG},
+      {"HELLO", "hello.prg", cftPRG}, {"DATA", "data.seq", cftSEQ}, {"BIG", "big.prg", cftPRG},
   };
   ASSERT_EQ(image->Entries().size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -195,8 +196,10 @@ TEST(Containers, OtherBytesUnderTheirNamesAreRefused) {
     }
   }
   for (int round = 0; round < 300; ++round) {
-    Bytes bytes = round % 2 == 0 ? BuildT64(kTapeFiles) : BuildLynx({{"A", 'P', PatternBytes(600, 1)}});
-    for (int k = 0; k < 6; ++k) bytes[random() % bytes.size()] = static_cast<std::uint8_t>(random());
+    Bytes bytes =
+        round % 2 == 0 ? BuildT64(kTapeFiles) : BuildLynx({{"A", 'P', PatternBytes(600, 1)}});
+    for (int k = 0; k < 6; ++k)
+      bytes[random() % bytes.size()] = static_cast<std::uint8_t>(random());
     try {
       const auto image = DkOpenImage(bytes, round % 2 == 0 ? "f.t64" : "f.lnx", true);
       for (const TDkCbmEntry& entry : image->Entries()) image->ReadFile(entry);

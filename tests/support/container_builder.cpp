@@ -18,7 +18,8 @@ void AppendText(Bytes& out, const std::string& text) {
 }  // namespace
 
 Bytes BuildT64(const std::vector<T64File>& files, const T64Options& options) {
-  const std::size_t slots = options.slots < 0 ? files.size() : static_cast<std::size_t>(options.slots);
+  const std::size_t slots =
+      options.slots < 0 ? files.size() : static_cast<std::size_t>(options.slots);
   Bytes out(64 + 32 * slots, 0);
   std::copy_n(options.signature.begin(), std::min<std::size_t>(options.signature.size(), 32),
               out.begin());
@@ -52,7 +53,9 @@ Bytes BuildT64(const std::vector<T64File>& files, const T64Options& options) {
 Bytes BuildLynx(const std::vector<LynxFile>& files, const LynxOptions& options) {
   // 10 SYS... as a one-line BASIC program at 0x0801: link, line number, text, end, zero link.
   Bytes out = {0x01, 0x08};
-  const std::string text = "\x9e" "2061";
+  const std::string text =
+      "\x9e"
+      "2061";
   const unsigned next = 0x0801 + 4 + static_cast<unsigned>(text.size()) + 1;
   out.push_back(static_cast<std::uint8_t>(next));
   out.push_back(static_cast<std::uint8_t>(next >> 8));
@@ -63,8 +66,8 @@ Bytes BuildLynx(const std::vector<LynxFile>& files, const LynxOptions& options) 
   out.push_back(0x0D);
 
   Bytes entries;
-  const int claimed = options.claimed_entries < 0 ? static_cast<int>(files.size())
-                                                  : options.claimed_entries;
+  const int claimed =
+      options.claimed_entries < 0 ? static_cast<int>(files.size()) : options.claimed_entries;
   AppendText(entries, " " + std::to_string(claimed) + " \r");
   for (std::size_t i = 0; i < files.size(); ++i) {
     const LynxFile& file = files[i];

@@ -12,10 +12,10 @@
 namespace kelvane::testing {
 
 struct T64File {
-  std::string name;             // PETSCII, padded with blanks to 16
+  std::string name;               // PETSCII, padded with blanks to 16
   std::uint8_t file_type = 0x82;  // as a 1541 lists it; 0x00 and 0x01 mean PRG
   std::uint16_t start = 0x0801;
-  Bytes data;                   // without the two load-address bytes
+  Bytes data;  // without the two load-address bytes
   std::uint8_t entry_type = 1;
 };
 
