@@ -37,7 +37,7 @@ call :add "%CLASSES%\CLSID\%THUMBCLSID%" /ve /d "%THUMBNAME%"
 call :add "%CLASSES%\CLSID\%THUMBCLSID%\InprocServer32" /ve /d "%DLL%"
 call :add "%CLASSES%\CLSID\%THUMBCLSID%\InprocServer32" /v ThreadingModel /d Apartment
 call :add "HKCU\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers" /v "%CLSID%" /d "%NAME%"
-for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib) do (
+for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx) do (
   call :extension %%E %PREVIEW% %CLSID% preview
   call :extension %%E %THUMBNAIL% %THUMBCLSID% thumbnail
 )

@@ -12,7 +12,7 @@ set "THUMBNAIL={e357fccd-a995-4576-b01f-234630154e96}"
 set "CLASSES=HKCU\Software\Classes"
 set "RECORD=HKCU\Software\Kelvane\Installed"
 
-for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib) do (
+for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx) do (
   call :extension %%E %THUMBNAIL% %THUMBCLSID% thumbnail
   call :extension %%E %PREVIEW% %CLSID% preview
 )

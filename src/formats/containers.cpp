@@ -19,7 +19,6 @@ constexpr std::uint8_t kReturn = 0x0D;
 // T64 layout.
 constexpr std::size_t kT64HeaderSize = 64;
 constexpr std::size_t kT64SlotSize = 32;
-constexpr std::size_t kT64Version = 32;
 constexpr std::size_t kT64Slots = 34;
 constexpr std::size_t kT64UsedSlots = 36;
 constexpr std::size_t kT64TapeName = 40;
@@ -321,11 +320,12 @@ void TDkLynxImage::Load(bool recover) {
     const std::optional<ByteView> name = lines.Next();
     const std::optional<ByteView> blocks_line = lines.Next();
     const std::optional<ByteView> type_line = lines.Next();
-    const std::optional<int> blocks = blocks_line ? ParseNumber(*blocks_line) : std::nullopt;
-    if (!name || name->size() > kNameLength || !blocks || !type_line || type_line->empty()) {
+    const std::optional<int> parsed_blocks = blocks_line ? ParseNumber(*blocks_line) : std::nullopt;
+    if (!name || name->size() > kNameLength || !parsed_blocks || !type_line || type_line->empty()) {
       Damage<EDkLynxImage>(recover, Format("Lynx entry %d of %d cannot be read.", i + 1, *count));
       break;
     }
+    const int blocks = *parsed_blocks;
     std::uint8_t type = cftPRG;
     switch (std::toupper((*type_line)[0])) {
       case 'S':
@@ -353,10 +353,10 @@ void TDkLynxImage::Load(bool recover) {
     }
     const std::size_t room = bytes.size() - std::min(offset, bytes.size());
     std::size_t length = 0;
-    if (*blocks > 0 && last) {
+    if (blocks > 0 && last) {
       const int used = std::clamp(*last - 1, 1, kBlockData);
-      length = static_cast<std::size_t>(*blocks - 1) * kBlockData + static_cast<std::size_t>(used);
-    } else if (*blocks > 0) {
+      length = static_cast<std::size_t>(blocks - 1) * kBlockData + static_cast<std::size_t>(used);
+    } else if (blocks > 0) {
       length = room;
     }
     if (length > room) {
@@ -364,8 +364,8 @@ void TDkLynxImage::Load(bool recover) {
           recover, Format("Lynx entry %d of %d runs past the end of the archive.", i + 1, *count));
       length = room;
     }
-    AddFile(*name, type, *blocks, TSpan{std::min(offset, bytes.size()), length, {}});
-    offset += static_cast<std::size_t>(*blocks) * kBlockData;
+    AddFile(*name, type, blocks, TSpan{std::min(offset, bytes.size()), length, {}});
+    offset += static_cast<std::size_t>(blocks) * kBlockData;
   }
   last_line_ = Format("%d BLOCKS IN ARCHIVE.", BlocksOf(bytes.size()));
 }

@@ -33,7 +33,8 @@ std::map<std::string, Bytes> FilesIn(const std::string& folder) {
 }
 
 bool RunPeer(const std::string& folder, const std::string& arguments) {
-  const std::string command = "cd '" + folder + "' && cbmconvert -v0 " + arguments + " >/dev/null 2>&1";
+  const std::string command =
+      "cd '" + folder + "' && cbmconvert -v0 " + arguments + " >/dev/null 2>&1";
   return std::system(command.c_str()) == 0;
 }
 

@@ -26,7 +26,7 @@ grep -q '^Exec=kelvane thumbnail -s %s %i %o$' "$work/stage/usr/share/thumbnaile
 # The MIME types compile into a database that knows the images.
 if command -v update-mime-database >/dev/null 2>&1; then
   update-mime-database "$work/stage/usr/share/mime" 2>/dev/null || fail "update-mime-database refused the types"
-  for t in d64 d71 d81 d80 d82 dnp dfi g64 g71 nib; do
+  for t in d64 d71 d81 d80 d82 dnp dfi g64 g71 nib t64 cbm-lynx; do
     [ -f "$work/stage/usr/share/mime/application/x-$t.xml" ] || fail "no MIME type application/x-$t"
   done
 fi

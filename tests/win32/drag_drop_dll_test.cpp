@@ -18,6 +18,7 @@
 #include "shell/row_model.h"
 #include "shell/win32/data_object.h"
 #include "shell/win32/drop_target.h"
+#include "support/container_builder.h"
 #include "support/disk_builder.h"
 #include "support/temp_folder.h"
 #include "win32/drag_support.h"
@@ -188,6 +189,14 @@ TEST_F(DropDll, RefusedDropsWriteNothing) {
       {.what = "a G64",
        .name = "d.g64",
        .image = ReadTestFile("tests/data/cc1541.g64"),
+       .banner = L"This image format is read-only."},
+      {.what = "a T64",
+       .name = "d.t64",
+       .image = BuildT64({{"GAME", 0x82, 0x0801, PatternBytes(300, 1)}}),
+       .banner = L"This image format is read-only."},
+      {.what = "a Lynx archive",
+       .name = "d.lnx",
+       .image = ReadTestFile("tests/data/cbmconvert.lnx"),
        .banner = L"This image format is read-only."},
       {.what = "inside an archive",
        .name = "e.d64",

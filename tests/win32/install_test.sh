@@ -43,7 +43,7 @@ run() { "$wine" cmd /c "$win_work\\$1" </dev/null 2>&1 | tr -d '\r'; }
 reg add "$classes\\.d64" /ve /d VICE.D64 /f >/dev/null
 reg add "$classes\\.d71\\ShellEx\\$preview" /ve /d "$other" /f >/dev/null
 reg add "$classes\\.d81\\ShellEx" /f >/dev/null
-for e in .d80 .d82 .dnp .dfi .g64 .g71 .nib; do reg delete "$classes\\$e" /f >/dev/null; done
+for e in .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx; do reg delete "$classes\\$e" /f >/dev/null; done
 
 output=$(run install.cmd)
 printf '%s\n' "$output"
@@ -60,10 +60,10 @@ expect "handler list" "$(value 'HKCU\Software\Microsoft\Windows\CurrentVersion\P
 expect "thumbnail server" "$(value "$classes\\CLSID\\$thumbclsid\\InprocServer32" '')" \
   "$win_work\\kelvane_preview.dll"
 expect "thumbnail threading" "$(value "$classes\\CLSID\\$thumbclsid\\InprocServer32" ThreadingModel)" "Apartment"
-for e in .d64 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib; do
+for e in .d64 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx; do
   expect "$e handler" "$(value "$classes\\$e\\ShellEx\\$preview" '')" "$clsid"
 done
-for e in .d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib; do
+for e in .d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx; do
   expect "$e thumbnails" "$(value "$classes\\$e\\ShellEx\\$thumbnail" '')" "$thumbclsid"
 done
 expect ".d64 default" "$(value "$classes\\.d64" '')" "VICE.D64"

@@ -80,13 +80,13 @@ expect "thumbnail class" "$(value "$classes\\CLSID\\$thumbclsid" '')" "Kelvane d
 expect "thumbnail server" "$(value "$classes\\CLSID\\$thumbclsid\\InprocServer32" '')" "$installed_dll"
 expect "thumbnail threading" "$(value "$classes\\CLSID\\$thumbclsid\\InprocServer32" ThreadingModel)" "Apartment"
 expect "handler list" "$(value "$handlers" "$clsid")" "Kelvane disk image preview"
-for e in .d64 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib; do
+for e in .d64 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx; do
   expect "$e handler" "$(value "$classes\\$e\\ShellEx\\$preview" '')" "$clsid"
 done
-for e in .d64 .d71 .d81 .d80 .dnp .dfi .g64 .g71 .nib; do
+for e in .d64 .d71 .d81 .d80 .dnp .dfi .g64 .g71 .nib .t64 .lnx; do
   expect "$e thumbnails" "$(value "$classes\\$e\\ShellEx\\$thumbnail" '')" "$thumbclsid"
 done
-for e in .d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib; do
+for e in .d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx; do
   expect "$e open with" "$(value "$classes\\$e\\OpenWithProgids" Kelvane.DiskImage)" ""
 done
 expect "open with command" "$(value "$classes\\Kelvane.DiskImage\\shell\\open\\command" '')" \
@@ -119,7 +119,7 @@ msiexec /x "$(win "$work/kelvane-$newer-x64.msi")" || fail "uninstall"
 expect "products after uninstall" "$(products)" ""
 [ -e "$dir" ] && fail "the program folder is left: $(ls "$dir")"
 [ -e "$(dirname "$dir")" ] && fail "the empty Programs folder is left"
-for k in "CLSID\\$clsid" "CLSID\\$thumbclsid" Kelvane.DiskImage .d80 .d81 .dnp .dfi .g64 .g71 .nib \
+for k in "CLSID\\$clsid" "CLSID\\$thumbclsid" Kelvane.DiskImage .d80 .d81 .dnp .dfi .g64 .g71 .nib .t64 .lnx \
   .d64\\ShellEx .d64\\OpenWithProgids .d71\\OpenWithProgids .d71\\ShellEx\\$thumbnail; do
   key_exists "$classes\\$k" && fail "$k left: $(reg query "$classes\\$k" /s)"
 done

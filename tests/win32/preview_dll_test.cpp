@@ -14,6 +14,7 @@
 #include "formats/gcr.h"
 #include "shell/preview_paint.h"
 #include "shell/win32/kelvane_clsid.h"
+#include "support/container_builder.h"
 #include "support/disk_builder.h"
 #include "support/gcr_builder.h"
 #include "support/temp_folder.h"
@@ -591,6 +592,19 @@ TEST_F(PreviewDll, ReadsFilesStreamsAndGcrImages) {
   ExpectShows(both_sides, "a G71 as its D71");
   Open(g71, "peer.img", true);
   ExpectShows(both_sides, "a G71 stream under another name");
+  // Containers of whole files, as the renderer draws them (and as kelvane render does).
+  const Bytes tape = BuildT64(
+      {{"GAME", 0x82, 0x0801, PatternBytes(300, 1)}, {"NOTES", 0x81, 0x1000, PatternBytes(90, 2)}},
+      {.tape_name = "MY TAPE"});
+  Scene tape_scene = SceneOf(tape);
+  tape_scene.name = ".t64";
+  Open(tape, "tape.t64");
+  ExpectShows(tape_scene, "a T64");
+  const Bytes lynx = ReadTestFile("tests/data/cbmconvert.lnx");
+  Scene lynx_scene = SceneOf(lynx);
+  lynx_scene.name = ".lnx";
+  Open(lynx, "archive.lnx", true);
+  ExpectShows(lynx_scene, "a Lynx archive through a stream");
 
   // More than 16 MiB: the read fails, Initialize still succeeds, the preview is empty.
   Bytes big = disk;
