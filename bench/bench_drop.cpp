@@ -6,8 +6,8 @@
 
 #include <filesystem>
 
-#include "cbm/registry.h"
 #include "extract/entry_io.h"
+#include "registry/registry.h"
 #include "shell/drag_files.h"
 #include "shell/drop_write.h"
 #include "support/disk_builder.h"

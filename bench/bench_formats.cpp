@@ -3,7 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "cbm/listing.h"
-#include "cbm/registry.h"
+#include "registry/registry.h"
 #include "support/disk_builder.h"
 
 namespace kelvane {

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cbm/registry.h"
 #include "common/exception.h"
+#include "registry/registry.h"
 #include "render/listing_render.h"
 
 using namespace kelvane;

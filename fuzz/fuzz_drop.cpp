@@ -9,9 +9,9 @@
 #include <cstring>
 #include <map>
 
-#include "cbm/registry.h"
 #include "common/text.h"
 #include "damaged_image.h"
+#include "registry/registry.h"
 #include "shell/drop_write.h"
 #include "support/disk_builder.h"
 

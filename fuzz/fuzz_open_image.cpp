@@ -8,8 +8,8 @@
 #include <cstdlib>
 
 #include "cbm/listing.h"
-#include "cbm/registry.h"
 #include "common/exception.h"
+#include "registry/registry.h"
 #include "support/disk_builder.h"
 
 using namespace kelvane;

@@ -3,11 +3,11 @@
 #include <fstream>
 #include <ostream>
 
-#include "cbm/registry.h"
 #include "cli/commands.h"
 #include "common/format.h"
 #include "common/text.h"
 #include "formats/gcr.h"
+#include "registry/registry.h"
 
 namespace kelvane::cli {
 

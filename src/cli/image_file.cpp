@@ -3,9 +3,9 @@
 #include <system_error>
 
 #include "cbm/errors.h"
-#include "cbm/registry.h"
 #include "cli/commands.h"
 #include "common/format.h"
+#include "registry/registry.h"
 
 namespace kelvane::cli {
 

@@ -5,12 +5,12 @@
 
 #include "cbm/errors.h"
 #include "cbm/listing.h"
-#include "cbm/registry.h"
 #include "cli/commands.h"
 #include "common/format.h"
 #include "common/text.h"
 #include "formats/d64.h"
 #include "formats/pc64.h"
+#include "registry/registry.h"
 
 namespace kelvane::cli {
 

@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <ostream>
 
-#include "cbm/registry.h"
 #include "cli/commands.h"
 #include "common/format.h"
+#include "registry/registry.h"
 #include "render/listing_render.h"
 #include "render/thumbnail.h"
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cbm/registry.h"
 #include "common/exception.h"
+#include "registry/registry.h"
 
 namespace kelvane {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "cbm/registry.h"
 #include "extract/entry_io.h"
+#include "registry/registry.h"
 
 namespace kelvane {
 

@@ -4,9 +4,9 @@
 #include <memory>
 #include <optional>
 
-#include "cbm/registry.h"
 #include "common/format.h"
 #include "common/text.h"
+#include "registry/registry.h"
 #include "write/directory_writer.h"
 #include "write/drop_prep.h"
 #include "write/names.h"

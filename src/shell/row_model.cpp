@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <exception>
 
-#include "cbm/registry.h"
+#include "registry/registry.h"
 
 namespace kelvane {
 

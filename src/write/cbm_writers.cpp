@@ -1,12 +1,12 @@
 #include "write/cbm_writers.h"
 
 #include "cbm/errors.h"
-#include "cbm/registry.h"
 #include "common/format.h"
 #include "formats/common.h"
 #include "formats/d64.h"
 #include "formats/d71_d81.h"
 #include "formats/d80_d82.h"
+#include "registry/registry.h"
 
 namespace kelvane {
 

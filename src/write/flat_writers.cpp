@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "cbm/errors.h"
-#include "cbm/registry.h"
 #include "common/format.h"
 #include "formats/common.h"
 #include "formats/d71_d81.h"
 #include "formats/dnp_dfi.h"
+#include "registry/registry.h"
 
 namespace kelvane {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "cbm/registry.h"
+#include "registry/registry.h"
 #include "write/writer_base.h"
 
 namespace kelvane {

@@ -7,8 +7,8 @@
 #include <sstream>
 #include <thread>
 
-#include "cbm/registry.h"
 #include "cli/run_cli.h"
+#include "registry/registry.h"
 #include "shell/drop_write.h"
 #include "support/disk_builder.h"
 #include "support/temp_folder.h"

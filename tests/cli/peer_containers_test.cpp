@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <map>
 
-#include "cbm/registry.h"
 #include "cli/run_cli.h"
 #include "common/text.h"
+#include "registry/registry.h"
 #include "support/container_builder.h"
 #include "support/disk_builder.h"
 #include "support/temp_folder.h"

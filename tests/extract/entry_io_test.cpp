@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cbm/registry.h"
+#include "registry/registry.h"
 #include "support/disk_builder.h"
 #include "support/messages.h"
 

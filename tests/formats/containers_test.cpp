@@ -6,7 +6,7 @@
 
 #include <random>
 
-#include "cbm/registry.h"
+#include "registry/registry.h"
 #include "support/container_builder.h"
 #include "support/disk_builder.h"
 

@@ -6,7 +6,7 @@
 
 #include <random>
 
-#include "cbm/registry.h"
+#include "registry/registry.h"
 #include "support/disk_builder.h"
 #include "support/gcr_builder.h"
 #include "support/messages.h"

@@ -8,7 +8,7 @@
 #include <map>
 #include <set>
 
-#include "cbm/registry.h"
+#include "registry/registry.h"
 #include "support/disk_builder.h"
 #include "support/peer_listing.h"
 

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "cbm/errors.h"
-#include "cbm/registry.h"
 #include "formats/d64.h"
 #include "formats/d71_d81.h"
 #include "formats/d80_d82.h"
 #include "formats/dnp_dfi.h"
+#include "registry/registry.h"
 #include "support/disk_builder.h"
 #include "support/messages.h"
 

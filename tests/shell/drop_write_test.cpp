@@ -5,7 +5,7 @@
 #include <csignal>
 #include <filesystem>
 
-#include "cbm/registry.h"
+#include "registry/registry.h"
 #include "shell/faulty_host.h"
 #include "support/disk_builder.h"
 #include "support/messages.h"

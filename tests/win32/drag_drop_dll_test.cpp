@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "cbm/registry.h"
 #include "host/host_files.h"
+#include "registry/registry.h"
 #include "shell/drag_files.h"
 #include "shell/drop_write.h"
 #include "shell/preview_paint.h"

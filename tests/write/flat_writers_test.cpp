@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "cbm/errors.h"
-#include "cbm/registry.h"
 #include "common/format.h"
+#include "registry/registry.h"
 #include "support/disk_builder.h"
 #include "support/messages.h"
 #include "write/directory_writer.h"

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <random>
 
-#include "cbm/registry.h"
+#include "registry/registry.h"
 #include "shell/drop_write.h"
 #include "support/disk_builder.h"
 #include "support/peer_listing.h"

@@ -8,7 +8,7 @@
 #include <random>
 #include <set>
 
-#include "cbm/registry.h"
+#include "registry/registry.h"
 #include "support/disk_builder.h"
 #include "write/directory_writer.h"
 #include "write/writer_select.h"

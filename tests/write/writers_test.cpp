@@ -4,7 +4,7 @@
 
 #include "cbm/chain.h"
 #include "cbm/errors.h"
-#include "cbm/registry.h"
+#include "registry/registry.h"
 #include "support/disk_builder.h"
 #include "support/messages.h"
 #include "write/cbm_writers.h"

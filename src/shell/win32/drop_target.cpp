@@ -2,7 +2,7 @@
 
 #include <shellapi.h>
 
-#include "cbm/registry.h"
+#include "registry/registry.h"
 #include "shell/drop_write.h"
 #include "write/writer_select.h"
 

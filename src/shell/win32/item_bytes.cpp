@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <exception>
 
-#include "cbm/registry.h"
 #include "formats/gcr.h"
+#include "registry/registry.h"
 #include "shell/win32/win_raii.h"
 
 namespace kelvane::win {

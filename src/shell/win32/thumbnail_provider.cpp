@@ -3,7 +3,7 @@
 #include <cstring>
 #include <exception>
 
-#include "cbm/registry.h"
+#include "registry/registry.h"
 #include "render/thumbnail.h"
 #include "shell/win32/dib.h"
 #include "shell/win32/item_bytes.h"

@@ -1,4 +1,4 @@
-#include "cbm/registry.h"
+#include "registry/registry.h"
 
 #include <array>
 #include <cstring>
