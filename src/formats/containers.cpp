@@ -166,6 +166,8 @@ void TDkContainerImage::AddFile(ByteView name, std::uint8_t type_byte, int block
   TDkCbmEntry entry;
   entry.NameBytes = DirectoryName(name);
   entry.Name = DkCbmNameToString(entry.NameBytes);
+  // A container holds files only: a partition or directory type byte is taken as PRG.
+  if ((type_byte & 7) > cftREL) type_byte = cftPRG;
   entry.RawType = static_cast<std::uint8_t>(type_byte | 0x80);
   entry.FileType = DkCbmFileTypeFromByte(type_byte & 7);
   entry.Closed = true;

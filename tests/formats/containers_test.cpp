@@ -102,6 +102,14 @@ TEST(T64Damage, ReadablePartListedWithAWarning) {
     EXPECT_GE(image->Entries().size(), c.readable);
     for (const TDkCbmEntry& entry : image->Entries()) EXPECT_NO_THROW(image->ReadFile(entry));
   }
+  // A directory or partition type byte on a tape is no folder to walk: a file, PRG.
+  std::vector<T64File> odd_types = kTapeFiles;
+  odd_types[0].file_type = 0x86;
+  odd_types[1].file_type = 0x85;
+  const auto typed = DkOpenImage(BuildT64(odd_types), "tape.t64", false);
+  EXPECT_EQ(typed->Entries()[0].FileType, cftPRG);
+  EXPECT_EQ(typed->Entries()[1].FileType, cftPRG);
+
   // Two slots over the same data: each reads up to where the other data begins, no further.
   Bytes shared = BuildT64(kTapeFiles, {.converter_end = true});
   std::copy_n(shared.begin() + 64 + 8, 4, shared.begin() + 64 + 32 + 8);
