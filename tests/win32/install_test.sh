@@ -14,28 +14,7 @@ cp "$source_dir/packaging/windows/install.cmd" "$source_dir/packaging/windows/un
   "$dll" "$(dirname "$dll")/kelvane-view.exe" "$work/"
 win_work="Z:$(echo "$work" | tr / '\\')"
 
-clsid='{c1ca61c5-f30b-4bde-9457-ff81a9e316d4}'
-preview='{8895b1c6-b41f-4c1c-a562-0d564250836f}'
-thumbclsid='{e17eed19-37b8-4991-b543-d557fc76c06d}'
-thumbnail='{e357fccd-a995-4576-b01f-234630154e96}'
-other='{11111111-2222-3333-4444-555555555555}'
-classes='HKCU\Software\Classes'
-failures=0
-
-reg() { "$wine" reg "$@" </dev/null 2>/dev/null | tr -d '\r'; }
-# The data of a value ("" for the default), or "<none>" when the key or value is missing.
-value() {
-  if [ -z "$2" ]; then out=$(reg query "$1" /ve); else out=$(reg query "$1" /v "$2"); fi
-  line=$(printf '%s\n' "$out" | grep 'REG_' | head -n 1)
-  if [ -z "$line" ]; then echo '<none>'; else printf '%s\n' "$line" | sed 's/^.*REG_[A-Z_]*[ ]*//'; fi
-}
-key_exists() { "$wine" reg query "$1" </dev/null >/dev/null 2>&1; }
-expect() {
-  if [ "$2" != "$3" ]; then
-    printf 'FAIL: %s: "%s" instead of "%s"\n' "$1" "$2" "$3"
-    failures=$((failures + 1))
-  fi
-}
+. "$source_dir/tests/win32/registry_checks.sh"
 run() { "$wine" cmd /c "$win_work\\$1" </dev/null 2>&1 | tr -d '\r'; }
 
 # Before: .d64 opens with another program, .d71 has another preview handler, .d81 has an
@@ -47,19 +26,7 @@ for e in .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx; do reg delete "$classes\\
 
 output=$(run install.cmd)
 printf '%s\n' "$output"
-expect "class" "$(value "$classes\\CLSID\\$clsid" '')" "Kelvane disk image preview"
-expect "server" "$(value "$classes\\CLSID\\$clsid\\InprocServer32" '')" "$win_work\\kelvane_preview.dll"
-expect "threading" "$(value "$classes\\CLSID\\$clsid\\InprocServer32" ThreadingModel)" "Apartment"
-expect "display name" "$(value "$classes\\CLSID\\$clsid" DisplayName)" "Kelvane disk image preview"
-expect "app id" "$(value "$classes\\CLSID\\$clsid" AppID)" "{6d2b5079-2f0b-48dd-ab7f-97cec514d30b}"
-# The preview writes into images, which the preview host's low integrity would forbid.
-expect "integrity" "$(reg query "$classes\\CLSID\\$clsid" /v DisableLowILProcessIsolation |
-  grep REG_ | tr -s ' ' | sed 's/^ //')" "DisableLowILProcessIsolation REG_DWORD 0x1"
-expect "handler list" "$(value 'HKCU\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers' "$clsid")" \
-  "Kelvane disk image preview"
-expect "thumbnail server" "$(value "$classes\\CLSID\\$thumbclsid\\InprocServer32" '')" \
-  "$win_work\\kelvane_preview.dll"
-expect "thumbnail threading" "$(value "$classes\\CLSID\\$thumbclsid\\InprocServer32" ThreadingModel)" "Apartment"
+expect_classes "$win_work\\kelvane_preview.dll"
 for e in .d64 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx; do
   expect "$e handler" "$(value "$classes\\$e\\ShellEx\\$preview" '')" "$clsid"
 done

@@ -23,28 +23,8 @@ newer=$(echo "$version" | awk -F. '{ printf "%d.%d.%d", $1, $2, $3 + 1 }')
 "$source_dir/tools/windows-msi.sh" "$build" "$work/kelvane-$newer-x64.msi" "$newer" >/dev/null 2>&1
 "$wine" wineboot -i </dev/null >/dev/null 2>&1
 
-clsid='{c1ca61c5-f30b-4bde-9457-ff81a9e316d4}'
-preview='{8895b1c6-b41f-4c1c-a562-0d564250836f}'
-thumbclsid='{e17eed19-37b8-4991-b543-d557fc76c06d}'
-thumbnail='{e357fccd-a995-4576-b01f-234630154e96}'
-other='{11111111-2222-3333-4444-555555555555}'
-classes='HKCU\Software\Classes'
+. "$source_dir/tests/win32/registry_checks.sh"
 machine='HKLM\Software\Classes'
-handlers='HKCU\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers'
-failures=0
-
-reg() { "$wine" reg "$@" </dev/null 2>/dev/null | tr -d '\r'; }
-value() {
-  if [ -z "$2" ]; then out=$(reg query "$1" /ve); else out=$(reg query "$1" /v "$2"); fi
-  line=$(printf '%s\n' "$out" | grep 'REG_' | head -n 1)
-  if [ -z "$line" ]; then echo '<none>'; else printf '%s\n' "$line" | sed 's/^.*REG_[A-Z_]*[ ]*//'; fi
-}
-key_exists() { "$wine" reg query "$1" </dev/null >/dev/null 2>&1; }
-fail() {
-  echo "FAIL: $1"
-  failures=$((failures + 1))
-}
-expect() { [ "$2" = "$3" ] || fail "$(printf '%s: "%s" instead of "%s"' "$1" "$2" "$3")"; }
 msiexec() { "$wine" msiexec "$@" /qn </dev/null >/dev/null 2>&1; }
 # The versions of the products named Kelvane, under either Uninstall key.
 products() {
@@ -69,17 +49,8 @@ for f in kelvane_preview.dll kelvane-view.exe kelvane.exe README.txt; do
 done
 grep -q "Kelvane $version\\." "$dir/README.txt" || fail "the read-me does not name version $version"
 expect "products" "$(products)" "$version"
-expect "class" "$(value "$classes\\CLSID\\$clsid" '')" "Kelvane disk image preview"
-expect "display name" "$(value "$classes\\CLSID\\$clsid" DisplayName)" "Kelvane disk image preview"
-expect "app id" "$(value "$classes\\CLSID\\$clsid" AppID)" "{6d2b5079-2f0b-48dd-ab7f-97cec514d30b}"
-expect "integrity" "$(reg query "$classes\\CLSID\\$clsid" /v DisableLowILProcessIsolation |
-  grep REG_ | tr -s ' ' | sed 's/^ //')" "DisableLowILProcessIsolation REG_DWORD 0x1"
-expect "server" "$(value "$classes\\CLSID\\$clsid\\InprocServer32" '')" "$installed_dll"
-expect "threading" "$(value "$classes\\CLSID\\$clsid\\InprocServer32" ThreadingModel)" "Apartment"
+expect_classes "$installed_dll"
 expect "thumbnail class" "$(value "$classes\\CLSID\\$thumbclsid" '')" "Kelvane disk image thumbnails"
-expect "thumbnail server" "$(value "$classes\\CLSID\\$thumbclsid\\InprocServer32" '')" "$installed_dll"
-expect "thumbnail threading" "$(value "$classes\\CLSID\\$thumbclsid\\InprocServer32" ThreadingModel)" "Apartment"
-expect "handler list" "$(value "$handlers" "$clsid")" "Kelvane disk image preview"
 for e in .d64 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx; do
   expect "$e handler" "$(value "$classes\\$e\\ShellEx\\$preview" '')" "$clsid"
 done
