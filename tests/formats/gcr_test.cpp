@@ -35,8 +35,8 @@ TEST(G64, Cc1541G64DecodesToItsD64) {
   EXPECT_TRUE(sectors.BadSectors.empty());
   ASSERT_EQ(sectors.ImageBytes.size(), d64.size());
   for (int track = 1; track <= 35; ++track) {
-    for (int sector = 0; sector < DkG64SectorsPerTrack(track); ++sector) {
-      const auto at = static_cast<std::ptrdiff_t>(DkG64SectorOffset(track, sector));
+    for (int sector = 0; sector < Sectors1541(track); ++sector) {
+      const auto at = static_cast<std::ptrdiff_t>(D64Offset(track, sector));
       EXPECT_TRUE(
           std::equal(d64.begin() + at, d64.begin() + at + 256, sectors.ImageBytes.begin() + at))
           << "T" << track << "/S" << sector;

@@ -89,6 +89,40 @@ TEST_P(ReaderTest, BlankImageOpensWithItsGeometryHeaderAndFreeBlocks) {
   EXPECT_NO_THROW(image->ReadSector(c.track_count, last));
 }
 
+// Every track of every geometry against the drives' zone tables (the builder's own, not the
+// readers'): its sector count, and where its first and last sectors lie; past the last track
+// nothing is read.
+TEST(Geometry, EveryTrackFollowsTheDrivesZones) {
+  struct Case {
+    const char* name;
+    Bytes image;
+    int tracks;
+    int (*sectors)(int);
+    int (*offset)(int, int);
+  };
+  const Case cases[] = {
+      {"disk.d64", BlankD64(35), 35, Sectors1541, D64Offset},
+      {"disk.d64", BlankD64(40, false, ddvSpeedDOS40), 40, Sectors1541, D64Offset},
+      {"disk.d64", BlankD64(42, false, ddvExtended42), 42, Sectors1541, D64Offset},
+      {"disk.d71", BlankD71(), 70, Sectors1571, D71Offset},
+      {"disk.d80", BlankD80(), 77, Sectors8050, D80Offset},
+      {"disk.d82", BlankD82(), 154, Sectors8050, D80Offset},
+      {"disk.d81", BlankD81(), 80, [](int) { return 40; }, D81Offset},
+  };
+  for (const Case& c : cases) {
+    const auto image = DkOpenImage(c.image, c.name, false);
+    for (int track = 1; track <= c.tracks; ++track) {
+      SCOPED_TRACE(std::string(c.name) + " track " + std::to_string(track));
+      const int n = c.sectors(track);
+      ASSERT_EQ(image->SectorsInTrack(track), n);
+      EXPECT_EQ(image->SectorOffset(track, 0), c.offset(track, 0));
+      EXPECT_EQ(image->SectorOffset(track, n - 1), c.offset(track, n - 1));
+    }
+    EXPECT_THROW(image->ReadSector(c.tracks + 1, 0), EDkCbmMalformedDisk) << c.name;
+    EXPECT_EQ(image->Bytes().size(), static_cast<std::size_t>(c.offset(c.tracks + 1, 0))) << c.name;
+  }
+}
+
 TEST_P(ReaderTest, ErrorInfoBlockFollowsTheSectors) {
   const ReaderCase& c = GetParam();
   if (!c.has_error_info_variant) GTEST_SKIP() << "no error-info block in this format";

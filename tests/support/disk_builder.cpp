@@ -152,17 +152,40 @@ kelvane::Bytes PatternBytes(std::size_t length, std::uint32_t seed) {
   return bytes;
 }
 
+// The drives' track zones as their manuals give them, kept here rather than asked of the readers
+// so that a wrong number in a reader's table is not built into the fixtures as well.
+int Sectors1541(int track) {  // tracks 36-42 of 40- and 42-track disks are in the last zone
+  return track <= 17 ? 21 : track <= 24 ? 19 : track <= 30 ? 18 : 17;
+}
+int Sectors1571(int track) {  // the second side (36-70) repeats the first's zones
+  return Sectors1541(track > 35 ? track - 35 : track);
+}
+int Sectors8050(int track) {  // the 8250's second side (78-154) repeats the first's zones
+  const int t = track > 77 ? track - 77 : track;
+  return t <= 39 ? 29 : t <= 53 ? 27 : t <= 64 ? 25 : 23;
+}
+
+namespace {
+
+int SectorsBefore(int (*sectors)(int), int track) {
+  int before = 0;
+  for (int t = 1; t < track; ++t) before += sectors(t);
+  return before;
+}
+
+}  // namespace
+
 int D64Offset(int track, int sector) {
-  return DkD64Geometry().SectorOffset(track, sector);
+  return (SectorsBefore(Sectors1541, track) + sector) * 256;
 }
 int D71Offset(int track, int sector) {
-  return DkD71Geometry().SectorOffset(track, sector);
+  return (SectorsBefore(Sectors1571, track) + sector) * 256;
 }
 int D81Offset(int track, int sector) {
   return ((track - 1) * 40 + sector) * 256;
 }
 int D80Offset(int track, int sector) {
-  return DkD82Geometry().SectorOffset(track, sector);
+  return (SectorsBefore(Sectors8050, track) + sector) * 256;
 }
 int FlatOffset(int track, int sector) {
   return (track - 1) * 65536 + sector * 256;
@@ -190,6 +213,29 @@ void PutHeaderName(std::span<std::uint8_t> sector, int name_offset, int id_offse
   std::copy(std::begin(id), std::end(id), sector.begin() + id_offset);
 }
 
+// Where each DOS keeps the BAM of tracks 36 and up, and the disk name and id, in sector 18/0.
+struct VariantLayout {
+  int extra_bam = 0;  // 0: none
+  int extra_tracks = 0;
+  int name = 0x90;
+  int id = 0xA2;
+};
+
+VariantLayout LayoutOf(TDkD64DosVariant variant) {
+  switch (variant) {
+    case ddvSpeedDOS40:
+      return {0xC0, 5};
+    case ddvDolphin40:
+      return {0xAC, 5};
+    case ddvPrologic40:
+      return {0x90, 5, 0xA4, 0xB6};
+    case ddvExtended42:
+      return {0xC0, 7};
+    default:
+      return {};
+  }
+}
+
 // A 1541-style four-byte BAM entry: free count, then three bitmap bytes.
 void PutBam4(std::span<std::uint8_t> entry, int sectors, std::initializer_list<int> used) {
   FreeBits(entry.subspan(1, 3), sectors);
@@ -200,7 +246,7 @@ void PutBam4(std::span<std::uint8_t> entry, int sectors, std::initializer_list<i
 }  // namespace
 
 kelvane::Bytes BlankD64(int tracks, bool error_info, TDkD64DosVariant variant) {
-  const int sectors = DkD64Geometry().SectorCount(tracks);
+  const int sectors = SectorsBefore(Sectors1541, tracks + 1);
   kelvane::Bytes bytes(static_cast<std::size_t>(sectors) * 256, 0);
   SectorEditor disk(bytes, D64Offset);
   auto bam = disk.Sector(18, 0);
@@ -208,7 +254,7 @@ kelvane::Bytes BlankD64(int tracks, bool error_info, TDkD64DosVariant variant) {
   bam[1] = 1;
   bam[2] = variant == ddvPrologic40 ? 0x50 : 0x41;
   for (int t = 1; t <= 35; ++t) {
-    const int n = DkD64Geometry().SectorsInTrack(t);
+    const int n = Sectors1541(t);
     if (t == 18) {
       PutBam4(bam.subspan(4 * 18, 4), n, {0, 1});
     } else {
@@ -216,14 +262,14 @@ kelvane::Bytes BlankD64(int tracks, bool error_info, TDkD64DosVariant variant) {
     }
   }
   std::fill(bam.begin() + 0x90, bam.begin() + 0xAB, 0xA0);
-  const TDkD64VariantLayout layout = DkD64VariantOffsets(variant);
-  PutHeaderName(bam, layout.NameOffset, layout.IdOffset, "2A");
+  const VariantLayout layout = LayoutOf(variant);
+  PutHeaderName(bam, layout.name, layout.id, "2A");
   if (variant == ddvPrologic40) {
     std::fill(bam.begin() + 0xA4 + 16, bam.begin() + 0xA4 + 18, 0xA0);
   }
-  if (layout.ExtraBamOffset != 0 && tracks > 35) {
-    for (int i = 0; i < layout.ExtraTracks; ++i) {
-      PutBam4(bam.subspan(static_cast<std::size_t>(layout.ExtraBamOffset + 4 * i), 4), 17, {});
+  if (layout.extra_bam != 0 && tracks > 35) {
+    for (int i = 0; i < layout.extra_tracks; ++i) {
+      PutBam4(bam.subspan(static_cast<std::size_t>(layout.extra_bam + 4 * i), 4), 17, {});
     }
   }
   disk.Link(18, 1, 0, 255);
@@ -240,7 +286,7 @@ kelvane::Bytes BlankD71(bool error_info) {
   bam[2] = 0x41;
   bam[3] = 0x80;
   for (int t = 1; t <= 35; ++t) {
-    const int n = DkD71Geometry().SectorsInTrack(t);
+    const int n = Sectors1571(t);
     PutBam4(bam.subspan(static_cast<std::size_t>(4 * t), 4), n,
             t == 18 ? std::initializer_list<int>{0, 1} : std::initializer_list<int>{});
   }
@@ -248,7 +294,7 @@ kelvane::Bytes BlankD71(bool error_info) {
   PutHeaderName(bam, 0x90, 0xA2, "2A");
   auto bam2 = disk.Sector(53, 0);
   for (int t = 36; t <= 70; ++t) {
-    const int n = DkD71Geometry().SectorsInTrack(t);
+    const int n = Sectors1571(t);
     // Track 53 holds the second side's BAM and is kept allocated, as a 1571 formats it.
     bam[static_cast<std::size_t>(0xDD + t - 36)] = static_cast<std::uint8_t>(t == 53 ? 0 : n);
     if (t != 53) FreeBits(bam2.subspan(static_cast<std::size_t>(3 * (t - 36)), 3), n);
@@ -295,7 +341,7 @@ kelvane::Bytes BlankD81(bool error_info) {
 namespace {
 
 kelvane::Bytes BlankIeee(int tracks, bool error_info) {
-  const int sectors = DkD82Geometry().SectorCount(tracks);
+  const int sectors = SectorsBefore(Sectors8050, tracks + 1);
   kelvane::Bytes bytes(static_cast<std::size_t>(sectors) * 256, 0);
   SectorEditor disk(bytes, D80Offset);
   auto header = disk.Sector(39, 0);
@@ -315,7 +361,7 @@ kelvane::Bytes BlankIeee(int tracks, bool error_info) {
     bam[5] = static_cast<std::uint8_t>(std::min(tracks + 1, 51 + 50 * i));
     for (int k = 0; k < 50 && 50 * i + k < tracks; ++k) {
       const int track = 50 * i + k + 1;
-      const int n = DkD82Geometry().SectorsInTrack(track);
+      const int n = Sectors8050(track);
       auto entry = bam.subspan(static_cast<std::size_t>(6 + 5 * k), 5);
       FreeBits(entry.subspan(1, 4), n);
       int used = 0;

@@ -117,6 +117,10 @@ kelvane::Bytes DnpTreeImage();
 kelvane::Bytes D81PartitionImage();
 
 // Sector offsets of each format, for SectorEditor.
+// Sectors per track by the drives' zones (the builder's own table).
+int Sectors1541(int track);
+int Sectors1571(int track);
+int Sectors8050(int track);  // also the 8250
 int D64Offset(int track, int sector);
 int D71Offset(int track, int sector);
 int D81Offset(int track, int sector);

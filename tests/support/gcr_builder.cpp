@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "formats/d64.h"
+#include "support/disk_builder.h"
 
 namespace kelvane::testing {
 
@@ -45,10 +46,10 @@ Bytes GcrSector(int track, int sector, ByteView data, std::uint8_t id1, std::uin
 
 Bytes GcrTrack(int track, ByteView d64, int length) {
   Bytes out;
-  const int sectors = DkG64SectorsPerTrack(track);
+  const int sectors = Sectors1541(track);
   for (int s = 0; s < sectors; ++s) {
-    const Bytes sector = GcrSector(
-        track, s, d64.subspan(static_cast<std::size_t>(DkG64SectorOffset(track, s)), 256));
+    const Bytes sector =
+        GcrSector(track, s, d64.subspan(static_cast<std::size_t>(D64Offset(track, s)), 256));
     out.insert(out.end(), sector.begin(), sector.end());
   }
   if (static_cast<int>(out.size()) < length) out.resize(static_cast<std::size_t>(length), 0x55);
@@ -62,18 +63,18 @@ std::vector<Bytes> GcrTracksOf(ByteView d64, int tracks) {
 }
 
 Bytes BuildG71(ByteView d71, const std::vector<TDkG64BadSector>& missing) {
-  const std::size_t side_size = static_cast<std::size_t>(DkG64SectorOffset(36, 0));
+  const std::size_t side_size = static_cast<std::size_t>(D64Offset(36, 0));
   // Slot 84 + 2 (t - 1) is the slot BuildG64 gives track t + 42.
   std::vector<Bytes> tracks(43 + 35);
   for (int side = 0; side < 2; ++side) {
     for (int t = 1; t <= 35; ++t) {
       Bytes& out = tracks[static_cast<std::size_t>(t + 42 * side)];
-      for (int s = 0; s < DkG64SectorsPerTrack(t); ++s) {
+      for (int s = 0; s < Sectors1541(t); ++s) {
         const TDkG64BadSector here{t + 35 * side, s};
         if (std::find(missing.begin(), missing.end(), here) != missing.end()) continue;
         const Bytes sector = GcrSector(
             here.Track, s,
-            d71.subspan(side * side_size + static_cast<std::size_t>(DkG64SectorOffset(t, s)), 256));
+            d71.subspan(side * side_size + static_cast<std::size_t>(D64Offset(t, s)), 256));
         out.insert(out.end(), sector.begin(), sector.end());
       }
       out.resize(std::max<std::size_t>(out.size(), 7400), 0x55);
@@ -147,7 +148,7 @@ bool ReferenceDecode(const GcrStream& stream, long long position, int count, std
 }  // namespace
 
 TDkG64TrackDecode ReferenceDecodeTrack(ByteView bytes, int start, int length, int track) {
-  const int sectors = DkG64SectorsPerTrack(track);
+  const int sectors = track >= 1 && track <= 42 ? Sectors1541(track) : 0;
   TDkG64TrackDecode result;
   result.Sectors.assign(static_cast<std::size_t>(sectors) * 256, 0);
   result.Found.assign(static_cast<std::size_t>(sectors), 0);
