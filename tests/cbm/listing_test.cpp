@@ -183,6 +183,11 @@ TEST(ListModel, CursorRightAndTheEightyCellLimit) {
   std::uint8_t color = kListStartColor;
   const TDkListCells moved = DkListBasicLine(1, Bytes{0x1D, 0x1D, 'X'}, color);
   EXPECT_EQ(CellsText(moved), "1   X");
+  // A cell the cursor only passes keeps the screen's blank, even with reverse on.
+  const TDkListCells passed = DkListBasicLine(1, Bytes{0x12, 0x1D, 'X'}, color);
+  ASSERT_EQ(CellsText(passed), "1  X");
+  EXPECT_FALSE(passed[2].Reverse);
+  EXPECT_TRUE(passed[3].Reverse);
 
   const Bytes long_body(200, 'Z');
   const TDkListCells cut = DkListBasicLine(1, long_body, color);
