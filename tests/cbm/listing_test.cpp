@@ -106,6 +106,10 @@ TEST(EntryLine, ByteLineBlockCounts) {
   const TDkCbmEntry ten_thousand = Entry(PaddedName("T"), 10000);
   EXPECT_EQ(Ascii(DkCbmEntryLineBytes(ten_thousand, false, false)).substr(0, 7), "9999 \xA0\"");
   EXPECT_EQ(Ascii(DkCbmEntryLineBytes(ten_thousand, false, true)).substr(0, 7), "10000\xA0\"");
+  // A name shorter than a slot's 16 bytes is padded with blanks, never read past.
+  const TDkCbmEntry short_name = Entry(Bytes{'A', 'B'}, 1);
+  EXPECT_EQ(Ascii(DkCbmEntryLineBytes(short_name, false, false)).substr(5, 19),
+            "\xA0\"AB              \"");
 }
 
 TEST(ListModel, ReverseOnOutsideQuotesAndAsSymbolInside) {
