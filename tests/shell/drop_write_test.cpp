@@ -569,6 +569,7 @@ TEST_P(DropFaults, EveryFailingCallLeavesTheOldImageOrAVerifiedNewOne) {
       const Bytes now = folder_.Read(name);
       if (now == original) {
         EXPECT_EQ(result.WrittenCount, 0) << "nothing written is reported as written";
+        for (const TKvDropFile& file : result.Files) EXPECT_FALSE(file.Written) << file.Path;
       } else {
         EXPECT_EQ(result.Code, deNone);
         const auto opened = DkOpenImage(now, name, false);
