@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
 
 #include "cbm/errors.h"
@@ -145,6 +146,34 @@ TEST(DfiWriter, UsedBitsAndADirectoryConfinedToTrackOneSectors2To15) {
   EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*writer, "ONE MORE", 0); }),
             "Directory is full on this DFI image.");
   EXPECT_EQ(DkOpenImage(bytes, "x.dfi", false)->Entries().size(), 14u * 8u);
+
+  // Every track keeps its 32 bitmap bytes in turn from sector 1/16 on (tracks 9 and up in 1/17):
+  // a file across ten tracks is counted alike by the writer and the reader, and the reader's
+  // bits are the writer's.
+  Bytes wide = BlankDfi(10);
+  auto wide_writer = TDkDfiWriter::FromBytes(wide);
+  const int free_before = wide_writer->FreeBlocks();
+  const Bytes content = PatternBytes(254 * 2400, 5);
+  const TDkCbmEntry big =
+      DkCbmAddFile(*wide_writer, wide_writer->DirTrack(), wide_writer->FirstDirSector(),
+                   Bytes{'B', 'I', 'G'}, cftPRG, content);
+  EXPECT_EQ(wide_writer->FreeBlocks(), free_before - 2400);
+  const auto reread = DkOpenImage(wide, "x.dfi", false);
+  EXPECT_EQ(reread->FreeBlocks(), free_before - 2400);
+  EXPECT_EQ(reread->ReadFile(big), content);
+  const Bytes blank_wide = BlankDfi(10);
+  const auto used_bits = [](const Bytes& image, int track) {
+    const std::size_t bitmap = 0x1000 + 32 * static_cast<std::size_t>(track - 1);
+    int used = 0;
+    for (std::size_t b = 0; b < 32; ++b) used += std::popcount(image[bitmap + b]);
+    return used;
+  };
+  // Track 1 from sector 48 on, then tracks 2 to 9 whole, the rest on track 10.
+  EXPECT_EQ(used_bits(wide, 1), used_bits(blank_wide, 1) + 256 - 48);
+  for (int track = 2; track <= 10; ++track) {
+    EXPECT_EQ(used_bits(wide, track), track <= 9 ? 256 : 2400 - (256 - 48) - 8 * 256)
+        << "track " << track;
+  }
 
   Bytes moved = BlankDfi(1);
   for (const int first : {1, 16, 20}) {
