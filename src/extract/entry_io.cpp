@@ -8,6 +8,7 @@
 #include "common/exception.h"
 #include "common/format.h"
 #include "common/text.h"
+#include "registry/registry.h"
 
 namespace kelvane {
 
@@ -36,11 +37,7 @@ const char* HostExtension(TDkCbmFileType type) {
 bool IsImagePath(const std::string& path) {
   const std::size_t cut = path.find(kSeparator);
   const std::string host = cut == std::string::npos ? path : path.substr(0, cut);
-  for (const char* extension : {".d64", ".d71", ".d81", ".d80", ".d82", ".dnp", ".dfi", ".g64",
-                                ".g71", ".nib", ".t64", ".lnx"}) {
-    if (DkEndsWithNoCase(host, extension)) return true;
-  }
-  return false;
+  return DkHasKnownExtension(host);
 }
 
 bool ParseNumber(const std::string& text, int& value) {
