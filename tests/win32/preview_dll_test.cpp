@@ -56,6 +56,21 @@ ComPtr<T> As(const ComPtr<IPreviewHandler>& handler) {
   return out;
 }
 
+// What the user does in a scenario, through the window's own messages.
+enum Action { kClick, kPress, kRelease, kDrag, kLoseCapture, kKey, kWheel, kFocusParent };
+constexpr int kShift = 1, kCtrl = 2;
+
+// One step: the action (on an entry, a key or a wheel delta) and what the window shows after it.
+struct Step {
+  const char* what;
+  Action action;
+  int at;
+  int mods;
+  std::vector<int> selected;
+  int scroll = 0;
+  bool focused = true;
+};
+
 class PreviewDll : public ::testing::Test {
  protected:
   static constexpr int kWidth = 600;
@@ -129,6 +144,9 @@ class PreviewDll : public ::testing::Test {
     Send(WM_KEYUP, key, 1 | 0xC0000000);
     SetModifiers(false, false);
   }
+
+  // Previews `disk` and plays `steps` on it, checking the window after each.
+  void Play(const Bytes& disk, const std::vector<Step>& steps);
 
   // Switches the charset by button and by chord; `low`: the setting is under AppDataLow.
   void SwitchesAndKeepsTheCharset(bool low);
@@ -263,96 +281,106 @@ TEST_F(PreviewDll, PaintsTheRenderedListingAndTheButton) {
   ExpectShows(SceneOf(Bytes(5000, 0x33)), "unreadable");
 }
 
-TEST_F(PreviewDll, ClicksRangesAndFocusChangeTheTintedRows) {
-  const Bytes disk = D64WithEntries(8);
+void PreviewDll::Play(const Bytes& disk, const std::vector<Step>& steps) {
   Open(disk);
-  const auto shows = [&](std::vector<int> selected, bool focused, const char* what) {
-    Scene scene = SceneOf(disk, 0, std::move(selected));
-    scene.focused = focused;
-    ExpectShows(scene, what);
-  };
-  Click(1);  // the click also gives the window the focus
-  shows({1}, true, "click");
-  Click(4, true);
-  shows({1, 2, 3, 4}, true, "shift click");
-  Click(6, false, true);
-  shows({1, 2, 3, 4, 6}, true, "ctrl click");
-  Click(0, true, true);  // from the anchor 6 back to 0, added
-  shows({0, 1, 2, 3, 4, 5, 6}, true, "shift+ctrl click");
-  Click(4, true);  // a plain range from the same anchor (6) drops what lies outside it
-  shows({4, 5, 6}, true, "shift click from the same anchor");
-
-  // A press on one of several selected entries keeps them all until the release...
-  Send(WM_LBUTTONDOWN, MK_LBUTTON, AtEntry(5));
-  shows({4, 5, 6}, true, "pressed on one of several");
-  Send(WM_LBUTTONUP, 0, AtEntry(5));
-  shows({5}, true, "released in place");
-  // ...and a drag keeps them (nothing is dragged out yet, but the selection stays).
-  Click(3, true);
-  Send(WM_LBUTTONDOWN, MK_LBUTTON, AtEntry(4));
-  Send(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(40 + 30, (4 + 1) * row_height_ + 2));
-  Send(WM_LBUTTONUP, 0, MAKELPARAM(70, (4 + 1) * row_height_ + 2));
-  shows({3, 4, 5}, true, "dragged");
-  // A Ctrl press on a selected entry deselects it on release.
-  SetModifiers(false, true);
-  Send(WM_LBUTTONDOWN, MK_LBUTTON | MK_CONTROL, AtEntry(4));
-  shows({3, 4, 5}, true, "ctrl pressed on a selected entry");
-  Send(WM_LBUTTONUP, MK_CONTROL, AtEntry(4));
-  SetModifiers(false, false);
-  shows({3, 5}, true, "ctrl released");
-  // A lost capture drops the pending action.
-  Send(WM_LBUTTONDOWN, MK_LBUTTON, AtEntry(3));
-  ::ReleaseCapture();
-  Send(WM_LBUTTONUP, 0, AtEntry(3));
-  shows({3, 5}, true, "capture lost before the release");
-
-  ::SetFocus(parent_.get());
-  shows({3, 5}, false, "focus gone");
-  Click(-1);  // the header row: a plain click outside the entries clears
-  shows({}, true, "click on the header");
-  Click(1);
-  Click(30);  // below the last entry
-  shows({}, true, "click below the entries");
+  for (const Step& step : steps) {
+    SetModifiers((step.mods & kShift) != 0, (step.mods & kCtrl) != 0);
+    const WPARAM down = MK_LBUTTON | ((step.mods & kCtrl) != 0 ? MK_CONTROL : 0);
+    switch (step.action) {
+      case kClick:
+        Send(WM_LBUTTONDOWN, down, AtEntry(step.at));
+        Send(WM_LBUTTONUP, 0, AtEntry(step.at));
+        break;
+      case kPress:
+        Send(WM_LBUTTONDOWN, down, AtEntry(step.at));
+        break;
+      case kRelease:
+        Send(WM_LBUTTONUP, down & ~MK_LBUTTON, AtEntry(step.at));
+        break;
+      case kDrag:  // pressed on the entry, moved past the drag threshold, released there
+        Send(WM_LBUTTONDOWN, down, AtEntry(step.at));
+        Send(WM_MOUSEMOVE, down, MAKELPARAM(40 + 30, (step.at + 1) * row_height_ + 2));
+        Send(WM_LBUTTONUP, 0, MAKELPARAM(70, (step.at + 1) * row_height_ + 2));
+        break;
+      case kLoseCapture:  // pressed, the capture taken away, then released
+        Send(WM_LBUTTONDOWN, down, AtEntry(step.at));
+        ::ReleaseCapture();
+        Send(WM_LBUTTONUP, 0, AtEntry(step.at));
+        break;
+      case kKey:
+        Send(WM_KEYDOWN, step.at, 1);
+        Send(WM_KEYUP, step.at, 1 | 0xC0000000);
+        break;
+      case kWheel:
+        Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(static_cast<short>(step.at))),
+             MAKELPARAM(10, 10));
+        break;
+      case kFocusParent:
+        ::SetFocus(parent_.get());
+        break;
+    }
+    SetModifiers(false, false);
+    Scene scene = SceneOf(disk, step.scroll, step.selected);
+    scene.focused = step.focused;
+    ExpectShows(scene, step.what);
+  }
 }
 
-TEST_F(PreviewDll, KeysMoveTheSelectionAndScrollIt) {
-  const Bytes disk = D64WithEntries(144);
-  Open(disk);
-  ::SetFocus(host().Window());
-  const auto shows = [&](int scroll, std::vector<int> selected, const char* what) {
-    Scene scene = SceneOf(disk, scroll, std::move(selected));
-    scene.focused = true;
-    ExpectShows(scene, what);
-  };
-  Key(VK_DOWN);
-  shows(0, {0}, "down without a caret");
-  Key(VK_DOWN);
-  Key(VK_DOWN, true);
-  shows(0, {1, 2}, "shift down");
-  Key(VK_ESCAPE);  // clears the caret too
-  shows(0, {}, "escape");
-  Key(VK_SPACE);
-  shows(0, {}, "space without a caret");
-  Key(VK_DOWN);
-  Key(VK_DOWN, false, true);  // the caret alone moves to 1
-  Key(VK_SPACE);
-  shows(0, {0, 1}, "space at the caret");
-  Key('A', false, true);
+TEST_F(PreviewDll, ClicksRangesAndFocusChangeTheTintedRows) {
+  Play(D64WithEntries(8),
+       {
+           {"click (which also gives the focus)", kClick, 1, 0, {1}},
+           {"shift click", kClick, 4, kShift, {1, 2, 3, 4}},
+           {"ctrl click", kClick, 6, kCtrl, {1, 2, 3, 4, 6}},
+           {"shift+ctrl click back from 6", kClick, 0, kShift | kCtrl, {0, 1, 2, 3, 4, 5, 6}},
+           {"shift click from the same anchor", kClick, 4, kShift, {4, 5, 6}},  // drops the rest
+           {"pressed on one of several keeps them", kPress, 5, 0, {4, 5, 6}},
+           {"released in place", kRelease, 5, 0, {5}},
+           {"shift click", kClick, 3, kShift, {3, 4, 5}},
+           {"a drag keeps the selection", kDrag, 4, 0, {3, 4, 5}},
+           {"ctrl pressed on a selected entry", kPress, 4, kCtrl, {3, 4, 5}},
+           {"ctrl released deselects it", kRelease, 4, kCtrl, {3, 5}},
+           {"capture lost before the release", kLoseCapture, 3, 0, {3, 5}},
+           {"focus gone", kFocusParent, 0, 0, {3, 5}, 0, false},
+           {"a click on the header clears", kClick, -1, 0, {}},
+           {"click", kClick, 1, 0, {1}},
+           {"a click below the entries clears", kClick, 30, 0, {}},
+       });
+}
+
+TEST_F(PreviewDll, KeysAndTheWheelMoveTheSelectionAndScrollIt) {
+  const int row = row_height_;
+  const int page = kHeight / row;  // a page is the client's rows
+  ASSERT_NE(kHeight % row, 0);
   std::vector<int> all(144);
   for (int k = 0; k < 144; ++k) all[k] = k;
-  shows(0, all, "ctrl+a");
-  // End goes to the last entry past the rendered rows: the listing is rendered further and the
-  // caret's row scrolled to the bottom of the view.
-  Key(VK_END);
-  const int bottom = 145 * row_height_ - kHeight;
-  shows(bottom, {143}, "end");
-  // Home scrolls up only as far as the first entry's row; the header stays above the view.
-  Key(VK_HOME);
-  shows(row_height_, {0}, "home");
-  // A page is the client's rows; the caret's row comes in at the bottom.
-  const int page = kHeight / row_height_;
-  Key(VK_NEXT);
-  shows((page + 2) * row_height_ - kHeight, {page}, "page down");
+  Play(D64WithEntries(144),
+       {
+           // Three rows a notch; less than a notch does nothing; never past either end.
+           {"a wheel delta of 60", kWheel, 60, 0, {}, 0, false},
+           {"-240", kWheel, -240, 0, {}, 6 * row, false},
+           {"+120", kWheel, 120, 0, {}, 3 * row, false},
+           {"far down, to the last row", kWheel, -120 * 100, 0, {}, 146 * row - kHeight, false},
+           {"back to the top", kWheel, 120 * 100, 0, {}, 0, false},
+           // A selected row cut by the window's bottom edge is tinted only where it shows.
+           {"half-visible selected row", kClick, page - 1, 0, {page - 1}},
+           {"escape clears the caret too", kKey, VK_ESCAPE, 0, {}},
+           {"down without a caret", kKey, VK_DOWN, 0, {0}},
+           {"down", kKey, VK_DOWN, 0, {1}},
+           {"shift down", kKey, VK_DOWN, kShift, {1, 2}},
+           {"escape", kKey, VK_ESCAPE, 0, {}},
+           {"space without a caret", kKey, VK_SPACE, 0, {}},
+           {"down", kKey, VK_DOWN, 0, {0}},
+           {"ctrl down moves the caret alone", kKey, VK_DOWN, kCtrl, {0}},
+           {"space at the caret", kKey, VK_SPACE, 0, {0, 1}},
+           {"ctrl+a", kKey, 'A', kCtrl, all},
+           // End goes past the rendered rows: the listing is rendered further and the caret's
+           // row scrolled to the bottom of the view. Home scrolls up only as far as the first
+           // entry's row. Page down brings the caret's row in at the bottom.
+           {"end", kKey, VK_END, 0, {143}, 145 * row - kHeight},
+           {"home", kKey, VK_HOME, 0, {0}, row},
+           {"page down", kKey, VK_NEXT, 0, {page}, (page + 2) * row - kHeight},
+       });
 
   // Keys the list does not take go on to the frame; the ones it takes do not.
   view::TKvPreviewFrame* frame = host().Frame();
@@ -372,33 +400,6 @@ TEST_F(PreviewDll, KeysMoveTheSelectionAndScrollIt) {
   EXPECT_EQ(last.hwnd, host().Window());
   EXPECT_EQ(last.message, static_cast<UINT>(WM_KEYDOWN));
   EXPECT_EQ(last.wParam, static_cast<WPARAM>(VK_SHIFT));
-}
-
-TEST_F(PreviewDll, TheWheelScrollsThreeRowsANotch) {
-  const Bytes disk = D64WithEntries(144);
-  Open(disk);
-  const auto wheel = [&](int delta) {
-    Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(static_cast<short>(delta))),
-         MAKELPARAM(10, 10));
-  };
-  wheel(60);
-  ExpectShows(SceneOf(disk, 0), "a delta of 60");
-  wheel(-240);
-  ExpectShows(SceneOf(disk, 6 * row_height_), "-240");
-  wheel(120);
-  ExpectShows(SceneOf(disk, 3 * row_height_), "+120");
-  wheel(-120 * 100);
-  ExpectShows(SceneOf(disk, 146 * row_height_ - kHeight), "far down, to the last row");
-  wheel(120 * 100);
-  ExpectShows(SceneOf(disk, 0), "back to the top");
-
-  // A selected row cut by the window's bottom edge is tinted only where it shows.
-  const int half_row = kHeight / row_height_ - 1;  // listing row kHeight / row_height_
-  ASSERT_NE(kHeight % row_height_, 0);
-  Click(half_row);
-  Scene scene = SceneOf(disk, 0, {half_row});
-  scene.focused = true;
-  ExpectShows(scene, "half-visible selected row");
 }
 
 // Windows draws a window at its monitor's DPI, which the DLL asks for the pane; Wine has one
