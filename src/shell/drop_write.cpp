@@ -377,7 +377,14 @@ bool KvSwapInTemp(HostFiles& host, const std::string& temp_path, const std::stri
       leftover_path = temp_path;
     }
   }
-  if (leftover_path != backup_path && host.Exists(backup_path)) host.Remove(backup_path);
+  try {
+    if (leftover_path != backup_path && host.Exists(backup_path)) host.Remove(backup_path);
+  } catch (const std::exception&) {
+    // Only a spare copy stays behind; the swap itself has been decided, and a later drop
+    // replaces the copy.
+    if (swapped) return true;
+    throw;
+  }
   return swapped;
 }
 

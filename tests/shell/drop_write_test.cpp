@@ -553,49 +553,58 @@ TEST_P(DropFaults, EveryFailingCallLeavesTheOldImageOrAVerifiedNewOne) {
   const int total = counting.calls();
   ASSERT_GE(total, 6);
 
+  const auto drop_with = [&](FaultyHost& faulty) {
+    std::filesystem::remove(folder_.path() / (name + kKvTempSuffix));
+    std::filesystem::remove(folder_.path() / (name + kKvBackupSuffix));
+    folder_.Write(name, original);
+    const TKvDropResult result = KvWriteDroppedFiles(image, paths, faulty);
+
+    ASSERT_TRUE(folder_.Has(name)) << "the image is never missing";
+    const Bytes now = folder_.Read(name);
+    if (now == original) {
+      EXPECT_EQ(result.WrittenCount, 0) << "nothing written is reported as written";
+      for (const TKvDropFile& file : result.Files) EXPECT_FALSE(file.Written) << file.Path;
+    } else {
+      EXPECT_EQ(result.Code, deNone);
+      const auto opened = DkOpenImage(now, name, false);
+      EXPECT_EQ(opened->Entries().size(), original_entries + result.WrittenCount);
+      for (const TKvDropFile& file : result.Files) {
+        const TDkCbmEntry* entry = FindEntry(*opened, file.CbmName);
+        if (!file.Written) {
+          if (!file.CbmName.empty()) {
+            EXPECT_EQ(entry, nullptr) << file.Path;
+          }
+          continue;
+        }
+        ASSERT_NE(entry, nullptr) << file.Path;
+        const Bytes& source = sources_[file.Path];
+        EXPECT_EQ(opened->ReadFile(*entry),
+                  file.Path.ends_with(".p00") ? Bytes(source.begin() + 26, source.end()) : source);
+      }
+    }
+    for (const char* suffix : {kKvTempSuffix, kKvBackupSuffix}) {
+      const std::string side = image + suffix;
+      if (!folder_.Has(name + suffix) || side == faulty.failed_removal()) continue;
+      EXPECT_NE(result.Message.find(side), std::string::npos) << side << " left unnamed";
+    }
+  };
   for (int n = 1; n <= total; ++n) {
     for (ReplaceFault fault :
          {ReplaceFault::kOther, ReplaceFault::kRemoveReplaced, ReplaceFault::kMoveReplacement,
           ReplaceFault::kMoveReplacement2, ReplaceFault::kHeld}) {
       SCOPED_TRACE(name + " failing call " + std::to_string(n) + " replace fault " +
                    std::to_string(static_cast<int>(fault)));
-      std::filesystem::remove(folder_.path() / (name + kKvTempSuffix));
-      std::filesystem::remove(folder_.path() / (name + kKvBackupSuffix));
-      folder_.Write(name, original);
       FaultyHost faulty(*host_, {n}, fault);
-      const TKvDropResult result = KvWriteDroppedFiles(image, paths, faulty);
-
-      ASSERT_TRUE(folder_.Has(name)) << "the image is never missing";
-      const Bytes now = folder_.Read(name);
-      if (now == original) {
-        EXPECT_EQ(result.WrittenCount, 0) << "nothing written is reported as written";
-        for (const TKvDropFile& file : result.Files) EXPECT_FALSE(file.Written) << file.Path;
-      } else {
-        EXPECT_EQ(result.Code, deNone);
-        const auto opened = DkOpenImage(now, name, false);
-        EXPECT_EQ(opened->Entries().size(), original_entries + result.WrittenCount);
-        for (const TKvDropFile& file : result.Files) {
-          const TDkCbmEntry* entry = FindEntry(*opened, file.CbmName);
-          if (!file.Written) {
-            if (!file.CbmName.empty()) {
-              EXPECT_EQ(entry, nullptr) << file.Path;
-            }
-            continue;
-          }
-          ASSERT_NE(entry, nullptr) << file.Path;
-          const Bytes& source = sources_[file.Path];
-          EXPECT_EQ(opened->ReadFile(*entry), file.Path.ends_with(".p00")
-                                                  ? Bytes(source.begin() + 26, source.end())
-                                                  : source);
-        }
-      }
-      for (const char* suffix : {kKvTempSuffix, kKvBackupSuffix}) {
-        const std::string side = image + suffix;
-        if (!folder_.Has(name + suffix) || side == faulty.failed_removal()) continue;
-        EXPECT_NE(result.Message.find(side), std::string::npos) << side << " left unnamed";
-      }
+      drop_with(faulty);
       if (faulty.failed_call() != "Replace") break;  // the kinds matter to the replace only
     }
+  }
+  // Any call, those that cannot fail included, may raise what nobody planned for.
+  for (int n = 1; n <= counting.all_calls(); ++n) {
+    SCOPED_TRACE(name + " call " + std::to_string(n) + " raises");
+    FaultyHost faulty(*host_, {}, ReplaceFault::kOther);
+    faulty.ThrowAt(n);
+    drop_with(faulty);
   }
 }
 

@@ -5,6 +5,7 @@
 // would fail them, leaving the state the system would leave.
 
 #include <set>
+#include <stdexcept>
 
 #include "host/host_files.h"
 
@@ -28,20 +29,28 @@ class FaultyHost : public HostFiles {
       : real_(real), faults_(std::move(faults)), replace_fault_(replace_fault) {}
 
   int calls() const { return calls_; }
-  // Which operation failed ("" when none did), and for a removal, its path.
+  // Every call made, those that cannot fail included; the call numbered `n` of them throws, as a
+  // layer that runs out of memory or meets an error nobody planned for would.
+  int all_calls() const { return all_calls_; }
+  void ThrowAt(int n) { throw_at_ = n; }
+  // Which operation failed ("" when none did), and for a removal (or a raising Exists or
+  // Remove), its path.
   const std::string& failed_call() const { return failed_call_; }
   const std::string& failed_removal() const { return failed_removal_; }
 
   HostOpenStatus ReadForWrite(const std::string& path, std::uint64_t max_size,
                               Bytes& bytes) override {
+    Unplanned();
     if (Fails("ReadForWrite")) return HostOpenStatus::kFailed;
     return real_.ReadForWrite(path, max_size, bytes);
   }
   bool ReadDenyWrite(const std::string& path, std::uint64_t max_size, Bytes& bytes) override {
+    Unplanned();
     if (Fails("ReadDenyWrite")) return false;
     return real_.ReadDenyWrite(path, max_size, bytes);
   }
   void WriteDurably(const std::string& path, ByteView bytes) override {
+    Unplanned();
     if (Fails("WriteDurably")) {
       // The disk filled up half-way: a partial file stays behind.
       real_.WriteDurably(path, bytes.first(bytes.size() / 2));
@@ -51,6 +60,7 @@ class FaultyHost : public HostFiles {
   }
   std::uint32_t Replace(const std::string& replaced, const std::string& replacement,
                         const std::string& backup) override {
+    Unplanned();
     if (!Fails("Replace")) return real_.Replace(replaced, replacement, backup);
     switch (replace_fault_) {
       case ReplaceFault::kOther:
@@ -69,18 +79,26 @@ class FaultyHost : public HostFiles {
   }
   std::uint32_t Move(const std::string& from, const std::string& to,
                      bool replace_existing) override {
+    Unplanned();
     if (Fails("Move")) return 5;
     return real_.Move(from, to, replace_existing);
   }
-  bool Exists(const std::string& path) override { return real_.Exists(path); }
+  bool Exists(const std::string& path) override {
+    Unplanned(path);
+    return real_.Exists(path);
+  }
   bool Remove(const std::string& path) override {
+    Unplanned(path);
     if (Fails("Remove")) {
       failed_removal_ = path;
       return false;
     }
     return real_.Remove(path);
   }
-  bool IsDirectory(const std::string& path) override { return real_.IsDirectory(path); }
+  bool IsDirectory(const std::string& path) override {
+    Unplanned();
+    return real_.IsDirectory(path);
+  }
   std::string ErrorText(std::uint32_t code) override { return real_.ErrorText(code); }
   bool MayPass(std::uint32_t code) override { return code == kHeldCode || real_.MayPass(code); }
   // Counts the waits instead of sleeping.
@@ -92,6 +110,11 @@ class FaultyHost : public HostFiles {
   unsigned waited_ms() const { return waited_ms_; }
 
  private:
+  void Unplanned(const std::string& path = {}) {
+    if (++all_calls_ != throw_at_) return;
+    failed_removal_ = path;  // a file whose removal may not have happened
+    throw std::runtime_error("unplanned failure");
+  }
   bool Fails(const char* call) {
     if (faults_.count(++calls_) == 0) return false;
     failed_call_ = call;
@@ -102,6 +125,8 @@ class FaultyHost : public HostFiles {
   std::set<int> faults_;
   ReplaceFault replace_fault_;
   int calls_ = 0;
+  int all_calls_ = 0;
+  int throw_at_ = 0;
   std::string failed_call_;
   std::string failed_removal_;
   int waits_ = 0;
