@@ -248,6 +248,23 @@ TEST_F(DropTest, ImagesThatCannotTakeFilesAreRefusedWithTheirTexts) {
   EXPECT_TRUE(nothing.Files.empty());
 }
 
+// Both reads take a file up to the limit they are given and none larger; the image read
+// takes no empty file either.
+TEST_F(DropTest, TheHostsReadsTakeFilesUpToTheirLimit) {
+  for (const std::size_t size : {0, 1, 99, 100, 101}) {
+    const Bytes content = PatternBytes(size, 1);
+    const std::string path = folder_.Write("f" + std::to_string(size), content);
+    const bool fits = size <= 100;
+    Bytes bytes;
+    EXPECT_EQ(host_->ReadForWrite(path, 100, bytes),
+              fits && size > 0 ? HostOpenStatus::kOk : HostOpenStatus::kFailed)
+        << size;
+    EXPECT_EQ(bytes, fits ? content : Bytes()) << size;
+    EXPECT_EQ(host_->ReadDenyWrite(path, 100, bytes), fits) << size;
+    EXPECT_EQ(bytes, fits ? content : Bytes()) << size;
+  }
+}
+
 TEST_F(DropTest, AnImageHeldOpenElsewhereIsNotTouched) {
   const Bytes blank = BlankD64();
   const std::string image = folder_.Write("disk.d64", blank);
