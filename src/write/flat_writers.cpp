@@ -181,6 +181,12 @@ bool TDkFlatWriter::NextFreeFrom(int track, int sector, int& found_track, int& f
   return false;
 }
 
+int TDkFlatWriter::ReservedFreeBlocks() const {
+  int free_blocks = 0;
+  for (int s = 0; s < reserved_; ++s) free_blocks += IsSectorFree(1, s) ? 1 : 0;
+  return free_blocks;
+}
+
 bool TDkFlatWriter::AllocateDataSector(int prev_track, int prev_sector, int& track, int& sector) {
   CheckWritable();
   if (prev_track < 1) return NextFreeFrom(1, reserved_ - 1, track, sector);

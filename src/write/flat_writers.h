@@ -58,6 +58,7 @@ class TDkFlatWriter : public TDkCbmImageWriter {
   int DirTrack() const override { return 1; }
   int FirstDirSector() const override { return first_dir_sector_; }
   bool AllocateDataSector(int prev_track, int prev_sector, int& track, int& sector) override;
+  int ReservedFreeBlocks() const override;
   // Empty when the image may be written.
   const std::string& ReadOnlyReason() const { return read_only_reason_; }
 

@@ -147,16 +147,29 @@ TEST_F(DropTest, RefusedFilesAreSkippedAndTheOthersWritten) {
   EXPECT_FALSE(HasSideFiles("disk.d81"));
 }
 
+// A batch as large as the blocks files may take is written whole; one block more writes nothing.
+// (A DFI's first 48 sectors of track 1 are never given to files, free or not.)
 TEST_F(DropTest, ABatchThatDoesNotFitWritesNothing) {
-  const Bytes blank = BlankD64();
-  const std::string image = folder_.Write("disk.d64", blank);
-  const TKvDropResult result = Drop(image, {File("one.prg", PatternBytes(400 * 254, 1)),
-                                            File("two.prg", PatternBytes(300 * 254, 2))});
-  EXPECT_EQ(result.Code, deNoSpace);
-  EXPECT_EQ(KvDropSummary(result), "Not enough free blocks on the disk.");
-  EXPECT_EQ(result.WrittenCount, 0);
-  EXPECT_EQ(folder_.Read("disk.d64"), blank);
-  EXPECT_FALSE(HasSideFiles("disk.d64"));
+  struct Case {
+    const char* name;
+    Bytes blank;
+    std::size_t usable;
+  };
+  for (const Case& c : {Case{"disk.d64", BlankD64(), 664}, Case{"disk.dfi", BlankDfi(2), 464}}) {
+    for (const std::size_t extra : {1, 0}) {
+      SCOPED_TRACE(std::string(c.name) + (extra != 0 ? " one block over" : " exactly"));
+      const std::string image = folder_.Write(c.name, c.blank);
+      const TKvDropResult result =
+          Drop(image, {File("one.prg", PatternBytes(400 * 254, 1)),
+                       File("two.prg", PatternBytes((c.usable - 400 + extra) * 254, 2))});
+      EXPECT_EQ(result.WrittenCount, extra != 0 ? 0 : 2);
+      EXPECT_FALSE(HasSideFiles(c.name));
+      if (extra == 0) continue;
+      EXPECT_EQ(result.Code, deNoSpace);
+      EXPECT_EQ(KvDropSummary(result), "Not enough free blocks on the disk.");
+      EXPECT_EQ(folder_.Read(c.name), c.blank);
+    }
+  }
 }
 
 TEST_F(DropTest, AFullDirectoryRefusesTheRestWithTheWritersText) {

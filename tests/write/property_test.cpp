@@ -1,7 +1,8 @@
 // For every writable format: random files are added until the disk or its directory is full.
 // After every add the reader lists every file and reads it back byte for byte, no sector belongs
 // to two chains or to the system area, every chain sector is used in the BAM, and the free count
-// equals the free bits; the final refusal has one of the directory writer's messages.
+// equals the free bits and the free blocks the formats' arithmetic gives; the final refusal comes
+// from the space check (never half-way through a file) or from a full directory.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -24,6 +25,9 @@ struct FormatCase {
   std::set<int> uncounted_tracks;  // tracks the free count leaves out
   int max_track_for_bits;          // tracks whose bits the free count covers
   int reserved_track1;             // sectors of track 1 the count never covers
+  int blank_free;                  // the formatted disk's free blocks
+  std::size_t free_directory;      // entries held before directory sectors cost free blocks
+  int reserved_free;               // free blocks of the blank no file is given (DFI: 1/0-1/47)
 };
 
 void PrintTo(const FormatCase& c, std::ostream* os) {
@@ -49,6 +53,12 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
   std::mt19937 rng(12345);
   std::map<std::string, Bytes> written;
   std::string refusal;
+  // The free blocks by the formats' own arithmetic: a file takes one block for every 254 bytes
+  // begun (an empty one still one), a directory sector holds eight entries, and the sectors the
+  // drive sets aside for the directory cost nothing.
+  int model_free = c.blank_free;
+  int reserved_free = c.reserved_free;  // a DFI's new directory sectors come from there
+  int refused_blocks = 0;
   for (int round = 0; round < 2000 && refusal.empty(); ++round) {
     const int kind = static_cast<int>(rng() % 6);
     const std::size_t length = kind == 0   ? 0
@@ -64,7 +74,14 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
                    Bytes(name.begin(), name.end()), rng() % 5 == 0 ? cftSEQ : cftPRG, content);
     } catch (const EDkCbmConstraintViolation& error) {
       refusal = error.Message();
+      refused_blocks = std::max<int>(1, static_cast<int>((length + 253) / 254));
       break;
+    }
+    const int blocks = std::max<int>(1, static_cast<int>((length + 253) / 254));
+    model_free -= blocks;
+    if (written.size() >= c.free_directory && written.size() % 8 == 0) {
+      --model_free;
+      if (reserved_free > 0) --reserved_free;
     }
     written[name] = content;
 
@@ -78,6 +95,8 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
       const auto expected = written.find(entry.Name);
       ASSERT_NE(expected, written.end()) << entry.Name;
       ASSERT_EQ(image->ReadFile(entry), expected->second) << entry.Name;
+      ASSERT_EQ(entry.Blocks,
+                std::max<int>(1, static_cast<int>((expected->second.size() + 253) / 254)));
       int track = entry.FirstTrack, sector = entry.FirstSector;
       while (track != 0) {
         ASSERT_TRUE(owned.insert({track, sector}).second)
@@ -91,12 +110,18 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
     }
     ASSERT_EQ(writer->FreeBlocks(), CountFreeBits(*writer, c)) << "after " << name;
     ASSERT_EQ(image->FreeBlocks(), writer->FreeBlocks());
+    ASSERT_EQ(image->FreeBlocks(), model_free) << "after " << name;
   }
   EXPECT_GT(written.size(), 5u);
-  const bool full_disk = refusal.rfind("File does not fit on this ", 0) == 0 ||
-                         refusal == "No free sectors available.";
+  // On a sound disk the space check refuses before any block is taken.
+  const bool full_disk = refusal.rfind("File does not fit on this ", 0) == 0;
   const bool full_dir = refusal.rfind("Directory is full on this ", 0) == 0;
   EXPECT_TRUE(full_disk || full_dir) << refusal;
+  // Never refused while it would still have fitted (a new directory sector counted in).
+  const bool new_dir_sector = written.size() >= c.free_directory && written.size() % 8 == 0;
+  if (full_disk) {
+    EXPECT_GT(refused_blocks + (new_dir_sector ? 1 : 0), model_free - reserved_free) << refusal;
+  }
 
   // A track outside the disk (as a bad link names) has no BAM entry: nothing is free there and
   // marking it changes no byte.
@@ -112,14 +137,15 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, WriterProperty,
-    ::testing::Values(FormatCase{"p.d64", [] { return BlankD64(); }, {18}, 35, 0},
-                      FormatCase{"p.d71", [] { return BlankD71(); }, {18, 53}, 70, 0},
-                      FormatCase{"p.d81", [] { return BlankD81(); }, {40}, 80, 0},
-                      FormatCase{"p.d80", [] { return BlankD80(); }, {39}, 77, 0},
-                      FormatCase{"p.d82", [] { return BlankD82(); }, {39}, 154, 0},
-                      // 4 tracks: a 3-track DNP would be 196608 bytes, a D64 size.
-                      FormatCase{"p.dnp", [] { return BlankDnp(4); }, {}, 255, 64},
-                      FormatCase{"p.dfi", [] { return BlankDfi(2); }, {}, 256, 0}),
+    ::testing::Values(
+        FormatCase{"p.d64", [] { return BlankD64(); }, {18}, 35, 0, 664, 144, 0},
+        FormatCase{"p.d71", [] { return BlankD71(); }, {18, 53}, 70, 0, 1328, 144, 0},
+        FormatCase{"p.d81", [] { return BlankD81(); }, {40}, 80, 0, 3160, 296, 0},
+        FormatCase{"p.d80", [] { return BlankD80(); }, {39}, 77, 0, 2052, 224, 0},
+        FormatCase{"p.d82", [] { return BlankD82(); }, {39}, 154, 0, 4133, 224, 0},
+        // 4 tracks: a 3-track DNP would be 196608 bytes, a D64 size.
+        FormatCase{"p.dnp", [] { return BlankDnp(4); }, {}, 255, 64, 192 + 3 * 256, 8, 0},
+        FormatCase{"p.dfi", [] { return BlankDfi(2); }, {}, 256, 0, 512 - 4, 8, 48 - 4}),
     [](const auto& param_info) {
       std::string name = param_info.param.file_name;
       return name.substr(2);
