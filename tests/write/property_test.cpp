@@ -68,17 +68,25 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
                                            : 1 + rng() % (40 * 254);
     const std::string name = "F" + std::to_string(round) + (rng() % 2 ? " X" : "");
     const Bytes content = PatternBytes(length, static_cast<std::uint32_t>(round));
+    // An empty DEL takes no block at all; other empty files one.
+    const TDkCbmFileType type = length == 0 && rng() % 2 ? cftDEL
+                                : rng() % 5 == 0         ? cftSEQ
+                                                         : cftPRG;
+    const auto blocks_of = [](std::size_t size, TDkCbmFileType file_type) {
+      return size == 0 && file_type == cftDEL
+                 ? 0
+                 : std::max<int>(1, static_cast<int>((size + 253) / 254));
+    };
     auto writer = DkOpenWriter(bytes, c.file_name);
     try {
       DkCbmAddFile(*writer, writer->DirTrack(), writer->FirstDirSector(),
-                   Bytes(name.begin(), name.end()), rng() % 5 == 0 ? cftSEQ : cftPRG, content);
+                   Bytes(name.begin(), name.end()), type, content);
     } catch (const EDkCbmConstraintViolation& error) {
       refusal = error.Message();
-      refused_blocks = std::max<int>(1, static_cast<int>((length + 253) / 254));
+      refused_blocks = blocks_of(length, type);
       break;
     }
-    const int blocks = std::max<int>(1, static_cast<int>((length + 253) / 254));
-    model_free -= blocks;
+    model_free -= blocks_of(length, type);
     if (written.size() >= c.free_directory && written.size() % 8 == 0) {
       --model_free;
       if (reserved_free > 0) --reserved_free;
@@ -95,8 +103,7 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
       const auto expected = written.find(entry.Name);
       ASSERT_NE(expected, written.end()) << entry.Name;
       ASSERT_EQ(image->ReadFile(entry), expected->second) << entry.Name;
-      ASSERT_EQ(entry.Blocks,
-                std::max<int>(1, static_cast<int>((expected->second.size() + 253) / 254)));
+      ASSERT_EQ(entry.Blocks, blocks_of(expected->second.size(), entry.FileType));
       int track = entry.FirstTrack, sector = entry.FirstSector;
       while (track != 0) {
         ASSERT_TRUE(owned.insert({track, sector}).second)

@@ -84,28 +84,6 @@ TEST(D64Writer, DirectoryGrowsTo18Slash4Then18Slash7) {
   EXPECT_EQ(writer->FreeBlocks(), 664);  // the directory track is not counted
 }
 
-TEST(D64Writer, BlockCountsAndLastByteIndex) {
-  Bytes bytes = BlankD64();
-  auto writer = TDkD64Writer::FromBytes(bytes);
-  const TDkCbmEntry empty_prg = Add(*writer, "EMPTY", 0);
-  EXPECT_EQ(empty_prg.Blocks, 1);
-  const Bytes only = writer->ReadSector(empty_prg.FirstTrack, empty_prg.FirstSector);
-  EXPECT_EQ(only[0], 0);
-  EXPECT_EQ(only[1], 1);
-  const TDkCbmEntry empty_del = Add(*writer, "NOTHING", 0, cftDEL);
-  EXPECT_EQ(empty_del.Blocks, 0);
-  EXPECT_EQ(empty_del.FirstTrack, 0);
-  const TDkCbmEntry full = Add(*writer, "ONE BLOCK", 254);
-  EXPECT_EQ(writer->ReadSector(full.FirstTrack, full.FirstSector)[1], 255);
-  const TDkCbmEntry spill = Add(*writer, "TWO BLOCKS", 255);
-  const auto chain = ChainOf(*writer, spill.FirstTrack, spill.FirstSector);
-  ASSERT_EQ(chain.size(), 2u);
-  EXPECT_EQ(writer->ReadSector(chain[1].first, chain[1].second)[1], 2);
-  EXPECT_EQ(DkCbmChainReadFile(spill.FirstTrack, spill.FirstSector,
-                               [&](int t, int s) { return writer->ReadSector(t, s); }),
-            PatternBytes(255, 255));
-}
-
 TEST(DirectoryWriter, RefusalsComeBeforeAnyChange) {
   Bytes bytes = BlankD64();
   auto writer = TDkD64Writer::FromBytes(bytes);
