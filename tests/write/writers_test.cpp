@@ -297,6 +297,42 @@ TEST(D80D82Writers, OldLayoutStaysReadOnly) {
   EXPECT_EQ(d82, before);
 }
 
+// A program may install a converter for old layouts and a question to the user: the image is
+// converted only when both are there and the answer is yes (1).
+TEST(D80D82Writers, AnOldLayoutIsConvertedOnlyWithAConverterAndAYes) {
+  Bytes old = BlankD82();
+  SectorEditor(old, D80Offset).Sector(38, 0)[3] = 255;
+  const Bytes converted = BlankD82();
+  struct Case {
+    bool converter;
+    int answer;  // -1: no question installed
+    bool converts;
+  };
+  for (const Case& c : {Case{false, 1, false}, Case{true, -1, false}, Case{true, 0, false},
+                        Case{true, 2, false}, Case{true, 1, true}}) {
+    SCOPED_TRACE(std::to_string(c.converter) + " " + std::to_string(c.answer));
+    std::string asked;
+    DkRegisterLayoutConverter(cifD82, c.converter ? TDkLayoutConverter([&](const Bytes& bytes) {
+                                EXPECT_EQ(bytes, old);
+                                return converted;
+                              })
+                                                  : nullptr);
+    DkSetConversionConsentHook(
+        c.answer < 0 ? nullptr
+                     : TDkConversionConsent([&](const std::string& name, TDkCbmImageFormat format) {
+                         asked = name + " " + DkImageFormatName(format);
+                         return c.answer;
+                       }));
+    Bytes bytes = old;
+    const auto writer = DkOpenWriter(bytes, "x.d82");
+    EXPECT_EQ(writer->IsOldLayout(), !c.converts);
+    EXPECT_EQ(bytes, c.converts ? converted : old);
+    EXPECT_EQ(asked, c.converter && c.answer >= 0 ? "x.d82 D82" : "");
+  }
+  DkRegisterLayoutConverter(cifD82, nullptr);
+  DkSetConversionConsentHook(nullptr);
+}
+
 TEST(Writers, SizeChecks) {
   Bytes wrong(1000);
   EXPECT_EQ(
