@@ -198,6 +198,26 @@ TEST_F(DropTest, AFullDirectoryRefusesTheRestWithTheWritersText) {
   EXPECT_EQ(Open("disk.d64")->Entries().size(), 144u);
 }
 
+// A directory chain that loops is corrupt, not full: the plan counts no directory sector for it
+// (its walk ends after 256 sectors), and each file is refused with the writer's text even when
+// the batch takes every free block.
+TEST_F(DropTest, ALoopingDirectoryIsReportedAsCorruptNotAsAFullDisk) {
+  Bytes bytes = BlankD64();
+  SectorEditor editor(bytes, D64Offset);
+  for (int i = 0; i < 8; ++i) editor.PutEntry(18, 1, i, {"F" + std::to_string(i), 0x82, 0, 0, 0});
+  editor.Link(18, 1, 18, 1);
+  const std::string image = folder_.Write("disk.d64", bytes);
+  const TKvDropResult result = Drop(image, {File("one.prg", PatternBytes(400 * 254, 1)),
+                                            File("two.prg", PatternBytes(264 * 254, 2))});
+  EXPECT_EQ(result.Code, deNone);
+  EXPECT_EQ(result.WrittenCount, 0);
+  for (const TKvDropFile& file : result.Files) {
+    EXPECT_EQ(file.Code, deWriteFailed);
+    EXPECT_EQ(file.Message, "Directory chain is corrupt.");
+  }
+  EXPECT_EQ(folder_.Read("disk.d64"), bytes);
+}
+
 TEST_F(DropTest, AFileThatFailsHalfWayLeavesNoTraceAndLaterFilesUseItsRoom) {
   // The BAM's counts promise room on every track, but only two sectors of track 1 are free in
   // its bitmaps: the two-block file takes one of them and then fails.
