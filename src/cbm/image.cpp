@@ -105,14 +105,6 @@ void TDkCbmImage::SetDiskHeader(ByteView header, int name_offset, int id_offset)
   disk_id_ = DkCbmNameToString(id);
 }
 
-kelvane::Bytes DkCbmReadSectorAt(ByteView image, int track, int sector, int max_track,
-                                 const std::function<int(int)>& sectors_in_track,
-                                 const std::function<int(int, int)>& sector_offset,
-                                 const std::string& format_name) {
-  return CheckedSectorRead(image, track, sector, max_track, sectors_in_track, sector_offset,
-                           [&format_name] { return format_name; });
-}
-
 namespace {
 
 constexpr const char* kMissingSinkMessage =

@@ -91,13 +91,6 @@ class TDkCbmImage {
   std::size_t sector_data_size_ = static_cast<std::size_t>(-1);
 };
 
-// The checked sector read every reader uses: track in 1..max_track, sector below the track's
-// count, and the whole 256 bytes inside `image`.
-Bytes DkCbmReadSectorAt(ByteView image, int track, int sector, int max_track,
-                        const std::function<int(int)>& sectors_in_track,
-                        const std::function<int(int, int)>& sector_offset,
-                        const std::string& format_name);
-
 // Strict directory walk: any unreadable sector throws; scratched slots are never returned.
 TDkCbmEntryArray DkCbmParseDirectory(int first_track, int first_sector,
                                      const TDkCbmReadSectorFunc& read);

@@ -80,12 +80,12 @@ class DropTransaction {
     TKvDropError code = deNone;
     if (!KvReadImageForWrite(host_, image_path_, image_, code)) return SetCode(result_, code);
     const auto size = static_cast<long long>(image_.size());
-    const TDkCbmImageFormat format = DkDetectImageFormat(image_path_, size);
+    // Known by its signature too: a GCR image or an archive under another name is read-only.
+    const TDkCbmImageFormat format = DkDetectImageFormat(image_path_, image_, size);
+    if (format != cifUnknown && !DkIsWritableFormat(format))
+      return SetCode(result_, deReadOnlyFormat);
     const std::string reason = DkWriteBlockReason(image_path_, size);
-    if (!reason.empty()) {
-      const bool recognised_read_only = format != cifUnknown && !DkIsWritableFormat(format);
-      return SetCode(result_, recognised_read_only ? deReadOnlyFormat : deNotWritable, reason);
-    }
+    if (!reason.empty()) return SetCode(result_, deNotWritable, reason);
     try {
       writer_ = DkOpenWriter(image_, image_path_);
     } catch (const std::exception& error) {

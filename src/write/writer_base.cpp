@@ -66,12 +66,6 @@ void TDkCbmImageWriter::RollBack() {
   journal_bytes_.clear();
 }
 
-void TDkCbmImageWriter::StopJournal() {
-  journaling_ = false;
-  journal_spans_.clear();
-  journal_bytes_.clear();
-}
-
 void TDkCbmImageWriter::Remember(std::size_t offset, std::size_t length) {
   if (!journaling_) return;
   journal_spans_.emplace_back(offset, length);

@@ -106,7 +106,6 @@ class TDkCbmImageWriter {
   // newest first, and starts an empty journal. Every change to the bytes goes through those two.
   void StartJournal();
   void RollBack();
-  void StopJournal();
 
   // Set by the directory writer while it allocates the blocks of one file; not owned.
   const TDkSectorOccupancy* ProtectedSectors() const { return protected_sectors_; }

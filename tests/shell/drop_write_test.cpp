@@ -248,6 +248,8 @@ TEST_F(DropTest, ImagesThatCannotTakeFilesAreRefusedWithTheirTexts) {
   folder_.Write("old.d82", old_d82);
   folder_.Write("odd.d64", Bytes(1000, 0));  // a size no format has
   folder_.Write("empty.d64", Bytes());
+  folder_.Write("gcr.img", ReadTestFile("tests/data/cc1541.g64"));  // known by its signature
+  folder_.Write("notes.txt", Bytes(5000, 'x'));
   std::filesystem::create_directory(folder_.path() / "dir.d64");
   struct Case {
     const char* image;
@@ -260,6 +262,8 @@ TEST_F(DropTest, ImagesThatCannotTakeFilesAreRefusedWithTheirTexts) {
       {"odd.d64", deNotWritable, DkFormatSizeErrorText(cifD64, 1000)},
       {"none.d64", deNotWritable, "This is not a disk image that can be written."},
       {"empty.d64", deNotWritable, "This is not a disk image that can be written."},
+      {"gcr.img", deReadOnlyFormat, "This image format is read-only."},
+      {"notes.txt", deNotWritable, "Unrecognized disk-image size: 5000 bytes."},
   // A folder under an image's name (Windows refuses to open a folder for writing).
 #ifdef _WIN32
       {"dir.d64", deAccessDenied, "The image file is read-only or may not be written here."},
