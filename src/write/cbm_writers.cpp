@@ -108,19 +108,12 @@ bool TDkD64Writer::AllocateDataSector(int prev_track, int prev_sector, int& trac
       return true;
     }
   }
-  const bool found = AroundTrack(kD64BamTrack, 34, 1, TrackCount(), [&](int t) {
+  // Out from track 18 both ways; at distance 24 and more only tracks 36-42 remain.
+  return AroundTrack(kD64BamTrack, 34, 1, TrackCount(), [&](int t) {
     if (!TakeFirstFree(t, sector)) return false;
     track = t;
     return true;
   });
-  if (found) return true;
-  for (int t = 36; t <= std::min(TrackCount(), 42); ++t) {
-    if (TakeFirstFree(t, sector)) {
-      track = t;
-      return true;
-    }
-  }
-  return false;
 }
 
 int TDkD64Writer::FreeBlocks() const {

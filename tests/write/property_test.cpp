@@ -146,6 +146,32 @@ INSTANTIATE_TEST_SUITE_P(
     Formats, WriterProperty,
     ::testing::Values(
         FormatCase{"p.d64", [] { return BlankD64(); }, {18}, 35, 0, 664, 144, 0},
+        // Tracks 36-40 counted in SpeedDOS's and Dolphin's extra BAM areas, 36-42 in the
+        // extended 42-track layout.
+        FormatCase{"speeddos.d64",
+                   [] { return BlankD64(40, false, ddvSpeedDOS40); },
+                   {18},
+                   40,
+                   0,
+                   664 + 5 * 17,
+                   144,
+                   0},
+        FormatCase{"dolphin.d64",
+                   [] { return BlankD64(40, false, ddvDolphin40); },
+                   {18},
+                   40,
+                   0,
+                   664 + 5 * 17,
+                   144,
+                   0},
+        FormatCase{"extended.d64",
+                   [] { return BlankD64(42, false, ddvExtended42); },
+                   {18},
+                   42,
+                   0,
+                   664 + 7 * 17,
+                   144,
+                   0},
         FormatCase{"p.d71", [] { return BlankD71(); }, {18, 53}, 70, 0, 1328, 144, 0},
         FormatCase{"p.d81", [] { return BlankD81(); }, {40}, 80, 0, 3160, 296, 0},
         FormatCase{"p.d80", [] { return BlankD80(); }, {39}, 77, 0, 2052, 224, 0},
@@ -155,7 +181,8 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"p.dfi", [] { return BlankDfi(2); }, {}, 256, 0, 512 - 4, 8, 48 - 4}),
     [](const auto& param_info) {
       std::string name = param_info.param.file_name;
-      return name.substr(2);
+      name.erase(name.find('.'), 1);
+      return name;
     });
 
 }  // namespace
