@@ -94,10 +94,20 @@ TEST(Detect, NamesAndExtensionLists) {
 }
 
 TEST(Detect, SizeValidityAndSupport) {
-  EXPECT_TRUE(DkIsValidImageSize("x.bin", 175531));
-  EXPECT_FALSE(DkIsValidImageSize("x.d64", 200000));
-  EXPECT_TRUE(DkIsValidImageSize("x.dfi", 65536 * 3));
-  EXPECT_FALSE(DkIsValidImageSize("x.dfi", 65536 * 3 + 1));
+  // Every size each format has (sectors x 256, and x 257 with the error-info block), and one
+  // byte more; the sector images are known by size whatever their name, DNP and DFI by name.
+  const std::pair<const char*, long long> sizes[] = {
+      {"x.bin", 683 * 256},  {"x.bin", 683 * 257},  {"x.bin", 768 * 256},  {"x.bin", 768 * 257},
+      {"x.bin", 802 * 256},  {"x.bin", 802 * 257},  {"x.bin", 1366 * 256}, {"x.bin", 1366 * 257},
+      {"x.bin", 3200 * 256}, {"x.bin", 3200 * 257}, {"x.bin", 2083 * 256}, {"x.bin", 2083 * 257},
+      {"x.bin", 4166 * 256}, {"x.bin", 4166 * 257}, {"x.dnp", 65536},      {"x.dnp", 256 * 65536},
+      {"x.dfi", 3 * 65536},  {"x.dfi", 256 * 65536}};
+  for (const auto& [name, size] : sizes) {
+    EXPECT_TRUE(DkIsValidImageSize(name, size)) << name << " " << size;
+    EXPECT_FALSE(DkIsValidImageSize(name, size + 1)) << name << " " << size + 1;
+  }
+  EXPECT_FALSE(DkIsValidImageSize("x.dnp", 257 * 65536));
+  EXPECT_FALSE(DkIsValidImageSize("x.dfi", 0));
   EXPECT_FALSE(DkIsValidImageSize("x.g64", 1000));
   EXPECT_TRUE(DkIsSupportedImage("x.g64", Text("GCR-1541"), 1000));
   EXPECT_TRUE(DkIsSupportedImage("x.t64", Text("C64S tape file"), 1000));
