@@ -334,12 +334,18 @@ TEST(D80D82Writers, AnOldLayoutIsConvertedOnlyWithAConverterAndAYes) {
 }
 
 TEST(Writers, SizeChecks) {
+  // Every writer refuses a size its format does not have, with the format's size text.
   Bytes wrong(1000);
   EXPECT_EQ(
       MessageOf([&] { TDkD71Writer::FromBytes(wrong); }),
       "Unrecognized D71 size: 1000 bytes. Expected 349696 or 351062 bytes - the second includes a "
       "trailing error-info block.");
   EXPECT_THROW(TDkD64Writer::FromBytes(wrong), EDkD64FormatError);
+  for (const TDkCbmImageFormat format : {cifD71, cifD81, cifD80, cifD82, cifDnp, cifDfi}) {
+    EXPECT_EQ(MessageOf([&] { DkCreateWriter(wrong, "x", format); }),
+              DkFormatSizeErrorText(format, 1000))
+        << DkImageFormatName(format);
+  }
   Bytes with_errors = BlankD64(40, true, ddvSpeedDOS40);
   auto writer = TDkD64Writer::FromBytes(with_errors);
   EXPECT_TRUE(writer->HasErrorInfo());
