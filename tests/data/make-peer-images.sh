@@ -28,7 +28,7 @@ listing() {
   rm -rf list.tmp
 }
 
-rm -f cc1541.d64 cc1541.d71 cc1541.d81 cc1541.g64 cc1541-full.d64 dirart.d64 cbmconvert.d64 cbmconvert.d71 cbmconvert.d81 cbmconvert.lnx
+rm -f cc1541.d64 cc1541.d71 cc1541.d81 cc1541.g64 cc1541-full.d64 dirart.d64 cbmconvert.d64 cbmconvert.d71 cbmconvert.d81 cbmconvert.lnx cbmconvert.p00 cbmconvert.s00 cbmconvert.u00
 
 # Several files of every type cc1541 writes, odd names, a locked and an unclosed file, a file
 # across many tracks; the G64 holds the same disk as the D64.
@@ -77,6 +77,11 @@ for pair in D4:cbmconvert.d64 D7:cbmconvert.d71 D8:cbmconvert.d81; do
   (cd cv.tmp && cbmconvert -v0 -n "-${pair%%:*}" "../${pair#*:}" hello.prg "some data.seq" one.usr big.prg)
   listing "${pair#*:}"
 done
+# PC64 files: cbmconvert names them after the host names (hello.p00, somedata.s00, one.u00).
+(cd cv.tmp && cbmconvert -v0 -n -P hello.prg "some data.seq" one.usr)
+mv cv.tmp/hello.p00 cbmconvert.p00
+mv cv.tmp/somedata.s00 cbmconvert.s00
+mv cv.tmp/one.u00 cbmconvert.u00
 rm -rf cv.tmp
 
 # A Lynx archive of files whose sizes sit on the 254-byte block edges (0, 1, 253, 254, 255, 508)

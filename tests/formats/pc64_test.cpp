@@ -8,6 +8,7 @@ namespace kelvane {
 namespace {
 
 using testing::Pc64Bytes;
+using testing::ReadTestFile;
 
 TEST(Pc64, ExtensionGivesTheType) {
   TDkCbmFileType type = cftDIR;
@@ -58,6 +59,27 @@ TEST(Pc64, ParseFieldsAndErrors) {
   // The extension check comes last and its error is the result.
   EXPECT_EQ(DkPcSidecarParse("x.txt", Pc64Bytes({'A'}, {1, 2}), sidecar),
             "PC64 extension must match [PSUR][0-9][0-9]; got 'TXT'.");
+}
+
+// Files cbmconvert wrote (tests/data/README.md): the name it stored, the type the extension
+// gives, the payload byte for byte.
+TEST(Pc64, PeerMadeFilesReadBack) {
+  struct Case {
+    const char* file;
+    const char* name;
+    TDkCbmFileType type;
+    const char* input;
+  };
+  for (const Case& c : {Case{"cbmconvert.p00", "HELLO", cftPRG, "inputs/hello.prg"},
+                        Case{"cbmconvert.s00", "SOME DATA", cftSEQ, "inputs/data.seq"},
+                        Case{"cbmconvert.u00", "ONE", cftUSR, "inputs/one.usr"}}) {
+    const std::string folder = "tests/data/";
+    TDkPcSidecar sidecar;
+    ASSERT_EQ(DkPcSidecarParse(c.file, ReadTestFile(folder + c.file), sidecar), "") << c.file;
+    EXPECT_EQ(sidecar.Name, c.name);
+    EXPECT_EQ(sidecar.FileType, c.type);
+    EXPECT_EQ(sidecar.Data, ReadTestFile(folder + c.input)) << c.file;
+  }
 }
 
 TEST(Pc64, ReadGivesNameUpToItsEndAndRefusesEmptyNames) {
