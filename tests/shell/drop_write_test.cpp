@@ -547,6 +547,8 @@ TEST_F(DropTest, ANewImageThatReadsBackWrongIsThrownAway) {
       KvWriteDroppedFiles(image, {File("a.prg", PatternBytes(10, 1))}, flipping);
   EXPECT_EQ(result.Code, deWriteFailed);
   EXPECT_EQ(result.Message, "the written image did not read back as written");
+  // The file itself gets the plain text: nothing of it is left anywhere.
+  EXPECT_EQ(result.Files[0].Message, "The image could not be written; it is unchanged.");
   EXPECT_EQ(folder_.Read("disk.d64"), blank);
   EXPECT_FALSE(HasSideFiles("disk.d64"));
 }
