@@ -242,6 +242,12 @@ TEST(D64, VariantDetectionOn40Tracks) {
   EXPECT_TRUE(DkD64DetectVariant(Bytes(bam.begin(), bam.end()), 40).Matches.empty());
   bam[0x90 + 12] = 0xA0;
   EXPECT_EQ(DkD64DetectVariant(Bytes(bam.begin(), bam.end()), 40).Matches.size(), 2u);
+  // And the two bytes after it are $A0 both.
+  for (const int after : {16, 17}) {
+    bam[static_cast<std::size_t>(0x90 + after)] = ' ';
+    EXPECT_TRUE(DkD64DetectVariant(Bytes(bam.begin(), bam.end()), 40).Matches.empty()) << after;
+    bam[static_cast<std::size_t>(0x90 + after)] = 0xA0;
+  }
 }
 
 TEST(D64, NoPlausibleExtraAreaFallsBackToSpeedDosAndStillCountsIt) {

@@ -245,14 +245,29 @@ TEST(D71Writer, BothSidesInTheDrivesOrder) {
   EXPECT_EQ(Add(*writer, "C", 10).FirstTrack, 36);
 }
 
-TEST(D71Writer, BamBitsPastTheDirectoryTracksLastSectorAreNeverTaken) {
-  Bytes bytes = BlankD71();
-  auto writer = TDkD71Writer::FromBytes(bytes);
-  for (int s = 2; s <= 18; ++s) writer->MarkSectorUsed(18, s);
-  SectorEditor(bytes, D71Offset).Sector(18, 0)[4 * 18 + 3] |= 0xF8;  // "sectors" 19-23 free
-  for (int i = 0; i < 8; ++i) Add(*writer, "F" + std::to_string(i), 0, cftDEL);
-  EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*writer, "NINTH", 0, cftDEL); }),
-            "Directory is full on this 1571 image.");
+// A directory track whose BAM calls the bits past its last sector free: the directory is full
+// once its real sectors are, on the 1571 (track 18, 19 sectors) and the 8050 (track 39, 29).
+TEST(Writers, BamBitsPastTheDirectoryTracksLastSectorAreNeverTaken) {
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    OffsetFunc offset;
+    int dir_track, sectors, bam_track, bam_byte;
+    const char* full;
+  };
+  for (Case c : {Case{"x.d71", BlankD71(), D71Offset, 18, 19, 18, 4 * 18 + 3,
+                      "Directory is full on this 1571 image."},
+                 Case{"x.d80", BlankD80(), D80Offset, 39, 29, 38, 6 + 5 * 38 + 4,
+                      "Directory is full on this 8050 image."}}) {
+    auto writer = DkOpenWriter(c.bytes, c.name);
+    for (int s = 2; s < c.sectors; ++s) writer->MarkSectorUsed(c.dir_track, s);
+    // Every bit of the track's last bitmap byte past its sectors free.
+    SectorEditor(c.bytes, c.offset).Sector(c.bam_track, 0)[static_cast<std::size_t>(c.bam_byte)] |=
+        static_cast<std::uint8_t>(0xFF << (c.sectors % 8));
+    for (int i = 0; i < 8; ++i) Add(*writer, "F" + std::to_string(i), 0, cftDEL);
+    EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*writer, "NINTH", 0, cftDEL); }),
+              c.full);
+  }
 }
 
 TEST(D80D82Writers, TrackOrderAroundTheDirectoryTrack) {
