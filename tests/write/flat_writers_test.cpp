@@ -235,10 +235,21 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
             "converted.");
   Bytes odd_start = D81WithPartition(10, 5, 160, true);
   EXPECT_TRUE(TDkD81Writer::FromBytes(odd_start)->IsOldLayout());
-  // A header's first byte is a track, 1 to 80; with any other value it is no header.
-  for (const int track_byte : {0, 81}) {
-    SectorEditor(odd_start, D81Offset).Sector(10, 5)[0] = static_cast<std::uint8_t>(track_byte);
-    EXPECT_FALSE(TDkD81Writer::FromBytes(odd_start)->IsOldLayout()) << track_byte;
+  // Each field of a header at its limits and one past them: its directory's track 1-80 and
+  // sector 0-39, "D", 0, the $A0 fillers and "3D".
+  const struct {
+    std::size_t at;
+    std::uint8_t value;
+    bool header;
+  } fields[] = {{0, 1, true},     {0, 80, true},      {0, 0, false},   {0, 81, false},
+                {1, 39, true},    {1, 40, false},     {2, 'E', false}, {3, 1, false},
+                {20, ' ', false}, {21, ' ', false},   {24, ' ', false}, {25, '2', false},
+                {26, 'E', false}};
+  for (const auto& field : fields) {
+    Bytes bytes = odd_start;
+    SectorEditor(bytes, D81Offset).Sector(10, 5)[field.at] = field.value;
+    EXPECT_EQ(TDkD81Writer::FromBytes(bytes)->IsOldLayout(), field.header)
+        << field.at << " " << int{field.value};
   }
   // A link to track 81 is not followed, though with an error block there are bytes where its
   // first sectors would be: an old partition named in them is not seen.
