@@ -241,9 +241,9 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
     std::size_t at;
     std::uint8_t value;
     bool header;
-  } fields[] = {{0, 1, true},     {0, 80, true},      {0, 0, false},   {0, 81, false},
-                {1, 39, true},    {1, 40, false},     {2, 'E', false}, {3, 1, false},
-                {20, ' ', false}, {21, ' ', false},   {24, ' ', false}, {25, '2', false},
+  } fields[] = {{0, 1, true},     {0, 80, true},    {0, 0, false},    {0, 81, false},
+                {1, 39, true},    {1, 40, false},   {2, 'E', false},  {3, 1, false},
+                {20, ' ', false}, {21, ' ', false}, {24, ' ', false}, {25, '2', false},
                 {26, 'E', false}};
   for (const auto& field : fields) {
     Bytes bytes = odd_start;
