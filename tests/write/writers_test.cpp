@@ -260,7 +260,12 @@ TEST(Writers, BamBitsPastTheDirectoryTracksLastSectorAreNeverTaken) {
                  Case{"x.d80", BlankD80(), D80Offset, 39, 29, 38, 6 + 5 * 38 + 4,
                       "Directory is full on this 8050 image."}}) {
     auto writer = DkOpenWriter(c.bytes, c.name);
-    for (int s = 2; s < c.sectors; ++s) writer->MarkSectorUsed(c.dir_track, s);
+    // The rest of the track in use, by something in each sector (the 8050 would take an empty
+    // directory sector even where its BAM says used).
+    for (int s = 2; s < c.sectors; ++s) {
+      writer->MarkSectorUsed(c.dir_track, s);
+      SectorEditor(c.bytes, c.offset).Sector(c.dir_track, s)[2] = 0x80;
+    }
     // Every bit of the track's last bitmap byte past its sectors free.
     SectorEditor(c.bytes, c.offset).Sector(c.bam_track, 0)[static_cast<std::size_t>(c.bam_byte)] |=
         static_cast<std::uint8_t>(0xFF << (c.sectors % 8));
