@@ -181,6 +181,16 @@ TEST(ListModel, ColourCodesCarryToLaterLines) {
   EXPECT_EQ(second[0].Color, 2);
   EXPECT_EQ(second[3].Color, 1);
   EXPECT_EQ(color, 6);
+  // The four colour codes below $80 each; above it a byte outside quotes is a keyword.
+  for (const auto& [code, expected] : {std::pair<std::uint8_t, int>{0x05, 1},
+                                       {0x1C, 2},
+                                       {0x1E, 5},
+                                       {0x1F, 6},
+                                       {0x90, kListStartColor}}) {
+    color = kListStartColor;
+    EXPECT_EQ(DkListBasicLine(1, Bytes{code, 'A'}, color).back().Color, expected) << int{code};
+    EXPECT_EQ(color, expected) << int{code};
+  }
 }
 
 TEST(ListModel, CursorRightAndTheEightyCellLimit) {
