@@ -390,6 +390,25 @@ TEST(DropPreparation, SpacePlanCountsDirectorySectors) {
   EXPECT_FALSE(DkPlanFits(plan));
   plan.Total = plan.Free;
   EXPECT_TRUE(DkPlanFits(plan));
+
+  // A directory is walked for 256 sectors: a full one that ends there needs a new sector for
+  // two more entries; one that goes on past them is taken as no room to plan with.
+  for (const int length : {256, 257}) {
+    Bytes dnp = BlankDnp(4);
+    SectorEditor editor(dnp, FlatOffset);
+    int track = 1, sector = 34;  // the root directory's first sector
+    for (int k = 1; k <= length; ++k) {
+      for (int slot = 0; slot < 8; ++slot) editor.Sector(track, sector)[2 + 32 * slot] = 0x82;
+      const int next_track = 2 + k / 256, next_sector = k % 256;
+      editor.Link(track, sector, k < length ? next_track : 0, k < length ? next_sector : 255);
+      track = next_track;
+      sector = next_sector;
+    }
+    auto dnp_writer = DkOpenWriter(dnp, "x.dnp");
+    EXPECT_EQ(DkPlanSpace(*dnp_writer, std::vector<TDkCbmSpaceSource>(2, {cftPRG, 1})).DirSectors,
+              length == 256 ? 1 : 0)
+        << length;
+  }
 }
 
 }  // namespace
