@@ -34,19 +34,18 @@ std::u16string KvUtf8ToUtf16(std::string_view text) {
       code = byte;
     } else if (byte >= 0xC2 && byte < 0xF5) {
       length = byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
-      if (i + length <= text.size()) {
-        code = byte & (0x7F >> length);
-        for (std::size_t k = 1; k < length; ++k) {
-          const auto next = static_cast<unsigned char>(text[i + k]);
-          if ((next & 0xC0) != 0x80) {
-            code = 0xFFFD;
-            length = k;
-            break;
-          }
-          code = code << 6 | (next & 0x3F);
-        }
-      } else {
-        length = text.size() - i;
+      code = byte & (0x7F >> length);
+      // A sequence cut short, by a byte that continues nothing or by the end of the text, is one
+      // replacement character for what it has; the byte that cut it starts the next character.
+      std::size_t k = 1;
+      for (; k < length && i + k < text.size(); ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) break;
+        code = code << 6 | (next & 0x3F);
+      }
+      if (k < length) {
+        code = 0xFFFD;
+        length = k;
       }
     }
     if (code >= 0x10000 && code <= 0x10FFFF) {
