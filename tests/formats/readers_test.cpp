@@ -2,6 +2,8 @@
 // rules, header, free blocks, directory and error-info block, per format.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "cbm/errors.h"
 #include "formats/d64.h"
 #include "formats/d71_d81.h"
@@ -267,6 +269,18 @@ TEST(D64, NoPlausibleExtraAreaFallsBackToSpeedDosAndStillCountsIt) {
   EXPECT_EQ(MessageOf([] { DkD64VariantOffsets(static_cast<TDkD64DosVariant>(5)); }),
             "DkD64VariantOffsets: unknown TDkD64DosVariant.");
   EXPECT_FALSE(DkD64DetectVariant(Bytes(256), 36).Found);
+
+  // The extra areas count their tracks and no more: a count just past SpeedDOS's five entries
+  // (36-40 at $C0) or the extended layout's seven (36-42) is not free space.
+  for (const auto& [tracks, variant, past, free] :
+       {std::tuple{40, ddvSpeedDOS40, 0xC0 + 4 * 5, 749},
+        std::tuple{42, ddvExtended42, 0xC0 + 4 * 7, 783}}) {
+    Bytes extra = BlankD64(tracks, false, variant);
+    SectorEditor(extra, D64Offset).Sector(18, 0)[static_cast<std::size_t>(past)] = 9;
+    const auto counted = TDkD64Image::Open(extra, false);
+    EXPECT_EQ(counted->Variant(), variant);
+    EXPECT_EQ(counted->FreeBlocks(), free) << tracks;
+  }
 }
 
 TEST(D64, SectorsBeyondTheImageNeverComeFromTheErrorInfoBlock) {
