@@ -274,6 +274,14 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
   editor.Link(13, 0, 0, 255);
   NameOldPartition(editor, 13, 0, 0, 11, 7);
   EXPECT_TRUE(TDkD81Writer::FromBytes(nested)->IsOldLayout());
+  // A partition reaching the directory track (here 31-40) is none a 1581 makes: not searched.
+  for (const int first : {30, 31}) {
+    Bytes over = D81WithPartition(first, 0, 400, false);
+    SectorEditor over_editor(over, D81Offset);
+    over_editor.Link(first, 3, 0, 255);
+    NameOldPartition(over_editor, first, 3, 0, first + 1, 7);
+    EXPECT_EQ(TDkD81Writer::FromBytes(over)->IsOldLayout(), first == 30) << first;
+  }
 }
 
 // Partitions nested `levels` deep (level k on tracks 40 + k to 80, its directory at its first
