@@ -56,6 +56,9 @@ TEST(PreviewGeometry, ScalesWithTheScreen) {
     EXPECT_EQ(KvButtonStroke(c.dpi), c.stroke) << c.dpi;
     EXPECT_EQ(KvButtonRadius(c.dpi), c.radius) << c.dpi;
   }
+  // At each of Windows' scaling steps (25% = 24 DPI) a glyph pixel is a whole number of screen
+  // pixels: dpi / 48, rounded down.
+  for (int dpi = 96; dpi <= 480; dpi += 24) EXPECT_EQ(KvScaleFromDpi(dpi), dpi / 48) << dpi;
   // A pane narrower than the button keeps it inside the pane, down to nothing.
   EXPECT_EQ(KvButtonRect(20, 16, 96).Left, 0);
   EXPECT_EQ(KvButtonRect(20, 16, 96).Right, 12);
@@ -177,6 +180,11 @@ TEST(PreviewButton, FaceBorderIconAndBackground) {
   // Without a usable mask the face is plain.
   const Bytes plain = KvComposeButton(picture, rect, {1, 3, 0}, TKvIconMask{});
   EXPECT_EQ(PixelAt(plain, 28, 14, 8), 43 * 0x010101u);
+  // A picture that ends just under the button's last pixel shows there, outside the corner.
+  const TDkRenderImage exact = TwoToneImage(52, 1, 16);
+  const Bytes corner =
+      KvComposeButton({exact.Pixels, exact.Width, exact.Height}, rect, {1, 3, 0}, TKvIconMask{});
+  EXPECT_EQ(PixelAt(corner, 28, 27, 15), 0x123456u);
   // Border and face are symmetric top to bottom and left to right, rounded corners included.
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 28; ++x) {
