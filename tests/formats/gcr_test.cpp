@@ -301,6 +301,21 @@ TEST(Nib, TableEdgesAndTracksWithoutARevolution) {
   for (const auto& track : g64.Tracks()) present += track.DataOffset != 0;
   EXPECT_EQ(present, 1);
 
+  // The search for the next revolution starts 95% of the zone's capacity (7307 of 7692 in zone
+  // 3) past the end of a sync: a track whose sync (two bytes) comes round 7309 bytes later has a
+  // revolution; one that comes round sooner is cut to the capacity instead.
+  for (const int period : {7309, 7308}) {
+    Bytes revolution(static_cast<std::size_t>(period));
+    for (auto& b : revolution) b = static_cast<std::uint8_t>(rng() & 0x7C);
+    for (const std::size_t at : {0, 1000, 3000, 5000}) {  // syncs, each before a distinct byte
+      revolution[at] = revolution[at + 1] = 0xFF;
+      revolution[at + 2] = static_cast<std::uint8_t>(0x52 + at / 1000);
+    }
+    const Bytes repeating = NibTrack(revolution, rng);
+    const TDkG64Image cut = TDkG64Image::Parse(DkNibToG64(BuildNib({{2, 3}}, {repeating})));
+    EXPECT_EQ(cut.Tracks()[0].Length, period == 7309 ? 7309 : 7692) << period;
+  }
+
   // 120 entries and no terminating 0: all 120 are read.
   std::vector<std::pair<int, int>> entries(120, {2, 0});
   const Bytes full = BuildNib(entries, std::vector<Bytes>(120, noise));
