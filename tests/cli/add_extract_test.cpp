@@ -83,12 +83,13 @@ TEST(CliExtract, SelectionByIndexAndNameAndWhatIsSkipped) {
   TempFolder folder("extract");
   const std::string image = folder.Write("disk.d81", ExtractionDisk());
   const std::string out = folder.Path("sel");
-  // Entries 0 to 3: "4" is one past the last.
-  const Result r = RunWith({"extract", image, "a_b", "0", "nothing", "4", "PART", "-d", out});
+  // Entries 0 to 3: "4" is one past the last. A lone "-" is a name, not an option.
+  const Result r = RunWith({"extract", image, "a_b", "0", "nothing", "-", "4", "PART", "-d", out});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, out + "/A_B.seq\n" + out + "/GAME.prg\n");
   EXPECT_EQ(r.err,
             "kelvane extract: nothing: no such entry on this disk\n"
+            "kelvane extract: -: no such entry on this disk\n"
             "kelvane extract: 4: no such entry on this disk\n"
             "kelvane extract: PART: a partition or directory; skipped (use --recurse)\n");
   EXPECT_EQ(folder.Read("sel/A_B.seq"), PatternBytes(30, 3));
