@@ -352,6 +352,17 @@ TEST_F(DropTest, DevicesPipesAndShortFilesAreNotRead) {
   EXPECT_EQ(folder_.Read("disk.d64"), BlankD64());
 }
 
+// Moving a second name of a file (the backup link a replace leaves) onto the file itself drops
+// that name; a plain rename would leave both names in place.
+TEST_F(DropTest, MovingASecondNameOntoItsFileDropsTheName) {
+  const std::string image = folder_.Write("disk.d64", BlankD64());
+  const std::string second = folder_.Path("disk.d64.link");
+  ASSERT_EQ(::link(image.c_str(), second.c_str()), 0);
+  EXPECT_EQ(host_->Move(second, image, false), 0u);
+  EXPECT_FALSE(folder_.Has("disk.d64.link"));
+  EXPECT_EQ(folder_.Read("disk.d64"), BlankD64());
+}
+
 TEST_F(DropTest, AWriteTheFileSystemRefusesIsReported) {
   // A file size limit makes the second write of the new image fail (EFBIG) after a short one.
   const std::string image = folder_.Write("disk.d64", BlankD64());
