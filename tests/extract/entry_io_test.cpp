@@ -42,7 +42,9 @@ TEST(UniqueFileName, CountsUpPastTakenNamesIgnoringCase) {
   EXPECT_EQ(DkUniqueFileName({"DIR"}, "DIR", 1), "DIR (1)");
   EXPECT_EQ(DkUniqueFileName({}, "a.b.seq", 5), "a.b (5).seq");
   std::vector<std::string> taken;
-  for (int n = 1; n <= 999; ++n) taken.push_back("X (" + std::to_string(n) + ")");
+  for (int n = 1; n <= 998; ++n) taken.push_back("X (" + std::to_string(n) + ")");
+  EXPECT_EQ(DkUniqueFileName(taken, "X", 1), "X (999)");  // the last of 999 tries
+  taken.push_back("X (999)");
   EXPECT_EQ(MessageOf([&] { DkUniqueFileName(taken, "X", 1); }),
             "No available filename found within 999 attempts.");
 }
