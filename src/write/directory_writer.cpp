@@ -222,8 +222,7 @@ TDkCbmEntry DkCbmAddFile(TDkCbmImageWriter& writer, int dir_track, int dir_secto
   DkCbmBuildOccupancy(writer, dir_track, dir_sector, map);
   // A new directory sector is counted against the blocks files may use, even where it comes
   // from a reserved area: at worst a file that would just have fitted is refused.
-  const int available =
-      writer.FreeBlocks() - writer.ReservedFreeBlocks() - DkCbmCountHiddenUsed(writer, map);
+  const int available = writer.FileFreeBlocks() - DkCbmCountHiddenUsed(writer, map);
   const int extension = DkCbmDirExtensionNeeded(writer, dir_track, dir_sector);
   if (blocks + extension > available) {
     std::string needs = Format("File does not fit on this %s image: needs %d block(s)",

@@ -75,7 +75,7 @@ TDkSpacePlan DkPlanSpace(const TDkCbmImageWriter& writer,
     if (track == 0 && free_slots < entries) plan.DirSectors = (entries - free_slots + 7) / 8;
   }
   plan.Total = plan.Blocks + plan.DirSectors;
-  plan.Free = writer.FreeBlocks() - writer.ReservedFreeBlocks();
+  plan.Free = writer.FileFreeBlocks();
   return plan;
 }
 

@@ -72,6 +72,8 @@ class TDkCbmImageWriter {
   virtual int FreeBlocks() const = 0;
   // Of those, the blocks no file is ever given (a system area the BAM leaves free).
   virtual int ReservedFreeBlocks() const { return 0; }
+  // The free blocks files may be given: what the space checks count.
+  int FileFreeBlocks() const { return FreeBlocks() - ReservedFreeBlocks(); }
   virtual bool ExtendDirectory(int last_track, int last_sector, int& track, int& sector,
                                int& slot) = 0;
   // An old layout the drive cannot follow (D80, D81, D82, DNP can have one).

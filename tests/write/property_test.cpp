@@ -36,6 +36,12 @@ void PrintTo(const FormatCase& c, std::ostream* os) {
 
 class WriterProperty : public ::testing::TestWithParam<FormatCase> {};
 
+// The blocks a file takes: one for every 254 bytes begun, an empty file one, an empty DEL none.
+int ModelBlocks(std::size_t size, TDkCbmFileType file_type) {
+  return size == 0 && file_type == cftDEL ? 0
+                                          : std::max<int>(1, static_cast<int>((size + 253) / 254));
+}
+
 int CountFreeBits(const TDkCbmImageWriter& writer, const FormatCase& c) {
   int free_bits = 0;
   for (int t = 1; t <= std::min(writer.TrackCount(), c.max_track_for_bits); ++t) {
@@ -53,9 +59,12 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
   std::mt19937 rng(12345);
   std::map<std::string, Bytes> written;
   std::string refusal;
-  // The free blocks by the formats' own arithmetic: a file takes one block for every 254 bytes
-  // begun (an empty one still one), a directory sector holds eight entries, and the sectors the
-  // drive sets aside for the directory cost nothing.
+  // The free blocks by the formats' own arithmetic: files take their ModelBlocks, a directory
+  // sector holds eight entries, and the sectors the drive sets aside for the directory cost
+  // nothing.
+  const auto new_dir_sector = [&] {
+    return written.size() >= c.free_directory && written.size() % 8 == 0;
+  };
   int model_free = c.blank_free;
   int reserved_free = c.reserved_free;  // a DFI's new directory sectors come from there
   int refused_blocks = 0;
@@ -68,26 +77,20 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
                                            : 1 + rng() % (40 * 254);
     const std::string name = "F" + std::to_string(round) + (rng() % 2 ? " X" : "");
     const Bytes content = PatternBytes(length, static_cast<std::uint32_t>(round));
-    // An empty DEL takes no block at all; other empty files one.
     const TDkCbmFileType type = length == 0 && rng() % 2 ? cftDEL
                                 : rng() % 5 == 0         ? cftSEQ
                                                          : cftPRG;
-    const auto blocks_of = [](std::size_t size, TDkCbmFileType file_type) {
-      return size == 0 && file_type == cftDEL
-                 ? 0
-                 : std::max<int>(1, static_cast<int>((size + 253) / 254));
-    };
     auto writer = DkOpenWriter(bytes, c.file_name);
     try {
       DkCbmAddFile(*writer, writer->DirTrack(), writer->FirstDirSector(),
                    Bytes(name.begin(), name.end()), type, content);
     } catch (const EDkCbmConstraintViolation& error) {
       refusal = error.Message();
-      refused_blocks = blocks_of(length, type);
+      refused_blocks = ModelBlocks(length, type);
       break;
     }
-    model_free -= blocks_of(length, type);
-    if (written.size() >= c.free_directory && written.size() % 8 == 0) {
+    model_free -= ModelBlocks(length, type);
+    if (new_dir_sector()) {
       --model_free;
       if (reserved_free > 0) --reserved_free;
     }
@@ -103,7 +106,7 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
       const auto expected = written.find(entry.Name);
       ASSERT_NE(expected, written.end()) << entry.Name;
       ASSERT_EQ(image->ReadFile(entry), expected->second) << entry.Name;
-      ASSERT_EQ(entry.Blocks, blocks_of(expected->second.size(), entry.FileType));
+      ASSERT_EQ(entry.Blocks, ModelBlocks(expected->second.size(), entry.FileType));
       int track = entry.FirstTrack, sector = entry.FirstSector;
       while (track != 0) {
         ASSERT_TRUE(owned.insert({track, sector}).second)
@@ -125,9 +128,8 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
   const bool full_dir = refusal.rfind("Directory is full on this ", 0) == 0;
   EXPECT_TRUE(full_disk || full_dir) << refusal;
   // Never refused while it would still have fitted (a new directory sector counted in).
-  const bool new_dir_sector = written.size() >= c.free_directory && written.size() % 8 == 0;
   if (full_disk) {
-    EXPECT_GT(refused_blocks + (new_dir_sector ? 1 : 0), model_free - reserved_free) << refusal;
+    EXPECT_GT(refused_blocks + (new_dir_sector() ? 1 : 0), model_free - reserved_free) << refusal;
   }
 
   // A track outside the disk (as a bad link names) has no BAM entry: nothing is free there and
