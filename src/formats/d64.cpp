@@ -133,7 +133,7 @@ TDkD64DosVariant DkD64ResolveVariant(ByteView bam, int track_count) {
   const TDkD64DosVariantResult detected = DkD64DetectVariant(bam, track_count);
   if (detected.Matches.size() > 1) throw EDkAmbiguousD64Variant(detected.Matches);
   if (detected.Found) return detected.Variant;
-  return track_count == 40 ? ddvSpeedDOS40 : track_count == 42 ? ddvExtended42 : ddvStandard35;
+  return track_count == 40 ? ddvSpeedDOS40 : ddvStandard35;
 }
 
 int DkD64CountFree(ByteView bam, int track_count, const TDkD64VariantLayout& layout) {

@@ -54,8 +54,8 @@ std::string DkD64SizesText();
 
 TDkD64VariantLayout DkD64VariantOffsets(TDkD64DosVariant variant);
 TDkD64DosVariantResult DkD64DetectVariant(ByteView bam, int track_count);
-// The detected variant; with no match, by track count (40: SpeedDOS40, 42: Extended42, else
-// Standard35). Throws EDkAmbiguousD64Variant when several match.
+// The detected variant (35 and 42 tracks always have one); a 40-track disk no layout fits is
+// read as SpeedDOS40. Throws EDkAmbiguousD64Variant when several match.
 TDkD64DosVariant DkD64ResolveVariant(ByteView bam, int track_count);
 int DkD64CountFree(ByteView bam, int track_count, const TDkD64VariantLayout& layout);
 

@@ -576,48 +576,49 @@ TEST_F(PreviewDll, TheButtonAndTheChordSwitchTheCharsetAndKeepIt) {
 
 TEST_F(PreviewDll, ReadsFilesStreamsAndGcrImages) {
   const Bytes disk = D64WithEntries(12);
-  Open(disk, "stream.d64", true);
-  ExpectShows(SceneOf(disk), "through the stream item");
-
   const Bytes g64 = ReadTestFile("tests/data/cc1541.g64");
-  Open(g64, "peer.g64");
-  ExpectShows(SceneOf(DkGcrImageToD64(g64, ".g64").ImageBytes), "a G64 as its D64");
-  Open(g64, "peer.g64", true);
-  ExpectShows(SceneOf(DkGcrImageToD64(g64, ".g64").ImageBytes), "a G64 through a stream");
-  // A G71 shows both sides, as its D71; a GCR image is known by its signature whatever its name.
+  const Bytes g64_as_d64 = DkGcrImageToD64(g64, ".g64").ImageBytes;
   const Bytes d71 = ReadTestFile("tests/data/cc1541.d71");
   const Bytes g71 = BuildG71(d71);
-  Scene both_sides = SceneOf(d71);
-  both_sides.name = ".d71";
-  Open(g71, "peer.g71");
-  ExpectShows(both_sides, "a G71 as its D71");
-  Open(g71, "peer.img", true);
-  ExpectShows(both_sides, "a G71 stream under another name");
-  // Containers of whole files, as the renderer draws them (and as kelvane render does).
   const Bytes tape = BuildT64(
       {{"GAME", 0x82, 0x0801, PatternBytes(300, 1)}, {"NOTES", 0x81, 0x1000, PatternBytes(90, 2)}},
       {.tape_name = "MY TAPE"});
-  Scene tape_scene = SceneOf(tape);
-  tape_scene.name = ".t64";
-  Open(tape, "tape.t64");
-  ExpectShows(tape_scene, "a T64");
   const Bytes lynx = ReadTestFile("tests/data/cbmconvert.lnx");
-  Scene lynx_scene = SceneOf(lynx);
-  lynx_scene.name = ".lnx";
-  Open(lynx, "archive.lnx", true);
-  ExpectShows(lynx_scene, "a Lynx archive through a stream");
-
-  // More than 16 MiB: the read fails, Initialize still succeeds, the preview is empty.
   Bytes big = disk;
   big.resize(16 * 1024 * 1024 + 1);
-  Open(big, "big.d64");
-  ExpectShows(SceneOf(Bytes()), "a file over 16 MiB");
-  Open(big, "big.d64", true);
-  ExpectShows(SceneOf(Bytes()), "a stream over 16 MiB");
-  // Exactly 16 MiB is read (and, fitting no format, shows nothing either, without failing).
-  big.resize(16 * 1024 * 1024);
-  Open(big, "limit.d64");
-  ExpectShows(SceneOf(big), "16 MiB exactly");
+  const Bytes limit(big.begin(), big.end() - 1);
+  const Bytes nothing;
+  struct Case {
+    const char* what;
+    const Bytes& file;
+    const char* name;
+    bool stream;
+    const Bytes& shown;  // what the window must show, detected under `shown_as`
+    const char* shown_as = ".d64";
+  };
+  const Case cases[] = {
+      {"through the stream item", disk, "stream.d64", true, disk},
+      {"a G64 as its D64", g64, "peer.g64", false, g64_as_d64},
+      {"a G64 through a stream", g64, "peer.g64", true, g64_as_d64},
+      // A G71 shows both sides, as its D71; a GCR image is known by its signature whatever its
+      // name.
+      {"a G71 as its D71", g71, "peer.g71", false, d71, ".d71"},
+      {"a G71 stream under another name", g71, "peer.img", true, d71, ".d71"},
+      // Containers of whole files, as the renderer draws them (and as kelvane render does).
+      {"a T64", tape, "tape.t64", false, tape, ".t64"},
+      {"a Lynx archive through a stream", lynx, "archive.lnx", true, lynx, ".lnx"},
+      // More than 16 MiB: the read fails, Initialize still succeeds, the preview is empty.
+      {"a file over 16 MiB", big, "big.d64", false, nothing},
+      {"a stream over 16 MiB", big, "big.d64", true, nothing},
+      // Exactly 16 MiB is read (and, fitting no format, shows nothing either, without failing).
+      {"16 MiB exactly", limit, "limit.d64", false, limit},
+  };
+  for (const Case& c : cases) {
+    Open(c.file, c.name, c.stream);
+    Scene scene = SceneOf(c.shown);
+    scene.name = c.shown_as;
+    ExpectShows(scene, c.what);
+  }
 }
 
 // Runs kelvane-view.exe (beside the DLL) with `arguments`; its exit code.
