@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "registry/registry.h"
 #include "support/container_builder.h"
 #include "support/disk_builder.h"
+#include "support/messages.h"
 
 namespace kelvane::testing {
 namespace {
@@ -180,6 +182,29 @@ TEST(Lynx, BuilderVariants) {
     EXPECT_FALSE(image->RecoveryWarnings()->empty());
     ASSERT_EQ(image->Entries().size(), files.size());
     EXPECT_EQ(image->ReadFile(image->Entries()[0]), files[0].data);
+  }
+}
+
+// The directory's size in blocks (on the "LYNX" line) must end inside the file and after the
+// directory's own lines; otherwise the archive is damaged.
+TEST(Lynx, TheDirectorySizeMustLieInsideTheFile) {
+  const Bytes empty = BuildLynx({});
+  ASSERT_EQ(empty.size(), 254u);  // one block, ending where the file ends
+  EXPECT_TRUE(DkOpenImage(empty, "empty.lnx", false)->Entries().empty());
+  const Bytes archive = BuildLynx({{"GAME", 'P', PatternBytes(600, 5)}});
+  const std::string head = " 1  *LYNX";
+  const auto at = std::search(archive.begin(), archive.end(), head.begin(), head.end());
+  ASSERT_NE(at, archive.end());
+  for (const char blocks : {'0', '9'}) {
+    Bytes claimed = archive;
+    claimed[static_cast<std::size_t>(at - archive.begin()) + 1] = static_cast<std::uint8_t>(blocks);
+    const std::string message = std::string("The Lynx directory claims ") + blocks +
+                                " blocks; the file has " + std::to_string(archive.size()) +
+                                " bytes.";
+    EXPECT_EQ(MessageOf<EDkLynxImage>([&] { DkOpenImage(claimed, "x.lnx", false); }), message);
+    const auto image = DkOpenImage(claimed, "x.lnx", true);
+    ASSERT_TRUE(image->RecoveryWarnings() && !image->RecoveryWarnings()->empty());
+    EXPECT_EQ(image->RecoveryWarnings()->front(), message);
   }
 }
 
