@@ -79,6 +79,15 @@ TEST(Rasterise, FullAndQuarterSquares) {
   EXPECT_EQ(Mask("M0 0 H120 V120 H0 Z", 4)[0], 143);
 }
 
+// A vertex on a sample row's centre ends one edge and starts the next there: a notch whose tip
+// just touches the row takes nothing from it. (At 40 pixels a sample row is 4 units high and
+// its first centre lies exactly on y = 2.)
+TEST(Rasterise, AVertexOnASampleRowCountsOnce) {
+  Bytes first_row_quarter_covered(40 * 40, 0);
+  std::fill_n(first_row_quarter_covered.begin(), 40, 64);
+  EXPECT_EQ(Mask("M0 0 L320 2 L640 0 V4 H0 Z", 40), first_row_quarter_covered);
+}
+
 TEST(Rasterise, EvenOddEmptiesOverlaps) {
   // The same square twice is empty; a square inside another leaves a ring.
   EXPECT_EQ(Mask("M0 0 H640 V640 H0 Z M0 0 H640 V640 H0 Z", 4), Bytes(16, 0));

@@ -181,6 +181,8 @@ TEST(ListingRender, BlitClipsAtEveryEdge) {
   FillImageRows(image, 5, 3, 4, 0xABCDEF);  // clipped at the bottom, three columns wide
   for (int x = 0; x < 10; ++x) EXPECT_EQ(PixelAt(image, x, 5), x < 3 ? 0xABCDEFu : 0u) << x;
   FillImageRows(image, 5, 10, 1, 0);
+  FillImageRows(image, 2, 10, 0, 0xABCDEF);  // no rows
+  for (int x = 0; x < 10; ++x) EXPECT_EQ(PixelAt(image, x, 2), 0u) << x;
   TCellCache cache;
   const Bytes codes = {0xA0, 0xA0, 0xA0};  // reverse blanks: all foreground
   BlitGlyphRun(image, cache, -5, -3, codes, 1, 1, 0x0000FF, 0, csUpperGraphics);

@@ -128,8 +128,13 @@ TEST(PreviewTint, TintsTheVisiblePixelRowsOfSelectedEntries) {
   ASSERT_TRUE(KvTintSelectedRows(image, 40, 30, selection, rh, false, scratch));
   EXPECT_EQ(PixelAt(scratch, 20, 3, 7), kKvSelectionUnfocused);
 
-  // Not visible, or nothing selected: the image itself is the picture.
+  // Not visible, or nothing selected: the image itself is the picture. The row starts at pixel
+  // 32: a window of 32 rows ends just above it, one of 33 shows its first pixel row.
   EXPECT_FALSE(KvTintSelectedRows(image, 48, 30, selection, rh, true, scratch));
+  EXPECT_FALSE(KvTintSelectedRows(image, 0, 32, selection, rh, true, scratch));
+  ASSERT_TRUE(KvTintSelectedRows(image, 0, 33, selection, rh, true, scratch));
+  EXPECT_EQ(PixelAt(scratch, 20, 0, 32), kKvSelectionFocused);
+  EXPECT_EQ(PixelAt(scratch, 20, 0, 31), kDkPageBackground);
   selection.Selected = {false, false, false, false};
   EXPECT_FALSE(KvTintSelectedRows(image, 0, 96, selection, rh, true, scratch));
   // The header row is never tinted, even with a selection one past the entries.
