@@ -253,16 +253,18 @@ TEST(D64, VariantDetectionOn40Tracks) {
 }
 
 TEST(D64, NoPlausibleExtraAreaFallsBackToSpeedDosAndStillCountsIt) {
-  Bytes bytes = BlankD64(40, false, ddvSpeedDOS40);
-  SectorEditor editor(bytes, D64Offset);
-  auto bam = editor.Sector(18, 0);
-  bam[0xC0] = 18;  // a free count above 17 rejects the candidate
-  const TDkD64DosVariantResult result = DkD64DetectVariant(Bytes(bam.begin(), bam.end()), 40);
-  EXPECT_FALSE(result.Found);
-  EXPECT_TRUE(result.Matches.empty());
-  const auto image = TDkD64Image::Open(bytes, false);
-  EXPECT_EQ(image->Variant(), ddvSpeedDOS40);
-  EXPECT_EQ(image->FreeBlocks(), 664 + 18 + 4 * 17);
+  // A free count above 17, or one its bits disagree with (17 are set), rejects the candidate.
+  for (const int count : {18, 16}) {
+    Bytes bytes = BlankD64(40, false, ddvSpeedDOS40);
+    auto bam = SectorEditor(bytes, D64Offset).Sector(18, 0);
+    bam[0xC0] = static_cast<std::uint8_t>(count);
+    const TDkD64DosVariantResult result = DkD64DetectVariant(Bytes(bam.begin(), bam.end()), 40);
+    EXPECT_FALSE(result.Found) << count;
+    EXPECT_TRUE(result.Matches.empty()) << count;
+    const auto image = TDkD64Image::Open(bytes, false);
+    EXPECT_EQ(image->Variant(), ddvSpeedDOS40);
+    EXPECT_EQ(image->FreeBlocks(), 664 + count + 4 * 17);
+  }
 
   EXPECT_EQ(MessageOf([] { DkD64DetectVariant(Bytes(255), 40); }),
             "DkD64DetectVariant: BAM sector must be 256 bytes.");

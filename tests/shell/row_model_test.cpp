@@ -48,6 +48,19 @@ TEST(RowModel, IsBuiltFromAnyReadableImageAndEmptyOtherwise) {
   EXPECT_EQ(FirstEntry(other), -1);
   EXPECT_EQ(LastEntry(other), -1);
   EXPECT_EQ(MoveClamped(other, 0, 1), -1);
+
+  // One entry is its first and last.
+  const TKvRowModel one = ModelWith(1);
+  EXPECT_EQ(FirstEntry(one), 0);
+  EXPECT_EQ(LastEntry(one), 0);
+  EXPECT_EQ(MoveClamped(one, 0, 1), 0);
+
+  // A directory whose chain breaks offers the entries read before the break.
+  Bytes broken = D64WithEntries(12);
+  testing::SectorEditor(broken, testing::D64Offset).Link(18, 2, 50, 0);
+  TKvRowModel partial;
+  ASSERT_TRUE(BuildRowModel(broken, "x.d64", partial));
+  EXPECT_EQ(RowCount(partial), 12);
 }
 
 TEST(RowModel, MapsWindowRowsToEntriesBelowTheHeader) {
@@ -74,6 +87,7 @@ TEST(RowModel, MapsWindowRowsToEntriesBelowTheHeader) {
   EXPECT_EQ(PageRows(100, 16), 6);
   EXPECT_EQ(PageRows(10, 16), 1);
   EXPECT_EQ(PageRows(100, 0), 1);
+  EXPECT_EQ(PageRows(100, 1), 100);
   EXPECT_EQ(MoveClamped(model, 1, 10), 2);
   EXPECT_EQ(MoveClamped(model, 1, -10), 0);
   EXPECT_EQ(MoveClamped(model, 1, 1), 2);
