@@ -67,6 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TapeCase{
                           "every end address 0xC3C6", {.converter_end = true}, "0 SLOTS FREE."},
                       TapeCase{"used count 0", {.used = 0}, "0 SLOTS FREE."},
+                      TapeCase{"a gap after each file", {.gap = 40}, "0 SLOTS FREE."},
                       TapeCase{"data not in slot order",
                                {.converter_end = true, .data_reversed = true},
                                "0 SLOTS FREE."},

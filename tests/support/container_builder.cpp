@@ -46,6 +46,7 @@ Bytes BuildT64(const std::vector<T64File>& files, const T64Options& options) {
     std::copy_n(file.name.begin(), std::min<std::size_t>(file.name.size(), 16),
                 out.begin() + static_cast<std::ptrdiff_t>(slot + 16));
     out.insert(out.end(), file.data.begin(), file.data.end());
+    out.resize(out.size() + options.gap, 0);
   }
   return out;
 }

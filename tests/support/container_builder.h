@@ -26,6 +26,7 @@ struct T64Options {
   int used = -1;               // the header's used count; -1: the number of files
   bool converter_end = false;  // every end address 0xC3C6
   bool data_reversed = false;  // the last slot's data first in the file
+  std::size_t gap = 0;         // zero bytes after each file's data: its end address ends it
 };
 
 Bytes BuildT64(const std::vector<T64File>& files, const T64Options& options = {});
