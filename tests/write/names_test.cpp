@@ -79,6 +79,9 @@ TEST(FileNames, UniqueNamesFromHostFiles) {
   EXPECT_EQ(DkCbmUniqueName(".prg"), ".prg        .001");
   EXPECT_EQ(DkCbmUniqueName("x:/y/seventeen-chars-stem.prg"), "seventeen-chars-");
   EXPECT_EQ(DkCbmUniqueName("  .prg"), "            .prg");  // an empty tail falls through
+  // Blanks and control characters end no name; "!" (the first printable character) may.
+  EXPECT_EQ(DkCbmUniqueName("GO \t.prg"), "GO");
+  EXPECT_EQ(DkCbmUniqueName("GO!.prg"), "GO!");
   // A UTF-8 character of two, three or four bytes is one character; a byte that is no UTF-8
   // (a Latin-1 letter, a lead byte without its continuation) stays a byte.
   // The first and last character of each length: U+0080, U+07FF, U+0800, U+FFFF, U+10000 and
