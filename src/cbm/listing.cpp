@@ -209,11 +209,10 @@ TDkListCells DkListBasicLine(int line_number, ByteView body, std::uint8_t& color
         case 0x1F:
           color = 6;
           break;
-        case 0x92:
-          reverse = false;
-          break;
         default:
-          break;  // every other control code is ignored
+          // Every other control code is ignored. ($92, reverse off, never comes here: outside
+          // quotes LIST prints it as the keyword WAIT.)
+          break;
       }
     }
   };

@@ -85,6 +85,8 @@ TEST(ListingRender, RejectsWhatItCannotRead) {
   EXPECT_FALSE(DkRenderDiskPreview(BlankD64(), "x.d64", 0, 0, 0, image, csUpperGraphics));
   EXPECT_FALSE(DkRenderDiskPreview(Bytes(1000), "x.bin", 0, 1, 0, image, csUpperGraphics));
   EXPECT_FALSE(DkRenderDiskPreview(Bytes(200000), "x.d64", 0, 1, 0, image, csUpperGraphics));
+  // A picture of more than 2^28 pixels (27 x 2 cells of 2232 pixels) is refused, not allocated.
+  EXPECT_FALSE(DkRenderDiskPreview(BlankD64(), "x.d64", 0, 279, 0, image, csUpperGraphics));
   EXPECT_EQ(image.Width, 0);
   EXPECT_TRUE(image.Pixels.empty());
   // A damaged directory still renders what can be read.
