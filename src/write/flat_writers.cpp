@@ -235,7 +235,7 @@ int TDkDnpWriter::FreeBlocks() const {
 bool TDkDnpWriter::ExtendDirectory(int last_track, int last_sector, int& track, int& sector,
                                    int& slot) {
   CheckWritable();
-  const int start = (last_sector + 1) % 256;  // the next sector on, wrapping to 0
+  const int start = last_sector + 1;  // the next sector on; the search wraps to 0
   bool found = false;
   for (int i = 0; i < 256 && !found; ++i) {
     const int s = (start + i) % 256;
