@@ -95,6 +95,11 @@ TEST(CliExtract, SelectionByIndexAndNameAndWhatIsSkipped) {
   EXPECT_EQ(folder.Read("sel/A_B.seq"), PatternBytes(30, 3));
   EXPECT_FALSE(folder.Has("sel/PART"));
 
+  // An index has at most nine digits; ten are a name.
+  const Result digits = RunWith({"extract", image, "000000001", "0000000001", "-d", out + "2"});
+  EXPECT_EQ(digits.out, out + "2/A_B.seq\n");
+  EXPECT_EQ(digits.err, "kelvane extract: 0000000001: no such entry on this disk\n");
+
   EXPECT_EQ(RunWith({"extract"}).status, kExitUsage);
   EXPECT_EQ(RunWith({"extract", image, "-d"}).status, kExitUsage);
   EXPECT_EQ(RunWith({"extract", folder.Path("missing.d64")}).status, kExitFailure);

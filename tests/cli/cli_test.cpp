@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/run_cli.h"
+#include "common/format.h"
 #include "render/thumbnail.h"
 #include "support/disk_builder.h"
 #include "support/gcr_builder.h"
@@ -302,8 +303,40 @@ TEST(CliRender, WritesTheListingAsPng) {
             "kelvane render: This build of kelvane has no PNG support (libpng was not found).\n");
 #endif
   EXPECT_EQ(RunWith({"render", "samples/demo.d64"}).status, kExitUsage);
-  EXPECT_EQ(RunWith({"render", "samples/demo.d64", "-o", target, "--scale", "0"}).status,
-            kExitUsage);
+  // Every number option at both ends of its range and one past each (what is taken renders, or
+  // fails only for want of PNG support).
+#if defined(KELVANE_HAVE_PNG)
+  const int taken = kExitOk;
+#else
+  const int taken = kExitFailure;
+#endif
+  struct Limit {
+    const char* command;
+    const char* option;
+    int low, high;
+  };
+  for (const Limit& limit :
+       {Limit{"render", "--scale", 1, 16}, Limit{"render", "--rows", 0, 100000},
+        Limit{"render", "--width", 0, 16384}, Limit{"thumbnail", "-s", 8, 2048}}) {
+    for (const int value : {limit.low - 1, limit.low, limit.high, limit.high + 1}) {
+      const std::string number = std::to_string(value);
+      const bool render = std::string(limit.command) == "render";
+      const std::vector<std::string> args =
+          render ? std::vector<std::string>{"render", "samples/demo.d64", "-o",  target, "--rows",
+                                            "1",      limit.option,       number}
+                 : std::vector<std::string>{"thumbnail", limit.option, number, "samples/demo.d64",
+                                            target};
+      const Result result = RunWith(args);
+      const bool inside = value >= limit.low && value <= limit.high;
+      EXPECT_EQ(result.status, inside ? taken : kExitUsage) << limit.option << " " << value;
+      if (!inside) {
+        EXPECT_NE(result.err.find(Format("%s wants a whole number from %d to %d, got '%s'",
+                                         limit.option, limit.low, limit.high, number.c_str())),
+                  std::string::npos)
+            << result.err;
+      }
+    }
+  }
   EXPECT_EQ(RunWith({"render", "samples/demo.d64", "-o", target, "--charset", "greek"}).status,
             kExitUsage);
   EXPECT_EQ(RunWith({"thumbnail", "-s", "64", "samples/demo.d64"}).status, kExitUsage);
