@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "registry/registry.h"
 #include "render/thumbnail.h"
 #include "support/disk_builder.h"
@@ -285,6 +287,15 @@ TEST(Thumbnail, TheTopOfTheListingFittedIntoTheBox) {
       std::fill_n(quadrants.Pixels.begin() + (y * 4 + x) * 4, 3, (y / 2 * 2 + x / 2) * 60);
   EXPECT_EQ(DkResampleImage(quadrants, 2, 2).Pixels,
             (Bytes{0, 0, 0, 255, 60, 60, 60, 255, 120, 120, 120, 255, 180, 180, 180, 255}));
+  // A box or a picture without pixels gives no picture.
+  for (const auto& [width, height, from_width, from_height] :
+       {std::tuple{0, 1, 1, 1}, {1, 0, 1, 1}, {1, 1, 0, 1}, {1, 1, 1, 0}}) {
+    const TDkRenderImage from{from_width, from_height,
+                              Bytes(static_cast<std::size_t>(from_width * from_height * 4), 9)};
+    const TDkRenderImage out = DkResampleImage(from, width, height);
+    EXPECT_EQ(out.Width + out.Height, 0) << width << "x" << height << " from " << from_width;
+    EXPECT_TRUE(out.Pixels.empty());
+  }
   TDkRenderImage none;
   EXPECT_FALSE(DkRenderThumbnail(Bytes(1000, 0), "x.d64", 64, csUpperGraphics, none));
   EXPECT_TRUE(none.Pixels.empty());
