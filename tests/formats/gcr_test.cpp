@@ -101,6 +101,11 @@ TEST(G64, ParseMessages) {
   EXPECT_EQ(parsed.Tracks()[0].Length, 100);
   EXPECT_EQ(parsed.Tracks()[1].Label, "1.5");
   EXPECT_EQ(parsed.Tracks()[1].DataOffset, 0);
+  // Speed zones are 0 to 3.
+  for (const int speed : {3, 4}) {
+    wrong[20] = static_cast<std::uint8_t>(speed);
+    EXPECT_EQ(TDkG64Image::Parse(wrong).Tracks()[0].Speed, speed == 3 ? 3 : -1);
+  }
 }
 
 TEST(G64, EmptyHeaderGivesThirtyFiveBadTracks) {

@@ -49,6 +49,7 @@ TEST(DragFiles, FoldersComeBeforeWhatTheyHoldWithTheirContents) {
   ASSERT_TRUE(BuildDragFiles(DnpTreeImage(), ".dnp", {}, files));
   EXPECT_TRUE(files.empty());
   EXPECT_FALSE(BuildDragFiles(Bytes(1000, 7), ".prg", {0}, files));
+  EXPECT_FALSE(BuildDragFiles(DnpTreeImage(), ".dnp", {-1}, files));  // no entry has it
   EXPECT_TRUE(files.empty());
 }
 

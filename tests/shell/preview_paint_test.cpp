@@ -190,6 +190,11 @@ TEST(PreviewButton, FaceBorderIconAndBackground) {
   const Bytes corner =
       KvComposeButton({exact.Pixels, exact.Width, exact.Height}, rect, {1, 3, 0}, TKvIconMask{});
   EXPECT_EQ(PixelAt(corner, 28, 27, 15), 0x123456u);
+  // One that ends just left of the button leaves the pane's colour there.
+  const TDkRenderImage left = TwoToneImage(24, 2, 16);
+  const Bytes beside = KvComposeButton({left.Pixels, left.Width, left.Height}, rect,
+                                       {1, 3, 0, 0x445566}, TKvIconMask{});
+  EXPECT_EQ(PixelAt(beside, 28, 0, 0), 0x445566u);
   // Border and face are symmetric top to bottom and left to right, rounded corners included.
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 28; ++x) {

@@ -194,6 +194,8 @@ TEST(Selection, KeyTable) {
        true, true, "--X------- a2 c3"},
       {"space toggles at the caret", &model, State("--X-------", 2, 3), kkSpace, false, false, true,
        false, "--XX------ a3 c3"},
+      {"space at the first entry", &model, State("X---------", 0, 0), kkSpace, false, false, true,
+       false, "---------- a0 c0"},
       {"space with shift is passed on", &model, State("--X-------", 2, 3), kkSpace, true, false,
        false, false, "--X------- a2 c3"},
       {"space without caret", &model, State(none, -1, -1), kkSpace, false, false, false, false,
