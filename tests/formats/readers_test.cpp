@@ -392,6 +392,8 @@ TEST(Dnp, OneTrackImageAndBothBitmapLayouts) {
   std::fill(old.begin() + 288, old.begin() + 288 + 96, 0xFF);
   EXPECT_EQ(TDkDnpImage::Open(old, false)->FreeBlocks(), 768);  // no system-area exception
   EXPECT_EQ(DkDnpBitmapByte(old, 0), 0xFF);
+  old[288 + 8191] = 0x5A;  // the last index: track 256's last byte
+  EXPECT_EQ(DkDnpBitmapByte(old, 8191), 0x5A);
   EXPECT_EQ(MessageOf([&] { DkDnpBitmapByte(old, 8192); }),
             "DNP BAM bitmap index 8192 is outside 0..8191.");
 }
