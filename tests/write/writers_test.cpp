@@ -206,6 +206,13 @@ TEST(DirectoryWriter, AGeosDisksRecordChainsAreProtected) {
       EXPECT_EQ(map.At(t, s), 1) << c.name << " " << t << "/" << s;
     EXPECT_EQ(map.At(8, 1), 0) << c.name;
     EXPECT_EQ(DkCbmCountHiddenUsed(*writer, map), 4) << c.name;
+    // Without the signature the same bytes make no GEOS file: only the chain from 5/0 is its own.
+    std::fill_n(editor.Sector(c.header_track, c.header_sector).begin() + 0xAD, signature.size(), 0);
+    const auto plain = DkOpenWriter(c.bytes, c.name);
+    TDkSectorOccupancy plain_map;
+    DkCbmBuildOccupancy(*plain, c.dir_track, c.dir_sector, plain_map);
+    EXPECT_EQ(plain_map.At(5, 2) + plain_map.At(6, 3), 0) << c.name;
+    EXPECT_EQ(DkCbmCountHiddenUsed(*plain, plain_map), 1) << c.name;
   }
 }
 
