@@ -185,6 +185,10 @@ TEST(PreviewButton, FaceBorderIconAndBackground) {
   // Without a usable mask the face is plain.
   const Bytes plain = KvComposeButton(picture, rect, {1, 3, 0}, TKvIconMask{});
   EXPECT_EQ(PixelAt(plain, 28, 14, 8), 43 * 0x010101u);
+  TKvIconMask short_mask;  // a size its coverage does not have
+  short_mask.Size = 14;
+  short_mask.Coverage.assign(14 * 13, 255);
+  EXPECT_EQ(KvComposeButton(picture, rect, {1, 3, 0}, short_mask), plain);
   // A picture that ends just under the button's last pixel shows there, outside the corner.
   const TDkRenderImage exact = TwoToneImage(52, 1, 16);
   const Bytes corner =
