@@ -95,7 +95,16 @@ TEST(CliExtract, SelectionByIndexAndNameAndWhatIsSkipped) {
   EXPECT_EQ(folder.Read("sel/A_B.seq"), PatternBytes(30, 3));
   EXPECT_FALSE(folder.Has("sel/PART"));
 
-  // An index has at most nine digits; ten are a name.
+  // A folder's files take their names within the folder, even when the folder comes first.
+  Bytes twice = ExtractionDisk();
+  SectorEditor(twice, D81Offset).PutEntry(40, 3, 4, {"INSIDE", 0x82, 11, 0, 1});
+  const std::string second = folder.Write("twice.d81", twice);
+  const Result nested = RunWith({"extract", second, "PART", "INSIDE", "-r", "-d", out + "3"});
+  EXPECT_EQ(nested.out, out + "3/PART/\n" + out + "3/PART/INSIDE.prg\n" + out + "3/INSIDE.prg\n");
+  // An index has at most nine digits; ten are a name. Every digit counts, 9 too.
+  const Result ninth =
+      RunWith({"extract", folder.Write("ten.d64", D64WithEntries(10)), "9", "-d", out + "4"});
+  EXPECT_EQ(ninth.out, out + "4/GAME 9.prg\n");
   const Result digits = RunWith({"extract", image, "000000001", "0000000001", "-d", out + "2"});
   EXPECT_EQ(digits.out, out + "2/A_B.seq\n");
   EXPECT_EQ(digits.err, "kelvane extract: 0000000001: no such entry on this disk\n");

@@ -267,17 +267,22 @@ TEST(Writers, BamBitsPastTheDirectoryTracksLastSectorAreNeverTaken) {
                  Case{"x.d80", BlankD80(), D80Offset, 39, 29, 38, 6 + 5 * 38 + 4,
                       "Directory is full on this 8050 image."}}) {
     auto writer = DkOpenWriter(c.bytes, c.name);
-    // The rest of the track in use, by something in each sector (the 8050 would take an empty
-    // directory sector even where its BAM says used).
+    // Something in every other sector of the track (the 8050 would take an empty directory
+    // sector even where its BAM says used); all but the last one used in the BAM.
     for (int s = 2; s < c.sectors; ++s) {
-      writer->MarkSectorUsed(c.dir_track, s);
+      if (s < c.sectors - 1) writer->MarkSectorUsed(c.dir_track, s);
       SectorEditor(c.bytes, c.offset).Sector(c.dir_track, s)[2] = 0x80;
     }
     // Every bit of the track's last bitmap byte past its sectors free.
     SectorEditor(c.bytes, c.offset).Sector(c.bam_track, 0)[static_cast<std::size_t>(c.bam_byte)] |=
         static_cast<std::uint8_t>(0xFF << (c.sectors % 8));
-    for (int i = 0; i < 8; ++i) Add(*writer, "F" + std::to_string(i), 0, cftDEL);
-    EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*writer, "NINTH", 0, cftDEL); }),
+    for (int i = 0; i < 16; ++i) {
+      const TDkCbmEntry entry = Add(*writer, "F" + std::to_string(i), 0, cftDEL);
+      if (i >= 8) {
+        EXPECT_EQ(entry.Location.Sector, c.sectors - 1) << c.name;  // the track's last sector
+      }
+    }
+    EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*writer, "LAST", 0, cftDEL); }),
               c.full);
   }
 }
