@@ -65,6 +65,7 @@ TEST(FileNames, HostNamesToBytes) {
   EXPECT_EQ(DkCbmHostNameToBytes("x\xC3\xA9"), B("X__"));  // every byte from 0x80 on
   EXPECT_EQ(DkCbmHostNameToBytes("a,b*c"), B("A,B*C"));    // refused later by the name rule
   EXPECT_EQ(DkCbmHostNameToBytes("[;<>@]_"), B("[;<>@]_"));
+  EXPECT_EQ(DkCbmHostNameToBytes("az@Z"), B("AZ@Z"));  // both ends of the letters
   EXPECT_EQ(DkCbmHostNameToBytes("0123456789 !#$%&'()+-./"), B("0123456789 !#$%&'()+-./"));
 }
 
