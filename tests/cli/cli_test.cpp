@@ -127,6 +127,10 @@ TEST(CliInfo, ShowsFormatVariantTracksAndErrorInfo) {
 
 TEST(CliErrors, BadInputIsReportedWithTheLibrarysMessage) {
   const testing::TempFolder folder("cli");
+  const auto Padded = [](Bytes bytes) {
+    bytes.resize(16 * 1024 * 1024 + 1);
+    return bytes;
+  };
   const struct {
     const char* command;
     std::string path;
@@ -140,6 +144,9 @@ TEST(CliErrors, BadInputIsReportedWithTheLibrarysMessage) {
       {"list",
        folder.Write("tape.tap", Bytes{'C', '6', '4', '-', 'T', 'A', 'P', 'E', '-', 'R', 'A', 'W'}),
        "Image format Tap is not supported.", false},
+      // A readable G64 padded past 16 MiB: too large to read at all.
+      {"list", folder.Write("large.g64", Padded(testing::ReadTestFile("tests/data/cc1541.g64"))),
+       "16777217 bytes", true},
       {"list", "tests/data/does-not-exist.d64", "cannot read the file", true},
       {"list", "tests/data", "is a folder", true},
   };

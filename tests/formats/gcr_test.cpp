@@ -286,6 +286,9 @@ TEST(Nib, RoundTripsThroughG64) {
   EXPECT_EQ(g64.Tracks()[0].Length, 7692 - 10);
   EXPECT_EQ(g64.Tracks()[1].DataOffset, 0);
   EXPECT_EQ(g64.Tracks()[68].Speed, 0);
+  // The tracks follow the header and its two tables of 84 entries, each after the one before.
+  EXPECT_EQ(g64.Tracks()[0].DataOffset, 12 + 8 * 84);
+  EXPECT_EQ(g64.Tracks()[2].DataOffset, 12 + 8 * 84 + 2 + 7692 - 10);
 }
 
 TEST(Nib, TableEdgesAndTracksWithoutARevolution) {

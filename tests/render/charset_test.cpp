@@ -220,12 +220,20 @@ TEST(GlyphPixel, GridAndScaling) {
     }
   }
   EXPECT_EQ(DkGlyphScaledPixelXY(a, 2, 2, 15, 15), DkGlyphPixel(a, 7, 7));
-  EXPECT_EQ(MessageOf<EDkRangeError>([&] { DkGlyphScaledPixelXY(a, 0, 2, -1, -1); }),
-            "DkGlyphScaledPixelXY: scales must be >= 1, got 0x2");
-  EXPECT_EQ(MessageOf<EDkRangeError>([&] { DkGlyphScaledPixelXY(a, 2, 2, 3, -4); }),
-            "DkGlyphScaledPixelXY: (3,-4) has a negative coordinate");
-  EXPECT_EQ(MessageOf<EDkRangeError>([&] { DkGlyphScaledPixelXY(a, 2, 2, 16, 0); }),
-            "DkGlyphPixel: (0,8) is outside the 8x8 glyph grid");
+  const struct {
+    int sx, sy, x, y;
+    const char* message;
+  } refused[] = {
+      {0, 2, -1, -1, "DkGlyphScaledPixelXY: scales must be >= 1, got 0x2"},
+      {2, 0, 0, 0, "DkGlyphScaledPixelXY: scales must be >= 1, got 2x0"},
+      {2, 2, 3, -4, "DkGlyphScaledPixelXY: (3,-4) has a negative coordinate"},
+      {2, 2, -3, 4, "DkGlyphScaledPixelXY: (-3,4) has a negative coordinate"},
+      {2, 2, 16, 0, "DkGlyphPixel: (0,8) is outside the 8x8 glyph grid"},
+  };
+  for (const auto& c : refused) {
+    EXPECT_EQ(MessageOf<EDkRangeError>([&] { DkGlyphScaledPixelXY(a, c.sx, c.sy, c.x, c.y); }),
+              c.message);
+  }
 }
 
 }  // namespace

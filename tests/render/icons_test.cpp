@@ -101,9 +101,15 @@ TEST(Rasterise, EvenOddEmptiesOverlaps) {
 TEST(Rasterise, RefusesBadSizesAndPaths) {
   TKvIconMask mask;
   mask.Size = 3;
-  EXPECT_FALSE(RasteriseIcon("M0 0 H640 V640 Z", 0, mask));
-  EXPECT_EQ(mask.Size, 0);
-  EXPECT_TRUE(mask.Coverage.empty());
+  // Sizes run from 1 to 4096 pixels.
+  for (const int size : {0, 4097}) {
+    mask.Size = 3;
+    EXPECT_FALSE(RasteriseIcon("M0 0 H640 V640 Z", size, mask)) << size;
+    EXPECT_EQ(mask.Size, 0);
+    EXPECT_TRUE(mask.Coverage.empty());
+  }
+  EXPECT_TRUE(RasteriseIcon("M0 0 H640 V640 Z", 4096, mask));
+  EXPECT_EQ(mask.Coverage.size(), 4096u * 4096u);
   EXPECT_FALSE(RasteriseIcon("M0 0 A1 1 0 0 0 2 2", 8, mask));
 }
 
