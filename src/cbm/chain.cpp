@@ -1,5 +1,7 @@
 #include "cbm/chain.h"
 
+#include <algorithm>
+
 #include "cbm/errors.h"
 #include "common/format.h"
 
@@ -53,8 +55,8 @@ Bytes DkCbmChainReadFile(int start_track, int start_sector, const TDkCbmReadSect
       continue;
     }
     // Last sector: byte 1 is the index of the last used byte (0 and 1 mean no data).
-    const int used = next_sector == 0 ? 0 : next_sector - 1;
-    if (used > 0) result.insert(result.end(), data.begin() + 2, data.begin() + 2 + used);
+    const int used = std::max(next_sector - 1, 0);
+    result.insert(result.end(), data.begin() + 2, data.begin() + 2 + used);
     return result;
   }
 }
