@@ -92,11 +92,7 @@ bool TPathReader::ReadNumbers(double* values, int count) {
 }
 
 void TPathReader::LineTo(double x, double y) {
-  if (y != y_) {
-    if (edges_.size() == edges_.capacity())
-      edges_.reserve(std::max<std::size_t>(64, edges_.size() * 2));
-    edges_.push_back({x_, y_, x, y});
-  }
+  if (y != y_) edges_.push_back({x_, y_, x, y});
   x_ = x;
   y_ = y;
 }
