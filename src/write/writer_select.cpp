@@ -1,6 +1,6 @@
 #include "write/writer_select.h"
 
-#include <array>
+#include <map>
 
 #include "cbm/errors.h"
 #include "common/format.h"
@@ -12,7 +12,7 @@ namespace kelvane {
 namespace {
 
 struct ConversionState {
-  std::array<TDkLayoutConverter, 12> converters;
+  std::map<TDkCbmImageFormat, TDkLayoutConverter> converters;
   TDkConversionConsent consent;
 };
 
@@ -24,9 +24,7 @@ ConversionState& Conversion() {
 }  // namespace
 
 void DkRegisterLayoutConverter(TDkCbmImageFormat format, TDkLayoutConverter converter) {
-  const int index = static_cast<int>(format);
-  if (index >= 0 && index < 12)
-    Conversion().converters[static_cast<std::size_t>(index)] = std::move(converter);
+  Conversion().converters[format] = std::move(converter);
 }
 
 void DkSetConversionConsentHook(TDkConversionConsent hook) {
@@ -65,9 +63,10 @@ std::unique_ptr<TDkCbmImageWriter> DkOpenWriter(Bytes& bytes, const std::string&
   std::unique_ptr<TDkCbmImageWriter> writer = DkCreateWriter(bytes, file_name, format);
   if (writer->IsOldLayout()) {
     ConversionState& state = Conversion();
-    const TDkLayoutConverter& converter = state.converters[static_cast<std::size_t>(format)];
-    if (state.consent && converter && state.consent(file_name, format) == 1) {
-      Bytes converted = converter(bytes);
+    const auto converter = state.converters.find(format);
+    if (state.consent && converter != state.converters.end() && converter->second &&
+        state.consent(file_name, format) == 1) {
+      Bytes converted = converter->second(bytes);
       writer.reset();
       bytes = std::move(converted);
       writer = DkCreateWriter(bytes, file_name, format);
