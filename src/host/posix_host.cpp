@@ -95,10 +95,11 @@ bool SomeoneHoldsRecordLock(int fd) {
   probe.l_whence = SEEK_SET;
 #ifdef F_OFD_GETLK
   // Open-file-description locks conflict with every other open file, our own process included.
-  return ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+  constexpr int kGetLock = F_OFD_GETLK;
 #else
-  return ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+  constexpr int kGetLock = F_GETLK;
 #endif
+  return ::fcntl(fd, kGetLock, &probe) == 0 && probe.l_type != F_UNLCK;
 }
 
 class PosixHostFiles final : public HostFiles {
