@@ -17,9 +17,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
-#include <ctime>
 #include <memory>
+#include <thread>
 
 #include "common/format.h"
 #include "host/host_files.h"
@@ -224,10 +225,7 @@ class PosixHostFiles final : public HostFiles {
   bool MayPass(std::uint32_t /*code*/) override { return false; }
 
   void Wait(unsigned milliseconds) override {
-    timespec pause{static_cast<time_t>(milliseconds / 1000),
-                   static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
 
   std::string ErrorText(std::uint32_t code) override {
