@@ -66,7 +66,7 @@ TDkNibRevolution DkNibFindRevolution(ByteView data, int least_length) {
       int a = start;
       int b = candidate;
       bool match = true;
-      while (b < end) {
+      for (;;) {  // both positions stay below `end`: a sync is only found there
         if (std::memcmp(data.data() + a, data.data() + b, kCompareBytes) != 0) {
           match = false;
           break;

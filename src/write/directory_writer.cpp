@@ -135,7 +135,7 @@ void DkCbmCheckNameFree(const TDkCbmImageWriter& writer, int dir_track, int dir_
     for (int e = 0; e < kEntriesPerSector; ++e) {
       const std::size_t at = static_cast<std::size_t>(e * kEntrySize);
       if (data[at + 2] == 0) continue;
-      if (DkCbmNamesEqual(ByteView(data).subspan(at + 5, 16), name16)) {
+      if (DkCbmNamesEqual(ByteView(data).subspan(at + 5, kDkCbmNameLength), name16)) {
         throw EDkCbmConstraintViolation(
             Format("A file named '%s' already exists.", DkCbmNameToString(name16).c_str()));
       }
@@ -152,7 +152,7 @@ bool DkCbmHostNameInDirectory(const TDkCbmImageWriter& writer, int dir_track, in
     for (int e = 0; e < kEntriesPerSector && !found; ++e) {
       const std::size_t at = static_cast<std::size_t>(e * kEntrySize);
       if (data[at + 2] == 0) continue;
-      found = UpperTrimmed(DkCbmNameToString(ByteView(data).subspan(at + 5, 16))) == wanted;
+      found = UpperTrimmed(DkCbmNameToString(ByteView(data).subspan(at + 5, kDkCbmNameLength))) == wanted;
     }
     return !found;
   });
@@ -167,7 +167,7 @@ bool DkCbmBytesNameInDirectory(const TDkCbmImageWriter& writer, int dir_track, i
     for (int e = 0; e < kEntriesPerSector && !found; ++e) {
       const std::size_t at = static_cast<std::size_t>(e * kEntrySize);
       if (data[at + 2] == 0) continue;
-      found = DkCbmNamesEqual(ByteView(data).subspan(at + 5, 16), wanted);
+      found = DkCbmNamesEqual(ByteView(data).subspan(at + 5, kDkCbmNameLength), wanted);
     }
     return !found;
   });
