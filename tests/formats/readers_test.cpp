@@ -396,6 +396,11 @@ TEST(Dnp, OneTrackImageAndBothBitmapLayouts) {
   EXPECT_EQ(DkDnpBitmapByte(old, 8191), 0x5A);
   EXPECT_EQ(MessageOf([&] { DkDnpBitmapByte(old, 8192); }),
             "DNP BAM bitmap index 8192 is outside 0..8191.");
+  // Bytes that end inside the bitmap: an index is read up to their end and no further.
+  const Bytes short_bytes(old.begin(), old.begin() + 288 + 10);
+  EXPECT_EQ(DkDnpBitmapByte(short_bytes, 9), old[288 + 9]);
+  EXPECT_EQ(MessageOf([&] { DkDnpBitmapByte(short_bytes, 10); }),
+            "DNP BAM bitmap index 10 is outside the image.");
 }
 
 TEST(Dfi, SignatureAndDirectoryChecks) {
