@@ -401,6 +401,12 @@ TEST(Dnp, OneTrackImageAndBothBitmapLayouts) {
   EXPECT_EQ(DkDnpBitmapByte(short_bytes, 9), old[288 + 9]);
   EXPECT_EQ(MessageOf([&] { DkDnpBitmapByte(short_bytes, 10); }),
             "DNP BAM bitmap index 10 is outside the image.");
+  // The current layout's count takes what the bytes hold of its bitmap: 768 bytes end after
+  // track 7's (track 1 without its 64 system sectors).
+  Bytes current = BlankDnp(8);
+  current.resize(768);
+  std::fill(current.begin() + 544, current.end(), 0xFF);
+  EXPECT_EQ(DkDnpCountFree(current, 8), 192 + 6 * 256);
 }
 
 TEST(Dfi, SignatureAndDirectoryChecks) {
