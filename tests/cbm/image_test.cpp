@@ -253,6 +253,23 @@ TEST(ImageSectors, NegativeOrHugeOffsetsFromAGeometryAreRefused) {
   ExpectMalformed([&] { image.ReadSector(2, 0); }, "Sector T2/S0 past end of image.");
 }
 
+// The 16-byte name and 5-byte id may lie anywhere in the header sector, and nowhere else.
+TEST(ImageHeader, NameAndIdAreTakenFromInsideTheHeaderSector) {
+  Bytes header(256);
+  for (std::size_t i = 0; i < header.size(); ++i) header[i] = static_cast<std::uint8_t>(i);
+  testing::FlatImage image(Bytes(4096), 2, 4);
+  for (const auto& [name_at, id_at] : {std::pair{0, 0}, {240, 251}, {7, 100}}) {
+    image.SetDiskHeader(header, name_at, id_at);
+    EXPECT_EQ(image.DiskNameBytes(), Bytes(header.begin() + name_at, header.begin() + name_at + 16));
+    EXPECT_EQ(image.DiskIdBytes(), Bytes(header.begin() + id_at, header.begin() + id_at + 5));
+  }
+  for (const auto& [name_at, id_at] : {std::pair{241, 0}, {0, 252}, {-1, 0}, {0, -1}}) {
+    EXPECT_EQ(testing::MessageOf([&] { image.SetDiskHeader(header, name_at, id_at); }),
+              "SetDiskHeader: name or id outside the header sector.")
+        << name_at << " " << id_at;
+  }
+}
+
 TEST(ImageErrorInfo, TakesOneByteFromJustAfterTheSectors) {
   // A 35-track D64 with its 683-byte error block: 174848 + 683 = 175531 bytes.
   Bytes bytes(175531, 0);

@@ -56,6 +56,7 @@ class FlatImage : public TDkCbmImage {
   std::string FormatName() const override { return "TST"; }
 
   using TDkCbmImage::LoadDirectory;
+  using TDkCbmImage::SetDiskHeader;
   using TDkCbmImage::SetErrorInfo;
 
  private:
