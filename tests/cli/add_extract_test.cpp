@@ -126,6 +126,22 @@ TEST(CliExtract, ALoopingDirectoryIsReportedAndTheRestExtracted) {
   EXPECT_TRUE(folder.Has("o/GAME.prg"));
 }
 
+TEST(CliExtract, ABrokenDirectoryChainIsReportedAndWhatWasReadExtracted) {
+  TempFolder folder("extract");
+  Bytes bytes = BlankD64();
+  SectorEditor editor(bytes, D64Offset);
+  editor.PutEntry(18, 1, 0, {"SURVIVOR", 0x82, 17, 0, 1});
+  editor.Link(17, 0, 0, 4);
+  std::copy_n("abc", 3, editor.Sector(17, 0).begin() + 2);
+  editor.Link(18, 1, 40, 1);
+  const Result r = RunWith({"extract", folder.Write("broken.d64", bytes), "-d", folder.Path("o")});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_EQ(r.err,
+            "kelvane extract: warning: Directory chain broke at T40/S1: Sector T40/S1 past end of "
+            "image.. Recovered 1 entries so far; the rest is unreachable.\n");
+  EXPECT_EQ(folder.Read("o/SURVIVOR.prg"), (Bytes{'a', 'b', 'c'}));
+}
+
 TEST(CliAdd, ReportsWhatWasNotWrittenAndExitsAccordingly) {
   TempFolder folder("add");
   const std::string image = folder.Write("disk.d64", BlankD64());
