@@ -209,6 +209,28 @@ TEST(Lynx, TheDirectorySizeMustLieInsideTheFile) {
   }
 }
 
+// The archive's numbers are read up to nine digits, so none overflows: with leading zeros the
+// size still reads, and of ten digits only the first nine count.
+TEST(Lynx, NumbersHaveAtMostNineDigits) {
+  const Bytes archive = BuildLynx({{"GAME", 'P', PatternBytes(600, 5)}});
+  const std::string head = " 1  *LYNX";
+  const auto at = std::search(archive.begin(), archive.end(), head.begin(), head.end());
+  ASSERT_NE(at, archive.end());
+  const auto widened = [&](const std::string& zeros) {
+    Bytes bytes = archive;
+    const auto where = bytes.begin() + (at - archive.begin()) + 1;
+    bytes.insert(where, zeros.begin(), zeros.end());
+    // The directory block keeps its size: padding at its end makes room.
+    bytes.erase(bytes.begin() + 254, bytes.begin() + 254 + static_cast<std::ptrdiff_t>(zeros.size()));
+    return bytes;
+  };
+  const auto nine = DkOpenImage(widened("00000000"), "x.lnx", false);
+  ASSERT_EQ(nine->Entries().size(), 1u);
+  EXPECT_EQ(nine->ReadFile(nine->Entries()[0]), PatternBytes(600, 5));
+  EXPECT_EQ(MessageOf([&] { DkOpenImage(widened("000000000"), "x.lnx", false); }),
+            "The Lynx directory claims 0 blocks; the file has 854 bytes.");
+}
+
 // Only content makes a T64 or a Lynx archive: other bytes under those names are refused with the
 // text for an unrecognised image, and random bytes never crash the readers.
 TEST(Containers, OtherBytesUnderTheirNamesAreRefused) {
