@@ -156,9 +156,12 @@ TEST(Lynx, BuilderVariants) {
       {"RECORDS", 'R', PatternBytes(254, 6)},
       {"NOTES", 'S', PatternBytes(90, 7)},
   };
+  // The BASIC line before the directory may be as short as a line can be: no text at all.
   for (const LynxOptions& options :
-       {LynxOptions{}, LynxOptions{.stamp = "LYNX IX"}, LynxOptions{.omit_last_size = true}}) {
-    SCOPED_TRACE(options.stamp + (options.omit_last_size ? ", no last size" : ""));
+       {LynxOptions{}, LynxOptions{.stamp = "LYNX IX"}, LynxOptions{.omit_last_size = true},
+        LynxOptions{.basic_text = ""}}) {
+    SCOPED_TRACE(options.stamp + (options.omit_last_size ? ", no last size" : "") + " BASIC " +
+                 std::to_string(options.basic_text.size()));
     const Bytes archive = BuildLynx(files, options);
     const auto image = DkOpenImage(archive, "archive.bin", false);
     ASSERT_EQ(image->Entries().size(), files.size());

@@ -108,6 +108,10 @@ TEST(PreviewGeometry, RoundedRectangleAndBlend) {
   EXPECT_EQ(KvBlend(255, 43, 51), 85);
   EXPECT_EQ(KvBlend(242, 10, 255), 242);
   EXPECT_EQ(KvBlend(242, 10, 128), 126);  // (242*128 + 10*127) / 255 truncated
+  // A colour blended with itself stays that colour at every weight.
+  for (const int a : {0, 1, 128, 255}) {
+    for (int k = 0; k <= 255; ++k) ASSERT_EQ(KvBlend(a, a, k), a) << a << " " << k;
+  }
 }
 
 TEST(PreviewTint, TintsTheVisiblePixelRowsOfSelectedEntries) {

@@ -54,9 +54,7 @@ Bytes BuildT64(const std::vector<T64File>& files, const T64Options& options) {
 Bytes BuildLynx(const std::vector<LynxFile>& files, const LynxOptions& options) {
   // 10 SYS... as a one-line BASIC program at 0x0801: link, line number, text, end, zero link.
   Bytes out = {0x01, 0x08};
-  const std::string text =
-      "\x9e"
-      "2061";
+  const std::string& text = options.basic_text;
   const unsigned next = 0x0801 + 4 + static_cast<unsigned>(text.size()) + 1;
   out.push_back(static_cast<std::uint8_t>(next));
   out.push_back(static_cast<std::uint8_t>(next >> 8));
