@@ -132,7 +132,6 @@ Bytes DkCbmEntryListBody(const TDkCbmEntry& entry) {
   const std::size_t split = static_cast<std::size_t>(17 + std::max(0, 4 - DecimalDigits(n)));
   const auto head = begin + static_cast<std::ptrdiff_t>(std::min(body.size, split + 1));
   Bytes result;
-  result.reserve(body.size + 2);
   if (n < 10000) result.push_back(kSpace);
   result.insert(result.end(), begin, head);
   result.push_back(kSpace);

@@ -48,12 +48,13 @@ std::u16string KvUtf8ToUtf16(std::string_view text) {
         length = k;
       }
     }
-    if (code >= 0x10000 && code <= 0x10FFFF) {
+    if (code > 0x10FFFF) code = 0xFFFD;
+    if (code >= 0x10000) {
       code -= 0x10000;
       out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
       out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
     } else {
-      out.push_back(static_cast<char16_t>(code > 0x10FFFF ? 0xFFFD : code));
+      out.push_back(static_cast<char16_t>(code));
     }
     i += length;
   }
