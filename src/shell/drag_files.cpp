@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/text.h"
 #include "extract/entry_io.h"
 #include "registry/registry.h"
 
@@ -11,15 +12,6 @@ namespace {
 
 // The image is handed to the extraction open; its entry paths only need a valid image name.
 constexpr const char* kDragImageName = "kelvane.d64";
-
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           const auto lower = [](char c) {
-             return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-           };
-           return lower(x) == lower(y);
-         });
-}
 
 }  // namespace
 
@@ -105,7 +97,9 @@ bool BuildDragFiles(ByteView data, const std::string& detection_name,
     std::vector<std::string>& taken = siblings[static_cast<std::size_t>(parent + 1)];
     std::string name = item.Name;
     if (std::any_of(taken.begin(), taken.end(),
-                    [&](const std::string& other) { return SameIgnoringCase(other, name); })) {
+                    [&](const std::string& other) {
+                      return DkAsciiUpper(other) == DkAsciiUpper(name);
+                    })) {
       name = DkUniqueFileName(taken, name, 1);
     }
     const std::string path =

@@ -61,11 +61,13 @@ TEST(DragFiles, SiblingNamesAreMadeUniqueAndUnreadableSelectionsGiveNoDrag) {
   disk.PutEntry(1, 71, 2, {"FILE", 0x82, 1, 100, 1});  // the same name in another folder
   disk.PutEntry(1, 34, 5, {"BROKEN", 0x82, 1, 105, 1});
   disk.Link(1, 105, 99, 0);  // a chain out of the disk
+  disk.PutEntry(1, 34, 6, {"FILE.PRG", 0x82, 1, 100, 1});  // the same name in other capitals
   TKvDragFileArray files;
-  ASSERT_TRUE(BuildDragFiles(bytes, ".dnp", {0, 3, 4, 9, 1}, files));  // entry 9 does not exist
-  EXPECT_EQ(Listing(files), (std::vector<std::string>{"FILE.prg", "FILE (1).prg", "FILE (2).prg",
-                                                      "SUB/", "SUB\\INNER.prg", "SUB\\DEEPER/",
-                                                      "SUB\\DEEPER\\LEAF.usr", "SUB\\FILE.prg"}));
+  ASSERT_TRUE(BuildDragFiles(bytes, ".dnp", {0, 3, 4, 9, 1, 6}, files));  // there is no entry 9
+  EXPECT_EQ(Listing(files),
+            (std::vector<std::string>{"FILE.prg", "FILE (1).prg", "FILE (2).prg", "SUB/",
+                                      "FILE (3).PRG", "SUB\\INNER.prg", "SUB\\DEEPER/",
+                                      "SUB\\DEEPER\\LEAF.usr", "SUB\\FILE.prg"}));
   const Bytes inner = PatternBytes(400, 2);  // entry 3 starts at INNER's second sector
   EXPECT_EQ(Find(files, "FILE (1).prg").Bytes, Bytes(inner.begin() + 254, inner.end()));
 

@@ -176,8 +176,8 @@ TEST(DirectoryWriter, SectorsInUseAreProtectedEvenWhenTheBamCallsThemFree) {
 }
 
 TEST(DirectoryWriter, AGeosDisksRecordChainsAreProtected) {
-  // A VLIR file: index block 5/0, info block 5/2, records at 6/3 and on the last sector of
-  // track 7 around an empty one; 8/1 stands after the end marker.
+  // A VLIR file: index block 5/0, info block 5/2, records on the first sector of track 6 and
+  // the last of track 7 around an empty one; 8/1 stands after the end marker.
   struct Case {
     const char* name;
     Bytes bytes;
@@ -197,12 +197,12 @@ TEST(DirectoryWriter, AGeosDisksRecordChainsAreProtected) {
     entry[23] = 1;
     entry[24] = 5;
     const std::uint8_t last = static_cast<std::uint8_t>(c.last_sector);
-    const std::uint8_t records[] = {6, 3, 0, 255, 7, last, 0, 0, 8, 1};
+    const std::uint8_t records[] = {6, 0, 0, 255, 7, last, 0, 0, 8, 1};
     std::copy(std::begin(records), std::end(records), editor.Sector(5, 0).begin() + 2);
     auto writer = DkOpenWriter(c.bytes, c.name);
     TDkSectorOccupancy map;
     DkCbmBuildOccupancy(*writer, c.dir_track, c.dir_sector, map);
-    for (const auto& [t, s] : {std::pair{5, 0}, {5, 2}, {6, 3}, {7, c.last_sector}})
+    for (const auto& [t, s] : {std::pair{5, 0}, {5, 2}, {6, 0}, {7, c.last_sector}})
       EXPECT_EQ(map.At(t, s), 1) << c.name << " " << t << "/" << s;
     EXPECT_EQ(map.At(8, 1), 0) << c.name;
     EXPECT_EQ(DkCbmCountHiddenUsed(*writer, map), 4) << c.name;
@@ -211,7 +211,7 @@ TEST(DirectoryWriter, AGeosDisksRecordChainsAreProtected) {
     const auto plain = DkOpenWriter(c.bytes, c.name);
     TDkSectorOccupancy plain_map;
     DkCbmBuildOccupancy(*plain, c.dir_track, c.dir_sector, plain_map);
-    EXPECT_EQ(plain_map.At(5, 2) + plain_map.At(6, 3), 0) << c.name;
+    EXPECT_EQ(plain_map.At(5, 2) + plain_map.At(6, 0), 0) << c.name;
     EXPECT_EQ(DkCbmCountHiddenUsed(*plain, plain_map), 1) << c.name;
   }
 }
