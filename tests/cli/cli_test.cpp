@@ -298,6 +298,15 @@ TEST(CliRender, WritesTheListingAsPng) {
   EXPECT_EQ(PngWidth(lower_png), lower.Width);
   EXPECT_EQ(PngHeight(lower_png), lower.Height);
   EXPECT_NE(lower_png, png);
+  // Without -s the box is 128 pixels.
+  TDkRenderImage standard;
+  ASSERT_TRUE(DkRenderThumbnail(testing::ReadTestFile("tests/data/cc1541-full.d64"), "f.d64", 128,
+                                csUpperGraphics, standard));
+  r = RunWith({"thumbnail", "tests/data/cc1541-full.d64", target});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  png = testing::ReadTestFile(target);
+  EXPECT_EQ(PngWidth(png), standard.Width);
+  EXPECT_EQ(PngHeight(png), standard.Height);
 
   const std::string junk = folder.Write("junk.d64", Bytes(1000, 0));
   r = RunWith({"render", junk, "-o", target});

@@ -203,6 +203,10 @@ TEST(PreviewButton, FaceBorderIconAndBackground) {
   const Bytes beside = KvComposeButton({left.Pixels, left.Width, left.Height}, rect,
                                        {1, 3, 0, 0x445566}, TKvIconMask{});
   EXPECT_EQ(PixelAt(beside, 28, 0, 0), 0x445566u);
+  // One in the picture's top left corner shows the picture's first pixel outside its corner.
+  const Bytes origin =
+      KvComposeButton(picture, TKvRect{0, 0, 28, 16}, {1, 3, 0, 0x445566}, TKvIconMask{});
+  EXPECT_EQ(PixelAt(origin, 28, 0, 0), kDkPageBackground);
   // Border and face are symmetric top to bottom and left to right, rounded corners included.
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 28; ++x) {
