@@ -378,6 +378,9 @@ TEST(Dnp, OneTrackImageAndBothBitmapLayouts) {
   const auto one = TDkDnpImage::Open(BlankDnp(1), false);
   EXPECT_EQ(one->TrackCount(), 1);
   EXPECT_EQ(one->FreeBlocks(), 192);
+  // Every track a DNP may have holds 256 sectors; none outside them.
+  for (const auto& [track, sectors] : {std::pair{0, 0}, {1, 256}, {256, 256}, {257, 0}})
+    EXPECT_EQ(one->SectorsInTrack(track), sectors) << track;
 
   // Every bit set: track 1 loses its 64 system sectors; track 256 is never counted.
   for (const int tracks : {3, 256}) {
