@@ -96,10 +96,9 @@ bool BuildDragFiles(ByteView data, const std::string& detection_name,
     if (!item.Error.empty() || !parent_ok) continue;
     std::vector<std::string>& taken = siblings[static_cast<std::size_t>(parent + 1)];
     std::string name = item.Name;
-    if (std::any_of(taken.begin(), taken.end(),
-                    [&](const std::string& other) {
-                      return DkAsciiUpper(other) == DkAsciiUpper(name);
-                    })) {
+    if (std::any_of(taken.begin(), taken.end(), [&](const std::string& other) {
+          return DkAsciiUpper(other) == DkAsciiUpper(name);
+        })) {
       name = DkUniqueFileName(taken, name, 1);
     }
     const std::string path =

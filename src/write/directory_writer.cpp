@@ -152,7 +152,8 @@ bool DkCbmHostNameInDirectory(const TDkCbmImageWriter& writer, int dir_track, in
     for (int e = 0; e < kEntriesPerSector && !found; ++e) {
       const std::size_t at = static_cast<std::size_t>(e * kEntrySize);
       if (data[at + 2] == 0) continue;
-      found = UpperTrimmed(DkCbmNameToString(ByteView(data).subspan(at + 5, kDkCbmNameLength))) == wanted;
+      found = UpperTrimmed(DkCbmNameToString(ByteView(data).subspan(at + 5, kDkCbmNameLength))) ==
+              wanted;
     }
     return !found;
   });

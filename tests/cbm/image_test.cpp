@@ -260,7 +260,8 @@ TEST(ImageHeader, NameAndIdAreTakenFromInsideTheHeaderSector) {
   testing::FlatImage image(Bytes(4096), 2, 4);
   for (const auto& [name_at, id_at] : {std::pair{0, 0}, {240, 251}, {7, 100}}) {
     image.SetDiskHeader(header, name_at, id_at);
-    EXPECT_EQ(image.DiskNameBytes(), Bytes(header.begin() + name_at, header.begin() + name_at + 16));
+    EXPECT_EQ(image.DiskNameBytes(),
+              Bytes(header.begin() + name_at, header.begin() + name_at + 16));
     EXPECT_EQ(image.DiskIdBytes(), Bytes(header.begin() + id_at, header.begin() + id_at + 5));
   }
   for (const auto& [name_at, id_at] : {std::pair{241, 0}, {0, 252}, {-1, 0}, {0, -1}}) {

@@ -224,7 +224,8 @@ TEST(Lynx, NumbersHaveAtMostNineDigits) {
     const auto where = bytes.begin() + (at - archive.begin()) + 1;
     bytes.insert(where, zeros.begin(), zeros.end());
     // The directory block keeps its size: padding at its end makes room.
-    bytes.erase(bytes.begin() + 254, bytes.begin() + 254 + static_cast<std::ptrdiff_t>(zeros.size()));
+    bytes.erase(bytes.begin() + 254,
+                bytes.begin() + 254 + static_cast<std::ptrdiff_t>(zeros.size()));
     return bytes;
   };
   const auto nine = DkOpenImage(widened("00000000"), "x.lnx", false);

@@ -60,7 +60,7 @@ TEST(DragFiles, SiblingNamesAreMadeUniqueAndUnreadableSelectionsGiveNoDrag) {
   disk.PutEntry(1, 34, 4, {"FILE", 0x82, 1, 100, 1});
   disk.PutEntry(1, 71, 2, {"FILE", 0x82, 1, 100, 1});  // the same name in another folder
   disk.PutEntry(1, 34, 5, {"BROKEN", 0x82, 1, 105, 1});
-  disk.Link(1, 105, 99, 0);  // a chain out of the disk
+  disk.Link(1, 105, 99, 0);                                // a chain out of the disk
   disk.PutEntry(1, 34, 6, {"FILE.PRG", 0x82, 1, 100, 1});  // the same name in other capitals
   TKvDragFileArray files;
   ASSERT_TRUE(BuildDragFiles(bytes, ".dnp", {0, 3, 4, 9, 1, 6}, files));  // there is no entry 9
@@ -145,7 +145,8 @@ TEST(DragFiles, GuidNamesAndUtf16) {
                           "b\xC3"),
             (std::u16string{0xFFFD, u'b', 0xFFFD}));
   // The lead bytes' range C2-F4 at both ends, the last code point of one UTF-16 unit and the first
-  // of two, the largest code point and one more, a sequence cut short: a byte that starts nothing is one replacement character.
+  // of two, the largest code point and one more, a sequence cut short: a byte that starts nothing
+  // is one replacement character.
   const std::pair<const char*, std::u16string> cases[] = {
       {"\xC1\xBF", {0xFFFD, 0xFFFD}},
       {"\xC2\x80", {0x80}},

@@ -41,7 +41,10 @@ struct LynxOptions {
   std::string stamp = "*LYNX XV  BY WILL CORLEY";
   bool omit_last_size = false;  // as early Lynx versions wrote the last entry
   int claimed_entries = -1;     // -1: the number of files
-  std::string basic_text = "\x9e" "2061";  // of the BASIC line before the directory
+  // The text of the BASIC line before the directory: SYS 2061.
+  std::string basic_text =
+      "\x9e"
+      "2061";
 };
 
 Bytes BuildLynx(const std::vector<LynxFile>& files, const LynxOptions& options = {});
