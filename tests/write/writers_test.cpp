@@ -70,6 +70,19 @@ TEST(D64Writer, BlocksFollowTheDrivesInterleave) {
   EXPECT_EQ(image->FreeBlocks(), 657);
 }
 
+TEST(D64Writer, AFileOnTrackOneKeepsTheInterleave) {
+  Bytes bytes = BlankD64();
+  auto writer = TDkD64Writer::FromBytes(bytes);
+  for (int t = 2; t <= 35; ++t) {
+    for (int s = 0; s < writer->SectorsOnTrack(t); ++s) {
+      if (t != 18) writer->MarkSectorUsed(t, s);
+    }
+  }
+  const TDkCbmEntry entry = Add(*writer, "FIRST", 3 * 254);
+  EXPECT_EQ(ChainOf(*writer, entry.FirstTrack, entry.FirstSector),
+            (std::vector<std::pair<int, int>>{{1, 0}, {1, 10}, {1, 20}}));
+}
+
 TEST(D64Writer, DirectoryGrowsTo18Slash4Then18Slash7) {
   Bytes bytes = BlankD64();
   auto writer = TDkD64Writer::FromBytes(bytes);
