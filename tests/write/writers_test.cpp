@@ -38,14 +38,20 @@ TDkCbmEntry Add(TDkCbmImageWriter& writer, const std::string& name, std::size_t 
                       PatternBytes(length, static_cast<std::uint32_t>(length)));
 }
 
+// Marks every sector of tracks `first` to `last` used, apart from the directory track 18 and
+// the sector `spare`.
+void FillTracks(TDkCbmImageWriter& writer, int first, int last, std::pair<int, int> spare = {}) {
+  for (int t = first; t <= last; ++t) {
+    for (int s = 0; s < writer.SectorsOnTrack(t); ++s) {
+      if (t != 18 && std::make_pair(t, s) != spare) writer.MarkSectorUsed(t, s);
+    }
+  }
+}
+
 TEST(D64Writer, TheLastFreeSectorIsFoundInTheTailByteOfItsTrack) {
   Bytes bytes = BlankD64();
   auto writer = TDkD64Writer::FromBytes(bytes);
-  for (int t = 1; t <= 35; ++t) {
-    for (int s = 0; s < writer->SectorsOnTrack(t); ++s) {
-      if (t != 18 && !(t == 1 && s == 17)) writer->MarkSectorUsed(t, s);
-    }
-  }
+  FillTracks(*writer, 1, 35, {1, 17});
   const TDkCbmEntry entry = Add(*writer, "LAST", 10);
   EXPECT_EQ(std::make_pair(entry.FirstTrack, entry.FirstSector), std::make_pair(1, 17));
   EXPECT_EQ(writer->FreeBlocks(), 0);
@@ -73,11 +79,7 @@ TEST(D64Writer, BlocksFollowTheDrivesInterleave) {
 TEST(D64Writer, AFileOnTrackOneKeepsTheInterleave) {
   Bytes bytes = BlankD64();
   auto writer = TDkD64Writer::FromBytes(bytes);
-  for (int t = 2; t <= 35; ++t) {
-    for (int s = 0; s < writer->SectorsOnTrack(t); ++s) {
-      if (t != 18) writer->MarkSectorUsed(t, s);
-    }
-  }
+  FillTracks(*writer, 2, 35);
   const TDkCbmEntry entry = Add(*writer, "FIRST", 3 * 254);
   EXPECT_EQ(ChainOf(*writer, entry.FirstTrack, entry.FirstSector),
             (std::vector<std::pair<int, int>>{{1, 0}, {1, 10}, {1, 20}}));
@@ -236,11 +238,7 @@ TEST(D71Writer, BothSidesInTheDrivesOrder) {
   EXPECT_EQ(ChainOf(*writer, entry.FirstTrack, entry.FirstSector),
             (std::vector<std::pair<int, int>>{{17, 0}, {17, 6}}));
   // With side 1 full, files go to side 2 from track 52.
-  for (int t = 1; t <= 35; ++t) {
-    for (int s = 0; s < writer->SectorsOnTrack(t); ++s) {
-      if (t != 18) writer->MarkSectorUsed(t, s);
-    }
-  }
+  FillTracks(*writer, 1, 35);
   const TDkCbmEntry side2 = Add(*writer, "B", 3 * 254);
   EXPECT_EQ(ChainOf(*writer, side2.FirstTrack, side2.FirstSector),
             (std::vector<std::pair<int, int>>{{52, 0}, {52, 6}, {52, 12}}));
