@@ -287,6 +287,12 @@ TEST(CliRender, WritesTheListingAsPng) {
   EXPECT_LE(PngWidth(png), 64);
   EXPECT_LE(PngHeight(png), 64);
   EXPECT_GE(std::max(PngWidth(png), PngHeight(png)), 63);
+  // The top rows, as many as the header line is wide in cells (26 and a margin), fitted in.
+  TDkRenderImage top;
+  ASSERT_TRUE(DkRenderDiskPreview(testing::ReadTestFile("tests/data/cc1541-full.d64"), "f.d64", 0,
+                                  1, 27, top, csUpperGraphics));
+  ASSERT_GT(top.Width, top.Height);
+  EXPECT_EQ(PngHeight(png), top.Height * 64 / top.Width);
   // The lower/upper charset when asked (Windows' thumbnails are always the upper-case one).
   TDkRenderImage lower;
   ASSERT_TRUE(DkRenderThumbnail(testing::ReadTestFile("tests/data/cc1541-full.d64"), "f.d64", 64,

@@ -156,11 +156,13 @@ TEST(Lynx, BuilderVariants) {
       {"RECORDS", 'R', PatternBytes(254, 6)},
       {"NOTES", 'S', PatternBytes(90, 7)},
   };
-  // The BASIC line before the directory may be as short as a line can be: no text at all.
+  // The BASIC line before the directory may be as short as a line can be: no text at all; the
+  // directory starts right after the program, with or without a return first.
   for (const LynxOptions& options :
        {LynxOptions{}, LynxOptions{.stamp = "LYNX IX"}, LynxOptions{.omit_last_size = true},
-        LynxOptions{.basic_text = ""}}) {
-    SCOPED_TRACE(options.stamp + (options.omit_last_size ? ", no last size" : "") + " BASIC " +
+        LynxOptions{.basic_text = ""}, LynxOptions{.bare_signature = true}}) {
+    SCOPED_TRACE(options.stamp + (options.omit_last_size ? ", no last size" : "") +
+                 (options.bare_signature ? ", bare" : "") + " BASIC " +
                  std::to_string(options.basic_text.size()));
     const Bytes archive = BuildLynx(files, options);
     const auto image = DkOpenImage(archive, "archive.bin", false);

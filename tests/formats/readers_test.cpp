@@ -273,9 +273,12 @@ TEST(D64, NoPlausibleExtraAreaFallsBackToSpeedDosAndStillCountsIt) {
   EXPECT_FALSE(DkD64DetectVariant(Bytes(256), 36).Found);
 
   // The extra areas count their tracks and no more: a count just past SpeedDOS's five entries
-  // (36-40 at $C0) or the extended layout's seven (36-42) is not free space.
+  // (36-40 at $C0), Dolphin's (at $AC), Prologic's (at $90, the name next) or the extended
+  // layout's seven (36-42) is not free space.
   for (const auto& [tracks, variant, past, free] :
        {std::tuple{40, ddvSpeedDOS40, 0xC0 + 4 * 5, 749},
+        std::tuple{40, ddvDolphin40, 0xAC + 4 * 5, 749},
+        std::tuple{40, ddvPrologic40, 0x90 + 4 * 5, 749},
         std::tuple{42, ddvExtended42, 0xC0 + 4 * 7, 783}}) {
     Bytes extra = BlankD64(tracks, false, variant);
     SectorEditor(extra, D64Offset).Sector(18, 0)[static_cast<std::size_t>(past)] = 9;

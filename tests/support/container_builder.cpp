@@ -62,7 +62,7 @@ Bytes BuildLynx(const std::vector<LynxFile>& files, const LynxOptions& options) 
   out.push_back(0);
   AppendText(out, text);
   out.insert(out.end(), {0, 0, 0});
-  out.push_back(0x0D);
+  if (!options.bare_signature) out.push_back(0x0D);
 
   Bytes entries;
   const int claimed =
@@ -83,7 +83,8 @@ Bytes BuildLynx(const std::vector<LynxFile>& files, const LynxOptions& options) 
   // The directory's size in blocks counts the BASIC program and the lines themselves.
   std::size_t directory_blocks = 1;
   for (;;) {
-    const std::string head = " " + std::to_string(directory_blocks) + "  " + options.stamp + "\r";
+    const std::string head = (options.bare_signature ? "" : " ") +
+                             std::to_string(directory_blocks) + "  " + options.stamp + "\r";
     const std::size_t size = out.size() + head.size() + entries.size();
     if (size <= directory_blocks * 254) {
       AppendText(out, head);

@@ -41,6 +41,7 @@ struct LynxOptions {
   std::string stamp = "*LYNX XV  BY WILL CORLEY";
   bool omit_last_size = false;  // as early Lynx versions wrote the last entry
   int claimed_entries = -1;     // -1: the number of files
+  bool bare_signature = false;  // no return after the BASIC program, no blank before the size
   // The text of the BASIC line before the directory: SYS 2061.
   std::string basic_text =
       "\x9e"
