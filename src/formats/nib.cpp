@@ -126,8 +126,7 @@ Bytes DkNibToG64(ByteView bytes) {
     if (slice.present) total += slice.bytes.size() + 2;
   }
   Bytes g64(total, 0);
-  std::memcpy(g64.data(), "GCR-1541", 8);
-  g64[8] = 0;
+  std::memcpy(g64.data(), "GCR-1541", 8);  // then version 0, already in place
   g64[9] = kG64Slots;
   PutLe16(g64, 10, largest);
   std::size_t position = kG64TablesEnd;
