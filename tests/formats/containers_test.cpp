@@ -59,6 +59,13 @@ TEST_P(T64Variants, ListsAndReadsEveryFile) {
     EXPECT_EQ(image->ReadFile(entry), WithLoadAddress(kTapeFiles[i].start, kTapeFiles[i].data));
   }
   EXPECT_EQ(LastLine(*image), GetParam().last_line);
+  // An entry that is not one of the tape's reads nothing.
+  for (const int index : {-1, 4}) {
+    TDkCbmEntry stranger = image->Entries().back();
+    stranger.Location.Index = index;
+    EXPECT_EQ(MessageOf([&] { image->ReadFile(stranger); }),
+              "Entry " + std::to_string(index) + " is not in this T64.");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -192,6 +192,14 @@ TEST(GcrDecode, SectorNeedsItsOwnHeaderAndAGoodDataBlock) {
   corrupt[5 + 10 + 9 + 5 + 100] ^= 0x21;
   ExpectSameDecode(corrupt, 0, static_cast<int>(corrupt.size()), 5, "corrupt data");
 
+  // Track 5 holds sectors 0-20: a header numbered 20 is found, one numbered 21 is no sector.
+  for (const int number : {20, 21}) {
+    const Bytes last = GcrSector(5, number, data);
+    const auto found = DkGcrDecodeTrack(last, 0, static_cast<int>(last.size()), 5).Found;
+    ASSERT_EQ(found.size(), 21u);
+    EXPECT_EQ(std::count(found.begin(), found.end(), 1), number == 20 ? 1 : 0) << number;
+  }
+
   // Out-of-range requests decode nothing.
   EXPECT_EQ(DkGcrDecodeTrack(one, 10, static_cast<int>(one.size()), 5).Found[3], 0);
   EXPECT_TRUE(DkGcrDecodeTrack(one, 0, static_cast<int>(one.size()), 43).Found.empty());

@@ -425,7 +425,11 @@ TEST(Dfi, SignatureAndDirectoryChecks) {
   SectorEditor(bytes, FlatOffset).Sector(1, 1)[0] = 2;
   EXPECT_EQ(MessageOf([&] { TDkDfiImage::Open(bytes, false); }),
             "DFI directory: first directory track 2 out of range (1..1).");
-  Bytes lower = BlankDfi(1);
+  // The signature is read from the bytes given and no further.
+  const Bytes blank = BlankDfi(1);
+  EXPECT_TRUE(DkDfiHasSignature(ByteView(blank).first(23)));
+  EXPECT_FALSE(DkDfiHasSignature(ByteView(blank).first(22)));
+  Bytes lower = blank;
   lower[1] = 'd';
   EXPECT_FALSE(DkDfiHasSignature(lower));
   EXPECT_EQ(MessageOf([&] { TDkDfiImage::Open(lower, false); }),

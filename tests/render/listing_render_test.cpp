@@ -96,6 +96,16 @@ TEST(ListingRender, RejectsWhatItCannotRead) {
   SectorEditor(damaged, D64Offset).Link(18, 1, 50, 0);
   ASSERT_TRUE(DkRenderDiskPreview(damaged, "x.d64", 0, 1, 0, image, csUpperGraphics));
   EXPECT_EQ(image.Height, 3 * 8);
+  // The listing of one: header, entry, last line, and the entry; none of one whose name promises
+  // a DFI its bytes are not.
+  TRenderRows rows;
+  TDkCbmEntryArray entries;
+  ASSERT_TRUE(DkReadListing(damaged, "x.d64", rows, &entries));
+  EXPECT_EQ(rows.size(), 3u);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].Name, "KEPT");
+  EXPECT_FALSE(DkReadListing(Bytes(65536), "x.dfi", rows, &entries));
+  EXPECT_TRUE(rows.empty());
 }
 
 TEST(ListingRender, FlaggedTypesDependOnTheFormat) {

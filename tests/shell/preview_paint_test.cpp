@@ -56,6 +56,9 @@ TEST(PreviewGeometry, ScalesWithTheScreen) {
     EXPECT_EQ(KvButtonStroke(c.dpi), c.stroke) << c.dpi;
     EXPECT_EQ(KvButtonRadius(c.dpi), c.radius) << c.dpi;
   }
+  // Rounded to the nearest pixel, halves up: 67 at 101 DPI is 70.49, 1 at 144 is 1.5.
+  EXPECT_EQ(KvScaled(67, 101), 70);
+  EXPECT_EQ(KvScaled(1, 144), 2);
   // At each of Windows' scaling steps (25% = 24 DPI) a glyph pixel is a whole number of screen
   // pixels: dpi / 48, rounded down.
   for (int dpi = 96; dpi <= 480; dpi += 24) EXPECT_EQ(KvScaleFromDpi(dpi), dpi / 48) << dpi;
@@ -162,7 +165,8 @@ TEST(PreviewButton, FaceBorderIconAndBackground) {
   mask.Coverage[7 * 14 + 7] = 255;  // one covered pixel at icon (7, 7) = button (14, 8)
   mask.Coverage[7 * 14 + 8] = 128;
   mask.Coverage[0] = 255;  // the icon's first pixel = button (7, 1)
-  for (const auto& [tint, face] : std::vector<std::pair<int, int>>{{0, 43}, {31, 68}, {51, 85}}) {
+  for (const auto& [tint, face] :
+       std::vector<std::pair<int, int>>{{0, 43}, {31, 68}, {51, 85}, {255, 255}}) {
     const Bytes out = KvComposeButton(picture, rect, {1, 3, tint}, mask);
     ASSERT_EQ(out.size(), 28u * 16 * 4);
     const std::uint32_t grey_face = face * 0x010101u;
@@ -203,6 +207,12 @@ TEST(PreviewButton, FaceBorderIconAndBackground) {
   const Bytes beside = KvComposeButton({left.Pixels, left.Width, left.Height}, rect,
                                        {1, 3, 0, 0x445566}, TKvIconMask{});
   EXPECT_EQ(PixelAt(beside, 28, 0, 0), 0x445566u);
+  // Bytes past the picture's last row (a buffer kept for a larger listing) are not its pixels.
+  TDkRenderImage longer = TwoToneImage(52, 1, 16);
+  longer.Pixels.resize(longer.Pixels.size() * 2, 0x77);
+  const Bytes below = KvComposeButton({longer.Pixels, longer.Width, 15}, rect,
+                                      {1, 3, 0, 0x445566}, TKvIconMask{});
+  EXPECT_EQ(PixelAt(below, 28, 27, 15), 0x445566u);
   // One in the picture's top left corner shows the picture's first pixel outside its corner.
   const Bytes origin =
       KvComposeButton(picture, TKvRect{0, 0, 28, 16}, {1, 3, 0, 0x445566}, TKvIconMask{});
