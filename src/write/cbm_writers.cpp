@@ -108,8 +108,8 @@ bool TDkD64Writer::AllocateDataSector(int prev_track, int prev_sector, int& trac
       return true;
     }
   }
-  // Out from track 18 both ways; at distance 24 and more only tracks 36-42 remain.
-  return AroundTrack(kD64BamTrack, 34, 1, TrackCount(), [&](int t) {
+  // Out from track 18 both ways; past distance 17 only tracks 36-42 remain.
+  return AroundTrack(kD64BamTrack, TrackCount() - kD64BamTrack, 1, TrackCount(), [&](int t) {
     if (!TakeFirstFree(t, sector)) return false;
     track = t;
     return true;

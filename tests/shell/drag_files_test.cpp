@@ -144,12 +144,15 @@ TEST(DragFiles, GuidNamesAndUtf16) {
   EXPECT_EQ(KvUtf8ToUtf16("\xFF"
                           "b\xC3"),
             (std::u16string{0xFFFD, u'b', 0xFFFD}));
-  // The lead bytes' range C2-F4 at both ends, the last code point of one UTF-16 unit and the first
+  // The lead bytes' range C2-F4 at both ends, the last two-byte code point and the first of three,
+  // the last code point of one UTF-16 unit and the first
   // of two, the largest code point and one more, a sequence cut short: a byte that starts nothing
   // is one replacement character.
   const std::pair<const char*, std::u16string> cases[] = {
       {"\xC1\xBF", {0xFFFD, 0xFFFD}},
       {"\xC2\x80", {0x80}},
+      {"\xDF\xBF", {0x7FF}},
+      {"\xE0\xA0\x80", {0x800}},
       {"\xEF\xBF\xBF", {0xFFFF}},
       {"\xF0\x90\x80\x80", {0xD800, 0xDC00}},
       {"\xF4\x8F\xBF\xBF", {0xDBFF, 0xDFFF}},
