@@ -355,6 +355,23 @@ TEST_F(DropTest, DevicesPipesAndShortFilesAreNotRead) {
   EXPECT_EQ(folder_.Read("disk.d64"), BlankD64());
 }
 
+// Run with standard input closed, the tool's first file gets descriptor 0; it is closed like any
+// other, not leaked.
+TEST_F(DropTest, DescriptorZeroIsClosedLikeAnyOther) {
+  const std::string file = folder_.Write("a.prg", PatternBytes(10, 1));
+  const int saved = ::dup(0);
+  ASSERT_GE(saved, 0);
+  ::close(0);
+  Bytes bytes;
+  const bool read = host_->ReadDenyWrite(file, 100, bytes);
+  const bool zero_left_open = ::fcntl(0, F_GETFD) != -1;
+  ::dup2(saved, 0);
+  ::close(saved);
+  EXPECT_TRUE(read);
+  EXPECT_EQ(bytes, PatternBytes(10, 1));
+  EXPECT_FALSE(zero_left_open);
+}
+
 // Moving a second name of a file (the backup link a replace leaves) onto the file itself drops
 // that name; a plain rename would leave both names in place.
 TEST_F(DropTest, MovingASecondNameOntoItsFileDropsTheName) {
