@@ -85,6 +85,7 @@ TEST(PreviewGeometry, RowsAndScrollLimits) {
   EXPECT_FALSE(KvButtonDrawable({0, 0, 28, 2}, 1, 14));
   EXPECT_TRUE(KvButtonDrawable({0, 0, 28, 5}, 2, 14));  // a height just over two strokes
   EXPECT_TRUE(KvButtonDrawable({0, 0, 5, 16}, 2, 5));   // a width just over them, the icon's
+  EXPECT_FALSE(KvButtonDrawable({0, 0, 4, 16}, 2, 4));  // the two strokes fill the width
   EXPECT_FALSE(KvButtonDrawable({0, 0, 10, 16}, 1, 14));
   EXPECT_FALSE(KvButtonDrawable({0, 0, 28, 16}, 1, 0));
 }
