@@ -258,6 +258,15 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
   errors.Link(40, 3, 81, 0);
   NameOldPartition(errors, 81, 0, 0, 10, 5);
   EXPECT_FALSE(TDkD81Writer::FromBytes(with_errors)->IsOldLayout());
+  // Nor one to sector 40, which a 1581 track lacks: its bytes would be the next track's sector 0,
+  // where a link to 41/0 does find the old partition.
+  for (const auto& [link_track, link_sector, found] : {std::tuple{41, 0, true}, {40, 40, false}}) {
+    Bytes bytes = BlankD81();
+    SectorEditor editor(bytes, D81Offset);
+    editor.Link(40, 3, link_track, link_sector);
+    NameOldPartition(editor, 41, 0, 0, 10, 5);
+    EXPECT_EQ(TDkD81Writer::FromBytes(bytes)->IsOldLayout(), found) << link_sector;
+  }
   // The smallest partition a 1581 makes, 120 blocks, is searched inside like a larger one.
   Bytes smallest = D81WithPartition(10, 0, 120, false);
   SectorEditor small_editor(smallest, D81Offset);

@@ -102,7 +102,8 @@ TEST(D64Writer, DirectoryGrowsTo18Slash4Then18Slash7) {
 TEST(DirectoryWriter, RefusalsComeBeforeAnyChange) {
   Bytes bytes = BlankD64();
   auto writer = TDkD64Writer::FromBytes(bytes);
-  Add(*writer, "TAKEN", 10);
+  for (int k = 0; k < 8; ++k) Add(*writer, "F" + std::to_string(k), 1);
+  Add(*writer, "TAKEN", 10);  // in the directory's second sector
   const Bytes before = bytes;
   const auto refused = [&](const Bytes& name, TDkCbmFileType type, std::size_t length) {
     return MessageOf<EDkCbmConstraintViolation>(
@@ -120,7 +121,7 @@ TEST(DirectoryWriter, RefusalsComeBeforeAnyChange) {
   EXPECT_EQ(refused(Name("TAKEN"), cftPRG, 10'000'000), "A file named 'TAKEN' already exists.");
   EXPECT_EQ(
       refused(Name("HUGE"), cftSEQ, 700 * 254),
-      "File does not fit on this 1541 image: needs 700 block(s), only 663 free (177800 byte(s) of "
+      "File does not fit on this 1541 image: needs 700 block(s), only 655 free (177800 byte(s) of "
       "content).");
   EXPECT_EQ(bytes, before);
   EXPECT_TRUE(DkCbmHostNameInDirectory(*writer, 18, 1, "taken  "));
@@ -228,6 +229,20 @@ TEST(DirectoryWriter, AGeosDisksRecordChainsAreProtected) {
     DkCbmBuildOccupancy(*plain, c.dir_track, c.dir_sector, plain_map);
     EXPECT_EQ(plain_map.At(5, 2) + plain_map.At(6, 0), 0) << c.name;
     EXPECT_EQ(DkCbmCountHiddenUsed(*plain, plain_map), 1) << c.name;
+    // A full index, 127 records and no end marker: the last, in the sector's last two bytes, is
+    // a record like the others.
+    std::copy(signature.begin(), signature.end(),
+              editor.Sector(c.header_track, c.header_sector).begin() + 0xAD);
+    const auto index = editor.Sector(5, 0);
+    for (std::size_t at = 2; at < 256; at += 2) {
+      index[at] = 0;
+      index[at + 1] = 255;
+    }
+    index[254] = 8;
+    index[255] = 1;
+    TDkSectorOccupancy full_map;
+    DkCbmBuildOccupancy(*DkOpenWriter(c.bytes, c.name), c.dir_track, c.dir_sector, full_map);
+    EXPECT_EQ(full_map.At(8, 1), 1) << c.name;
   }
 }
 
