@@ -158,8 +158,8 @@ void TDkFlatWriter::CheckWritable() const {
 }
 
 bool TDkFlatWriter::NextFreeFrom(int track, int sector, int& found_track, int& found_sector) {
-  // Sectors below `reserved_` on track 1 are skipped; a position there starts just below them.
-  if (track == 1 && sector < reserved_ - 1) sector = reserved_ - 1;
+  // The sector after (track, sector) on, once round the disk; sectors below `reserved_` on track
+  // 1 are never taken.
   const long long steps = static_cast<long long>(track_count_) * 256;
   for (long long step = 0; step < steps; ++step) {
     if (++sector > 255) {
