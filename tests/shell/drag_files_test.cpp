@@ -145,9 +145,8 @@ TEST(DragFiles, GuidNamesAndUtf16) {
                           "b\xC3"),
             (std::u16string{0xFFFD, u'b', 0xFFFD}));
   // The lead bytes' range C2-F4 at both ends, the last two-byte code point and the first of three,
-  // the last code point of one UTF-16 unit and the first
-  // of two, the largest code point and one more, a sequence cut short: a byte that starts nothing
-  // is one replacement character.
+  // the last code point of one UTF-16 unit and the first of two, the largest code point and one
+  // more, a sequence cut short: a byte that starts nothing is one replacement character.
   const std::pair<const char*, std::u16string> cases[] = {
       {"\xC1\xBF", {0xFFFD, 0xFFFD}},
       {"\xC2\x80", {0x80}},

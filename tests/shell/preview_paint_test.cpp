@@ -212,8 +212,8 @@ TEST(PreviewButton, FaceBorderIconAndBackground) {
   // Bytes past the picture's last row (a buffer kept for a larger listing) are not its pixels.
   TDkRenderImage longer = TwoToneImage(52, 1, 16);
   longer.Pixels.resize(longer.Pixels.size() * 2, 0x77);
-  const Bytes below = KvComposeButton({longer.Pixels, longer.Width, 15}, rect,
-                                      {1, 3, 0, 0x445566}, TKvIconMask{});
+  const Bytes below =
+      KvComposeButton({longer.Pixels, longer.Width, 15}, rect, {1, 3, 0, 0x445566}, TKvIconMask{});
   EXPECT_EQ(PixelAt(below, 28, 27, 15), 0x445566u);
   // One in the picture's top left corner shows the picture's first pixel outside its corner.
   const Bytes origin =
