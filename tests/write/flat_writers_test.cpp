@@ -49,7 +49,9 @@ TEST(DnpWriter, BlocksFollowEachOtherFromSector64WithMsbFirstBits) {
   const std::size_t at = static_cast<std::size_t>(32 * entry.Location.Index);
   EXPECT_EQ((Bytes(dir.begin() + at + 24, dir.begin() + at + 30)), (Bytes{0, 126, 12, 6, 8, 15}));
   // The ninth entry takes one more directory sector: the first free one after 1/34 on its track,
-  // past the blocks of the files written so far (1/64 to 1/73).
+  // past the blocks of the files written so far (1/64 to 1/73); the search reaches a free sector
+  // just below 1/34 only after wrapping round.
+  writer->SetSectorFree(1, 33, true);
   TDkCbmEntry ninth;
   for (int i = 2; i <= 9; ++i) ninth = Add(*writer, "F" + std::to_string(i), 10);
   EXPECT_EQ(std::make_tuple(ninth.Location.Track, ninth.Location.Sector, ninth.Location.Index),

@@ -438,6 +438,16 @@ TEST(DirectoryWriter, FailureAfterChangesBeganLeavesItToTheCallerToDiscard) {
   EXPECT_EQ(writer->ProtectedSectors(), nullptr);
   EXPECT_NE(working, original);  // the two blocks were taken before the third failed
   EXPECT_EQ(DkOpenImage(original, "x.d64", false)->Entries().size(), 0u);
+  // The 1581's search alike: every bitmap used, every count 40.
+  Bytes d81 = BlankD81();
+  SectorEditor d81_bam(d81, D81Offset);
+  for (int t = 1; t <= 80; ++t) {
+    const auto bam = d81_bam.Sector(40, t <= 40 ? 1 : 2);
+    std::fill_n(bam.begin() + 0x10 + 6 * ((t - 1) % 40) + 1, 5, 0);
+  }
+  auto d81_writer = DkOpenWriter(d81, "x.d81");
+  EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*d81_writer, "ONE", 10); }),
+            "No free sectors available.");
 
   // With a journal the writer takes such a failure back itself, and only that one add.
   working = original;
