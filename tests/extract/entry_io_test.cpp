@@ -74,6 +74,7 @@ TEST(EntryPaths, BothPartitionNotations) {
   EXPECT_TRUE(ParsePartitionChain("a.dnp::3>1::4", image, chain));
   EXPECT_EQ(chain, (std::vector<int>{3, 1, 4}));
   EXPECT_FALSE(ParsePartitionChain("a.dnp::3>-1", image, chain));
+  EXPECT_FALSE(ParsePartitionChain("a.dnp::3>1>x", image, chain));  // two good numbers, a bad one
   EXPECT_TRUE(image.empty());
   EXPECT_FALSE(ParsePartitionChain("a.dnp", image, chain));
 }

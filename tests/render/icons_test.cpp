@@ -33,6 +33,9 @@ TEST(PathReader, GrammarAndRefusals) {
   EXPECT_TRUE(reader.Parse("M5 5 L9 9 0 0"));  // a repeated pair may start with a 0
   ASSERT_EQ(reader.Edges().size(), 3u);
   EXPECT_DOUBLE_EQ(reader.Edges()[1].x1, 0);
+  EXPECT_TRUE(reader.Parse("M5 5 L0 0 9 9"));  // or a 9
+  ASSERT_EQ(reader.Edges().size(), 3u);
+  EXPECT_DOUBLE_EQ(reader.Edges()[1].x1, 9);
 
   // Horizontal pieces are never stored: H adds nothing, V adds one edge.
   EXPECT_TRUE(reader.Parse("M0 0 H100 V50 h-100 z"));
