@@ -260,6 +260,15 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
   errors.Link(40, 3, 81, 0);
   NameOldPartition(errors, 81, 0, 0, 10, 5);
   EXPECT_FALSE(TDkD81Writer::FromBytes(with_errors)->IsOldLayout());
+  // A partition header may stand on track 1; an entry naming sector 40, which a 1581 track lacks,
+  // names none, though the next track's sector 0 (where its bytes would be) holds one.
+  for (const auto& [track, sector, found] : {std::tuple{1, 0, true}, {10, 40, false}}) {
+    Bytes bytes = BlankD81();
+    SectorEditor editor(bytes, D81Offset);
+    editor.PutEntry(40, 3, 0, {"OLD", 0x85, track, sector, 80});
+    PutPartitionHeader(editor, track + sector / 40, sector % 40);
+    EXPECT_EQ(TDkD81Writer::FromBytes(bytes)->IsOldLayout(), found) << track << "/" << sector;
+  }
   // Nor one to sector 40, which a 1581 track lacks: its bytes would be the next track's sector 0,
   // where a link to 41/0 does find the old partition.
   for (const auto& [link_track, link_sector, found] : {std::tuple{41, 0, true}, {40, 40, false}}) {
