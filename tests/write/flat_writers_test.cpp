@@ -353,6 +353,24 @@ TEST(D81Writer, TracksInAscendingOrderAroundTheHeaderTrack) {
   EXPECT_EQ(writer->ReadSector(1, 39)[0], 2);  // the 40th block goes on to track 2
 }
 
+// Track 40 holds 296 entries (40/3 to 40/39); the 297th goes into a free sector elsewhere, linked
+// after 40/39.
+TEST(D81Writer, TheDirectoryGoesOnPastTrack40) {
+  Bytes bytes = BlankD81();
+  SectorEditor editor(bytes, D81Offset);
+  for (int s = 3; s <= 39; ++s) {
+    for (int e = 0; e < 8; ++e) editor.Sector(40, s)[static_cast<std::size_t>(32 * e + 2)] = 0x82;
+    editor.Link(40, s, s < 39 ? 40 : 0, s < 39 ? s + 1 : 255);
+  }
+  auto writer = TDkD81Writer::FromBytes(bytes);
+  const TDkCbmEntry entry = Add(*writer, "NEW", 10);
+  EXPECT_NE(entry.Location.Track, 40);
+  const Bytes last = writer->ReadSector(40, 39);
+  EXPECT_EQ(std::make_pair(int{last[0]}, int{last[1]}),
+            std::make_pair(entry.Location.Track, entry.Location.Sector));
+  EXPECT_EQ(DkOpenImage(bytes, "x.d81", false)->Entries().size(), 297u);
+}
+
 TEST(WriterSelection, FormatsReasonsAndRefusals) {
   Bytes d64 = BlankD64();
   EXPECT_EQ(DkOpenWriter(d64, "x.bin")->FormatName(), "D64");
