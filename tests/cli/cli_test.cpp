@@ -280,6 +280,7 @@ TEST(CliRender, WritesTheListingAsPng) {
   EXPECT_EQ(PngHeight(png), 24);
 
   // Thumbnails fit the box and keep the listing's shape.
+  const Bytes full = testing::ReadTestFile("tests/data/cc1541-full.d64");
   r = RunWith({"thumbnail", "-s", "64", "tests/data/cc1541-full.d64", target});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   png = testing::ReadTestFile(target);
@@ -289,14 +290,12 @@ TEST(CliRender, WritesTheListingAsPng) {
   EXPECT_GE(std::max(PngWidth(png), PngHeight(png)), 63);
   // The top rows, as many as the header line is wide in cells (26 and a margin), fitted in.
   TDkRenderImage top;
-  ASSERT_TRUE(DkRenderDiskPreview(testing::ReadTestFile("tests/data/cc1541-full.d64"), "f.d64", 0,
-                                  1, 27, top, csUpperGraphics));
+  ASSERT_TRUE(DkRenderDiskPreview(full, "f.d64", 0, 1, 27, top, csUpperGraphics));
   ASSERT_GT(top.Width, top.Height);
   EXPECT_EQ(PngHeight(png), top.Height * 64 / top.Width);
   // The lower/upper charset when asked (Windows' thumbnails are always the upper-case one).
   TDkRenderImage lower;
-  ASSERT_TRUE(DkRenderThumbnail(testing::ReadTestFile("tests/data/cc1541-full.d64"), "f.d64", 64,
-                                csLowerUpper, lower));
+  ASSERT_TRUE(DkRenderThumbnail(full, "f.d64", 64, csLowerUpper, lower));
   r = RunWith(
       {"thumbnail", "-s", "64", "--charset", "lower", "tests/data/cc1541-full.d64", target});
   EXPECT_EQ(r.status, kExitOk) << r.err;
@@ -306,8 +305,7 @@ TEST(CliRender, WritesTheListingAsPng) {
   EXPECT_NE(lower_png, png);
   // Without -s the box is 128 pixels.
   TDkRenderImage standard;
-  ASSERT_TRUE(DkRenderThumbnail(testing::ReadTestFile("tests/data/cc1541-full.d64"), "f.d64", 128,
-                                csUpperGraphics, standard));
+  ASSERT_TRUE(DkRenderThumbnail(full, "f.d64", 128, csUpperGraphics, standard));
   r = RunWith({"thumbnail", "tests/data/cc1541-full.d64", target});
   EXPECT_EQ(r.status, kExitOk) << r.err;
   png = testing::ReadTestFile(target);
