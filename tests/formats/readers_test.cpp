@@ -194,10 +194,7 @@ TEST(D64, SixSizesGiveTracksAndErrorInfo) {
       {42, false, 205312, ddvExtended42, 783}, {42, true, 206114, ddvExtended42, 783},
   };
   for (const auto& c : cases) {
-    const Bytes bytes = BlankD64(c.tracks, c.error_info,
-                                 c.tracks == 35   ? ddvStandard35
-                                 : c.tracks == 40 ? ddvSpeedDOS40
-                                                  : ddvExtended42);
+    const Bytes bytes = BlankD64(c.tracks, c.error_info, c.variant);
     ASSERT_EQ(bytes.size(), c.size);
     const auto image = TDkD64Image::Open(bytes, false);
     EXPECT_EQ(image->TrackCount(), c.tracks) << c.size;

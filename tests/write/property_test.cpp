@@ -144,36 +144,19 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
   EXPECT_EQ(bytes, before);
 }
 
+std::function<Bytes()> D64Of(int tracks, TDkD64DosVariant variant) {
+  return [=] { return BlankD64(tracks, false, variant); };
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Formats, WriterProperty,
     ::testing::Values(
-        FormatCase{"p.d64", [] { return BlankD64(); }, {18}, 35, 0, 664, 144, 0},
+        FormatCase{"p.d64", D64Of(35, ddvStandard35), {18}, 35, 0, 664, 144, 0},
         // Tracks 36-40 counted in SpeedDOS's and Dolphin's extra BAM areas, 36-42 in the
         // extended 42-track layout.
-        FormatCase{"speeddos.d64",
-                   [] { return BlankD64(40, false, ddvSpeedDOS40); },
-                   {18},
-                   40,
-                   0,
-                   664 + 5 * 17,
-                   144,
-                   0},
-        FormatCase{"dolphin.d64",
-                   [] { return BlankD64(40, false, ddvDolphin40); },
-                   {18},
-                   40,
-                   0,
-                   664 + 5 * 17,
-                   144,
-                   0},
-        FormatCase{"extended.d64",
-                   [] { return BlankD64(42, false, ddvExtended42); },
-                   {18},
-                   42,
-                   0,
-                   664 + 7 * 17,
-                   144,
-                   0},
+        FormatCase{"speeddos.d64", D64Of(40, ddvSpeedDOS40), {18}, 40, 0, 664 + 5 * 17, 144, 0},
+        FormatCase{"dolphin.d64", D64Of(40, ddvDolphin40), {18}, 40, 0, 664 + 5 * 17, 144, 0},
+        FormatCase{"extended.d64", D64Of(42, ddvExtended42), {18}, 42, 0, 664 + 7 * 17, 144, 0},
         FormatCase{"p.d71", [] { return BlankD71(); }, {18, 53}, 70, 0, 1328, 144, 0},
         FormatCase{"p.d81", [] { return BlankD81(); }, {40}, 80, 0, 3160, 296, 0},
         FormatCase{"p.d80", [] { return BlankD80(); }, {39}, 77, 0, 2052, 224, 0},
