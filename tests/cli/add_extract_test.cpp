@@ -77,6 +77,13 @@ TEST(CliExtract, EverythingWithFoldersAndUniqueNames) {
   EXPECT_EQ(blocked.status, 1);
   EXPECT_EQ(blocked.err, "kelvane extract: " + out + "/GAME.prg: cannot write the file.\n");
   EXPECT_EQ(blocked.out, out + "/A_B.seq\n");
+  // A folder that cannot be made is reported once; its files are not tried.
+  std::filesystem::create_directory(folder.path() / "file");
+  folder.Write("file/PART", Bytes{1});
+  const Result no_folder = RunWith({"extract", image, "PART", "-r", "-d", folder.Path("file")});
+  EXPECT_EQ(no_folder.status, 1);
+  EXPECT_EQ(no_folder.err,
+            "kelvane extract: " + folder.Path("file") + "/PART: cannot make the folder.\n");
 }
 
 TEST(CliExtract, SelectionByIndexAndNameAndWhatIsSkipped) {

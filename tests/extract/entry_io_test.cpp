@@ -164,6 +164,27 @@ TEST(OpenPartitionChain, NestedPartitionsMustLieInsideTheirParent) {
   TDkDiskEntryReadArray reads;
   ASSERT_TRUE(ReadSelection({"p.d81::0>0::0"}, {}, *image, false, reads, error)) << error;
   EXPECT_EQ(reads[0].Bytes, PatternBytes(50, 5));
+
+  // The edges: after the parent's first block (its header), up to its last block, and on the
+  // image's last track when the parent reaches it.
+  struct Row {
+    int outer_track, outer_blocks, inner_track, inner_blocks;
+    bool opens;
+  };
+  for (const Row& row : {Row{10, 160, 13, 40, true}, Row{10, 160, 13, 41, false},
+                         Row{10, 160, 10, 40, false}, Row{41, 1600, 80, 40, true}}) {
+    Bytes nested = BlankD81();
+    SectorEditor edit(nested, D81Offset);
+    edit.PutEntry(40, 3, 0, {"OUTER", 0x85, row.outer_track, 0, row.outer_blocks});
+    for (const int track : {row.outer_track, row.inner_track}) {
+      edit.Link(track, 0, track, 3);
+      edit.Link(track, 3, 0, 255);
+    }
+    edit.PutEntry(row.outer_track, 3, 0, {"INNER", 0x85, row.inner_track, 0, row.inner_blocks});
+    EXPECT_EQ(OpenPartitionChain(*DkOpenImage(nested, "n.d81", false), {0, 0}, entries, error),
+              row.opens)
+        << row.inner_track << " " << row.inner_blocks;
+  }
 }
 
 }  // namespace

@@ -106,6 +106,7 @@ TEST(DnpWriter, AFullSizePartitionKeepsTheDirectoryOnItsLastTrack) {
   // them free.
   Bytes bytes = BlankDnp(255);
   auto writer = TDkDnpWriter::FromBytes(bytes);
+  EXPECT_EQ(writer->ReadOnlyReason(), "");
   SectorEditor disk(bytes, FlatOffset);
   disk.Link(writer->DirTrack(), writer->FirstDirSector(), 255, 255);
   disk.Link(255, 255, 0, 255);
