@@ -136,10 +136,10 @@ TEST(PreviewTint, TintsTheVisiblePixelRowsOfSelectedEntries) {
   }
   ASSERT_TRUE(KvTintSelectedRows(image, 40, 30, selection, rh, false, scratch));
   EXPECT_EQ(PixelAt(scratch, 20, 3, 7), kKvSelectionUnfocused);
-  // Rows one pixel high: entry 1 is pixel row 2.
-  ASSERT_TRUE(KvTintSelectedRows(TwoToneImage(20, 6, 1), 0, 6, selection, 1, true, scratch));
-  EXPECT_EQ(PixelAt(scratch, 20, 0, 2), kKvSelectionFocused);
-  EXPECT_EQ(PixelAt(scratch, 20, 0, 1), kDkPageBackground);
+  // Rows one pixel high in an image one pixel wide: entry 1 is pixel row 2.
+  ASSERT_TRUE(KvTintSelectedRows(TwoToneImage(1, 6, 1), 0, 6, selection, 1, true, scratch));
+  EXPECT_EQ(PixelAt(scratch, 1, 0, 2), kKvSelectedText);
+  EXPECT_EQ(PixelAt(scratch, 1, 0, 1), 0x123456u);
 
   // Not visible, or nothing selected: the image itself is the picture. The row starts at pixel
   // 32: a window of 32 rows ends just above it, one of 33 shows its first pixel row.

@@ -135,6 +135,15 @@ TEST(DnpWriter, ADirectoryOf256SectorsIsSearchedToItsEnd) {
   int track = 0, sector = 0, slot = 0;
   DkCbmFindFreeSlot(*writer, 1, 34, track, sector, slot);
   EXPECT_EQ(std::make_tuple(track, sector, slot), std::make_tuple(2, 33, 7));
+  // The sectors in use are found through the same 256 sectors and no further: a file named in
+  // the last is protected, one named in a 257th directory sector is not reached.
+  disk.PutEntry(2, 33, 6, {"IN", 0x82, 2, 200, 1});
+  disk.Link(2, 33, 2, 34);
+  disk.PutEntry(2, 34, 0, {"PAST", 0x82, 2, 210, 1});
+  TDkSectorOccupancy map;
+  DkCbmBuildOccupancy(*writer, 1, 34, map);
+  EXPECT_EQ(map.At(2, 200), 1);
+  EXPECT_EQ(map.At(2, 210), 0);
 }
 
 TEST(DfiWriter, UsedBitsAndADirectoryConfinedToTrackOneSectors2To15) {
