@@ -136,6 +136,8 @@ TEST(PreviewTint, TintsTheVisiblePixelRowsOfSelectedEntries) {
   }
   ASSERT_TRUE(KvTintSelectedRows(image, 40, 30, selection, rh, false, scratch));
   EXPECT_EQ(PixelAt(scratch, 20, 3, 7), kKvSelectionUnfocused);
+  ASSERT_TRUE(KvTintSelectedRows(image, 40, 1, selection, rh, true, scratch));  // one row shown
+  EXPECT_EQ(PixelAt(scratch, 20, 0, 0), kKvSelectionFocused);
   // Rows one pixel high in an image one pixel wide: entry 1 is pixel row 2.
   ASSERT_TRUE(KvTintSelectedRows(TwoToneImage(1, 6, 1), 0, 6, selection, 1, true, scratch));
   EXPECT_EQ(PixelAt(scratch, 1, 0, 2), kKvSelectedText);
