@@ -268,6 +268,12 @@ TEST(D64, NoPlausibleExtraAreaFallsBackToSpeedDosAndStillCountsIt) {
   EXPECT_EQ(MessageOf([] { DkD64VariantOffsets(static_cast<TDkD64DosVariant>(5)); }),
             "DkD64VariantOffsets: unknown TDkD64DosVariant.");
   EXPECT_FALSE(DkD64DetectVariant(Bytes(256), 36).Found);
+  // The count reads only the BAM bytes it is given: a view ending where SpeedDOS's area begins
+  // holds the 35 standard tracks' counts alone.
+  const Bytes speed = BlankD64(40, false, ddvSpeedDOS40);
+  EXPECT_EQ(DkD64CountFree(ByteView(speed).subspan(D64Offset(18, 0), 0xC0), 40,
+                           DkD64VariantOffsets(ddvSpeedDOS40)),
+            664);
 
   // The extra areas count their tracks and no more: a count just past SpeedDOS's five entries
   // (36-40 at $C0), Dolphin's (at $AC), Prologic's (at $90, the name next) or the extended
