@@ -305,7 +305,9 @@ TEST(Nib, TableEdgesAndTracksWithoutARevolution) {
   for (auto& b : noise) b = static_cast<std::uint8_t>(rng() & 0x7C);  // no syncs at all
   // Half-tracks 1 and 86 fall outside the 84 slots and are skipped.
   const Bytes nib = BuildNib({{1, 0}, {2, 1}, {86, 0}}, {noise, noise, noise});
-  const TDkG64Image g64 = TDkG64Image::Parse(DkNibToG64(nib));
+  const Bytes converted = DkNibToG64(nib);
+  EXPECT_EQ(converted.size(), 12 + 8 * 84 + 2 + 6666u);  // the file ends with its one track
+  const TDkG64Image g64 = TDkG64Image::Parse(converted);
   EXPECT_EQ(g64.Tracks()[0].Length, 6666);  // cut to zone 1's capacity from its first byte
   EXPECT_EQ(g64.MaxTrackLength(), 6666);
   int present = 0;

@@ -398,8 +398,10 @@ TEST(Dnp, OneTrackImageAndBothBitmapLayouts) {
   Bytes old = BlankDnp(3, false);
   EXPECT_FALSE(DkDnpIsCurrentLayout(old));
   EXPECT_TRUE(DkDnpIsCurrentLayout(BlankDnp(3, true)));
-  std::fill(old.begin() + 288, old.begin() + 288 + 96, 0xFF);
-  EXPECT_EQ(TDkDnpImage::Open(old, false)->FreeBlocks(), 768);  // no system-area exception
+  // Every bit of the three tracks' bitmaps set, and the byte after them: no system-area
+  // exception, and nothing counted past the last track.
+  std::fill(old.begin() + 288, old.begin() + 288 + 97, 0xFF);
+  EXPECT_EQ(TDkDnpImage::Open(old, false)->FreeBlocks(), 768);
   EXPECT_EQ(DkDnpBitmapByte(old, 0), 0xFF);
   old[288 + 8191] = 0x5A;  // the last index: track 256's last byte
   EXPECT_EQ(DkDnpBitmapByte(old, 8191), 0x5A);

@@ -24,7 +24,7 @@ TEST(PathReader, GrammarAndRefusals) {
   EXPECT_DOUBLE_EQ(reader.Edges()[1].y1, 10);
 
   // A second point ends a number; a number after M repeats as L; exponents and signs.
-  EXPECT_TRUE(reader.Parse("M1.5.5 10 20 +1e+1-2E0"));
+  EXPECT_TRUE(reader.Parse("M1.5.5 10 20 +1e+1-2E-0"));
   ASSERT_EQ(reader.Edges().size(), 3u);
   EXPECT_DOUBLE_EQ(reader.Edges()[0].x0, 1.5);
   EXPECT_DOUBLE_EQ(reader.Edges()[0].y0, 0.5);
