@@ -70,7 +70,8 @@ TEST(RowModel, MapsWindowRowsToEntriesBelowTheHeader) {
   };
   const Case cases[] = {{0, 0, 16, -1}, {0, 15, 16, -1}, {0, 16, 16, 0},  {0, 31, 16, 0},
                         {0, 48, 16, 2}, {0, 63, 16, 2},  {0, 64, 16, -1}, {0, 500, 16, -1},
-                        {20, 0, 16, 0}, {40, 0, 16, 1},  {0, -1, 16, -1}, {0, 20, 0, -1}};
+                        {20, 0, 16, 0}, {40, 0, 16, 1},  {0, -1, 16, -1}, {0, 20, 0, -1},
+                        {0, 1, 1, 0}};
   for (const Case& c : cases) {
     EXPECT_EQ(EntryAt(model, c.scroll, c.y, c.row_height), c.entry)
         << "scroll " << c.scroll << " y " << c.y;

@@ -55,6 +55,7 @@ TEST(FileNames, TypeExtensions) {
   EXPECT_EQ(type, cftPRG);
   EXPECT_FALSE(DkCbmFileTypeFromExtension("", type));
   EXPECT_FALSE(DkCbmIsCbmExtension("prg"));
+  EXPECT_EQ(DkCbmFileTypeExtension(cftDEL), ".del");  // the first type
   EXPECT_EQ(DkCbmFileTypeExtension(cftREL), ".rel");
   EXPECT_EQ(DkCbmFileTypeExtension(cftDIR), "");
 }
