@@ -180,6 +180,9 @@ TEST(Lynx, BuilderVariants) {
       EXPECT_EQ(image->ReadFile(image->Entries()[i]), files[i].data);
     }
   }
+  // The walk over the BASIC program reads 64 links at most: 63 lines and the end.
+  for (const int lines : {63, 64})
+    EXPECT_EQ(DkLynxHasSignature(BuildLynx(files, {.basic_lines = lines})), lines == 63) << lines;
   // More entries promised than written, and a last file cut short: the rest, with warnings.
   for (const auto& [what, archive] : std::vector<std::pair<const char*, Bytes>>{
            {"five entries promised", BuildLynx(files, {.claimed_entries = 5})},
