@@ -159,6 +159,7 @@ TEST(DragFiles, GuidNamesAndUtf16) {
       {"\xF5\x80\x80\x80", {0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}},
       {"\xE2\x41", {0xFFFD, u'A'}},
       {"\xE2\x82", {0xFFFD}},
+      {"\xC3\xA9\x80", {0xE9, 0xFFFD}},  // a whole sequence, then a stray continuation byte
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(KvUtf8ToUtf16(text), expected) << text;
 }

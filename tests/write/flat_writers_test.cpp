@@ -288,11 +288,12 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
     NameOldPartition(editor, 41, 0, 0, 10, 5);
     EXPECT_EQ(TDkD81Writer::FromBytes(bytes)->IsOldLayout(), found) << link_sector;
   }
-  // The smallest partition a 1581 makes, 120 blocks, is searched inside like a larger one.
-  Bytes smallest = D81WithPartition(10, 0, 120, false);
+  // The smallest partition a 1581 makes, 120 blocks, is searched inside like a larger one, here
+  // on the disk's first track.
+  Bytes smallest = D81WithPartition(1, 0, 120, false);
   SectorEditor small_editor(smallest, D81Offset);
-  small_editor.Link(10, 3, 0, 255);
-  NameOldPartition(small_editor, 10, 3, 0, 11, 7);
+  small_editor.Link(1, 3, 0, 255);
+  NameOldPartition(small_editor, 1, 3, 0, 2, 7);
   EXPECT_TRUE(TDkD81Writer::FromBytes(smallest)->IsOldLayout());
   Bytes no_header = D81WithPartition(10, 5, 100, false);
   EXPECT_FALSE(TDkD81Writer::FromBytes(no_header)->IsOldLayout());

@@ -75,6 +75,7 @@ TEST(FileNames, UniqueNamesFromHostFiles) {
   EXPECT_EQ(DkCbmUniqueName("/home/u/README"), "README      .001");
   EXPECT_EQ(DkCbmUniqueName("a,b=c.seq"), "a_b_c");
   EXPECT_EQ(DkCbmUniqueName("notes.txt"), "notes       .txt");
+  EXPECT_EQ(DkCbmUniqueName("notes.text"), "notes       .001");  // four letters are too many
   EXPECT_EQ(DkCbmUniqueName("a-rather-long-name.txt"), "a-rather-lon.001");
   EXPECT_EQ(DkCbmUniqueName("twelve-chars.txt"), "twelve-chars.txt");  // sixteen in all
   EXPECT_EQ(DkCbmUniqueName("thirteen-char.txt"), "thirteen-cha.001");
