@@ -48,6 +48,10 @@ TEST(RowModel, IsBuiltFromAnyReadableImageAndEmptyOtherwise) {
   EXPECT_EQ(FirstEntry(other), -1);
   EXPECT_EQ(LastEntry(other), -1);
   EXPECT_EQ(MoveClamped(other, 0, 1), -1);
+  // A file of a known size that its reader still refuses (a D71 flagged single-sided).
+  Bytes refused = testing::BlankD71();
+  testing::SectorEditor(refused, testing::D71Offset).Sector(18, 0)[3] = 0;
+  EXPECT_FALSE(BuildRowModel(refused, "x.d71", other));
 
   // One entry is its first and last.
   const TKvRowModel one = ModelWith(1);
