@@ -76,7 +76,7 @@ void BM_ExtractAllOfFullD64(benchmark::State& state) {
   for (auto _ : state) {
     TDkDiskEntryReadArray reads;
     std::string error;
-    ReadSelection(paths, {}, *image, true, reads, error);
+    ReadSelection(paths, *image, true, reads, error);
     if (reads.size() != 144) state.SkipWithError("not every entry was read");
     benchmark::DoNotOptimize(reads.data());
   }

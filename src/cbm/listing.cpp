@@ -78,12 +78,6 @@ std::uint8_t DkPetsciiToScreenCode(std::uint8_t c) {
   return kScreenCodes[c];
 }
 
-void DkListCellColors(const TDkListCell& cell, std::uint8_t background, std::uint8_t& foreground,
-                      std::uint8_t& field) {
-  foreground = cell.Reverse ? background : cell.Color;
-  field = cell.Reverse ? cell.Color : background;
-}
-
 namespace {
 
 // The entry line body written into a fixed buffer (at most 3 + 1 + 16 + 1 + 5 = 26 bytes), so

@@ -28,11 +28,6 @@ inline constexpr std::uint8_t kListStartColor = 14;  // light blue
 
 std::uint8_t DkPetsciiToScreenCode(std::uint8_t petscii);
 
-// Foreground and background of a cell: a reverse cell draws in the screen background on a field
-// of its own colour.
-void DkListCellColors(const TDkListCell& cell, std::uint8_t background, std::uint8_t& foreground,
-                      std::uint8_t& field);
-
 // The entry line body as the drive sends it (padding, quoted name, splat, type, lock).
 Bytes DkCbmEntryLineBody(const TDkCbmEntry& entry);
 // The body adjusted so that five-digit block counts keep the quote in column 6.

@@ -190,7 +190,7 @@ int RunExtract(CommandArgs args, std::ostream& out, std::ostream& err) {
     std::string selection_error;
     try {
       // The selection names the image by a neutral path: only the index matters here.
-      if (!ReadSelection({MakeEntryPath("image.d64", index)}, {}, *image, options.recurse, reads,
+      if (!ReadSelection({MakeEntryPath("image.d64", index)}, *image, options.recurse, reads,
                          selection_error))
         throw Exception(selection_error);
     } catch (const Exception& failure) {

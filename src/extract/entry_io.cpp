@@ -9,30 +9,13 @@
 #include "common/format.h"
 #include "common/text.h"
 #include "registry/registry.h"
+#include "write/names.h"
 
 namespace kelvane {
 
 namespace {
 
 constexpr const char* kSeparator = "::";
-constexpr int kPartitionSectorsPerTrack = 40;
-
-const char* HostExtension(TDkCbmFileType type) {
-  switch (type) {
-    case cftDEL:
-      return ".del";
-    case cftSEQ:
-      return ".seq";
-    case cftPRG:
-      return ".prg";
-    case cftUSR:
-      return ".usr";
-    case cftREL:
-      return ".rel";
-    default:
-      return "";
-  }
-}
 
 bool IsImagePath(const std::string& path) {
   const std::size_t cut = path.find(kSeparator);
@@ -57,20 +40,11 @@ bool IsReservedDeviceName(std::string stem) {
          stem[3] >= '1' && stem[3] <= '9';
 }
 
-std::string TrimUpper(std::string text) {
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.pop_back();
-  return DkAsciiUpper(std::move(text));
-}
-
 // The directory of a sub-directory or partition: its first block is a header whose link names
 // the first directory sector.
 TDkCbmEntryArray ListFolder(const TDkCbmImage& image, const TDkCbmEntry& entry) {
   const Bytes header = image.ReadSector(entry.FirstTrack, entry.FirstSector);
   return DkCbmParseDirectory(header[0], header[1], image.SectorReader());
-}
-
-int LinearBlock(const TDkCbmEntry& entry) {
-  return (entry.FirstTrack - 1) * kPartitionSectorsPerTrack + entry.FirstSector;
 }
 
 void ReadEntryInto(const TDkCbmImage& image, const TDkCbmEntry& entry, bool recurse,
@@ -109,7 +83,7 @@ std::string DkHostFileName(const std::string& name, TDkCbmFileType file_type) {
   while (!host.empty() && is_blank(host.back())) host.pop_back();
   host.erase(host.begin(), std::find_if_not(host.begin(), host.end(), is_blank));
   if (host.empty()) host = "extracted";
-  const std::string extension = HostExtension(file_type);
+  const std::string extension = DkCbmFileTypeExtension(file_type);
   if (!extension.empty() && !DkEndsWithNoCase(host, extension)) host += extension;
 
   // Names a host file system treats specially never reach it as such: "." and ".." would name
@@ -152,82 +126,7 @@ bool ParseEntryPath(const std::string& path, std::string& image_path, int& index
   return true;
 }
 
-bool ParsePartitionChain(const std::string& path, std::string& host_image_path,
-                         std::vector<int>& chain) {
-  chain.clear();
-  std::string rest = path;
-  std::string image;
-  int index = 0;
-  while (ParseEntryPath(rest, image, index)) {
-    chain.insert(chain.begin(), index);
-    rest = image;
-  }
-  // A ">" chain after one "::": image::3>1>...
-  const std::size_t cut = rest.rfind(kSeparator);
-  if (cut != std::string::npos && cut > 0 && IsImagePath(rest.substr(0, cut))) {
-    const std::string tail = rest.substr(cut + 2);
-    std::vector<int> numbers;
-    std::size_t start = 0;
-    bool valid = tail.find('>') != std::string::npos;
-    while (valid) {
-      const std::size_t next = tail.find('>', start);
-      int value = 0;
-      valid = ParseNumber(
-          tail.substr(start, next == std::string::npos ? std::string::npos : next - start), value);
-      if (valid) numbers.push_back(value);
-      if (next == std::string::npos) break;
-      start = next + 1;
-    }
-    if (valid && numbers.size() >= 2) {
-      chain.insert(chain.begin(), numbers.begin(), numbers.end());
-      rest = rest.substr(0, cut);
-    }
-  }
-  if (chain.empty()) {
-    host_image_path.clear();
-    return false;
-  }
-  host_image_path = rest;
-  return true;
-}
-
-bool OpenPartitionChain(const TDkCbmImage& image, const std::vector<int>& chain,
-                        TDkCbmEntryArray& entries, std::string& error) {
-  entries = image.Entries();
-  const TDkCbmEntry* enclosing = nullptr;
-  TDkCbmEntry enclosing_copy;
-  for (std::size_t level = 0; level < chain.size(); ++level) {
-    const int index = chain[level];
-    if (index < 0 || index >= static_cast<int>(entries.size())) {
-      error = Format("Entry %d is not on this disk.", index);
-      entries.clear();
-      return false;
-    }
-    const TDkCbmEntry entry = entries[static_cast<std::size_t>(index)];
-    if (entry.FileType != cftCBM && entry.FileType != cftDIR) {
-      error = "That entry is not a partition.";
-      return false;
-    }
-    if (level > 0 && entry.FileType == cftCBM) {
-      const bool inside =
-          enclosing != nullptr && enclosing->FileType == cftCBM && entry.FirstTrack >= 1 &&
-          entry.FirstTrack <= image.TrackCount() && entry.Blocks > 0 &&
-          LinearBlock(entry) > LinearBlock(*enclosing) &&
-          LinearBlock(entry) + entry.Blocks <= LinearBlock(*enclosing) + enclosing->Blocks;
-      if (!inside) {
-        error = "A partition inside a partition cannot be opened.";
-        return false;
-      }
-    }
-    entries = ListFolder(image, entry);
-    enclosing_copy = entry;
-    enclosing = &enclosing_copy;
-  }
-  return true;
-}
-
-bool ReadSelection(const std::vector<std::string>& entry_paths,
-                   const std::vector<std::string>& expected_names, const TDkCbmImage& image,
+bool ReadSelection(const std::vector<std::string>& entry_paths, const TDkCbmImage& image,
                    bool recurse, TDkDiskEntryReadArray& reads, std::string& error) {
   reads.clear();
   error.clear();
@@ -238,11 +137,7 @@ bool ReadSelection(const std::vector<std::string>& entry_paths,
     error = "Not a disk-image selection.";
     return false;
   }
-  std::string host_image;
-  std::vector<int> chain;
-  if (!ParsePartitionChain(first_image, host_image, chain)) chain.clear();
-  TDkCbmEntryArray entries;
-  if (!OpenPartitionChain(image, chain, entries, error)) return false;
+  const TDkCbmEntryArray& entries = image.Entries();
 
   reads.assign(entry_paths.size(), TDkDiskEntryRead{});
   std::set<std::string> visited;  // first blocks of the folders read, across the whole selection
@@ -259,11 +154,6 @@ bool ReadSelection(const std::vector<std::string>& entry_paths,
       continue;
     }
     const TDkCbmEntry& entry = entries[static_cast<std::size_t>(index)];
-    if (i < expected_names.size() && !expected_names[i].empty() &&
-        TrimUpper(expected_names[i]) != TrimUpper(entry.Name)) {
-      reads[i].Error = "That entry is no longer on this disk.";
-      continue;
-    }
     ReadEntryInto(image, entry, recurse, i, reads, visited);
   }
   return true;

@@ -1,9 +1,8 @@
 #pragma once
 
 // Turning selected directory entries into host files and folders: file bytes along their chains,
-// safe host names, and sub-directories and partitions walked depth first. Also the text paths that
-// name an image, an entry of it ("image::7") and partitions inside it ("image::3::1",
-// "image::3>1").
+// safe host names, and sub-directories and partitions walked depth first. Also the text path that
+// names an entry of an image ("image::7").
 
 #include <string>
 #include <vector>
@@ -35,14 +34,10 @@ std::string DkUniqueFileName(const std::vector<std::string>& taken, const std::s
 
 std::string MakeEntryPath(const std::string& image_path, int index);
 bool ParseEntryPath(const std::string& path, std::string& image_path, int& index);
-bool ParsePartitionChain(const std::string& path, std::string& host_image_path,
-                         std::vector<int>& chain);
-bool OpenPartitionChain(const TDkCbmImage& image, const std::vector<int>& chain,
-                        TDkCbmEntryArray& entries, std::string& error);
-// Reads every selected entry (and with `recurse`, everything below folders). Whole-selection
-// failures give false and `error`; per-item failures set the item's Error.
-bool ReadSelection(const std::vector<std::string>& entry_paths,
-                   const std::vector<std::string>& expected_names, const TDkCbmImage& image,
+// Reads every selected entry of the image's top directory (and with `recurse`, everything below
+// folders). Whole-selection failures give false and `error`; per-item failures set the item's
+// Error.
+bool ReadSelection(const std::vector<std::string>& entry_paths, const TDkCbmImage& image,
                    bool recurse, TDkDiskEntryReadArray& reads, std::string& error);
 
 }  // namespace kelvane

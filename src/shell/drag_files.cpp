@@ -80,7 +80,7 @@ bool BuildDragFiles(ByteView data, const std::string& detection_name,
   std::string error;
   {
     const auto image = DkOpenImage(Bytes(data.begin(), data.end()), detection_name, false);
-    if (!ReadSelection(paths, {}, *image, true, reads, error)) return false;
+    if (!ReadSelection(paths, *image, true, reads, error)) return false;
   }
 
   // Per item: offered or not and its relative path.

@@ -1,35 +1,11 @@
 #include "write/writer_select.h"
 
-#include <map>
-
 #include "cbm/errors.h"
 #include "common/format.h"
 #include "write/cbm_writers.h"
 #include "write/flat_writers.h"
 
 namespace kelvane {
-
-namespace {
-
-struct ConversionState {
-  std::map<TDkCbmImageFormat, TDkLayoutConverter> converters;
-  TDkConversionConsent consent;
-};
-
-ConversionState& Conversion() {
-  static ConversionState state;
-  return state;
-}
-
-}  // namespace
-
-void DkRegisterLayoutConverter(TDkCbmImageFormat format, TDkLayoutConverter converter) {
-  Conversion().converters[format] = std::move(converter);
-}
-
-void DkSetConversionConsentHook(TDkConversionConsent hook) {
-  Conversion().consent = std::move(hook);
-}
 
 std::unique_ptr<TDkCbmImageWriter> DkCreateWriter(Bytes& bytes, const std::string& file_name,
                                                   TDkCbmImageFormat format) {
@@ -58,21 +34,8 @@ std::unique_ptr<TDkCbmImageWriter> DkCreateWriter(Bytes& bytes, const std::strin
 }
 
 std::unique_ptr<TDkCbmImageWriter> DkOpenWriter(Bytes& bytes, const std::string& file_name) {
-  const TDkCbmImageFormat format =
-      DkDetectImageFormat(file_name, bytes, static_cast<long long>(bytes.size()));
-  std::unique_ptr<TDkCbmImageWriter> writer = DkCreateWriter(bytes, file_name, format);
-  if (writer->IsOldLayout()) {
-    ConversionState& state = Conversion();
-    const auto converter = state.converters.find(format);
-    if (state.consent && converter != state.converters.end() && converter->second &&
-        state.consent(file_name, format) == 1) {
-      Bytes converted = converter->second(bytes);
-      writer.reset();
-      bytes = std::move(converted);
-      writer = DkCreateWriter(bytes, file_name, format);
-    }
-  }
-  return writer;
+  return DkCreateWriter(bytes, file_name,
+                        DkDetectImageFormat(file_name, bytes, static_cast<long long>(bytes.size())));
 }
 
 std::string DkWriteBlockReason(const std::string& file_name, long long size) {

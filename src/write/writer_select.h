@@ -3,7 +3,6 @@
 // Choosing the writer for an image about to be written, and why an image cannot be written.
 // With the format registry, the only place that knows every writer.
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,18 +14,12 @@ namespace kelvane {
 // A new writer of `format` on the caller's bytes (which it changes in place).
 std::unique_ptr<TDkCbmImageWriter> DkCreateWriter(Bytes& bytes, const std::string& file_name,
                                                   TDkCbmImageFormat format);
-// Detection, the writer, and the layout conversion step for images in an old layout (only when a
-// converter and the consent hook are installed; this program installs neither).
+// The writer for the format detected from the name and bytes. An image in an old layout gets a
+// writer that refuses every change (see its IsOldLayout).
 std::unique_ptr<TDkCbmImageWriter> DkOpenWriter(Bytes& bytes, const std::string& file_name);
 // Empty when the detected format is writable; otherwise the size text of the registry.
 std::string DkWriteBlockReason(const std::string& file_name, long long size);
 // The texts of the old layouts that stay read-only.
 std::string DkReadOnlyReasonText(TDkCbmImageFormat format);
-
-using TDkLayoutConverter = std::function<Bytes(const Bytes&)>;
-using TDkConversionConsent =
-    std::function<int(const std::string& file_name, TDkCbmImageFormat format)>;
-void DkRegisterLayoutConverter(TDkCbmImageFormat format, TDkLayoutConverter converter);
-void DkSetConversionConsentHook(TDkConversionConsent hook);
 
 }  // namespace kelvane

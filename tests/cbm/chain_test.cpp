@@ -51,35 +51,6 @@ TEST_F(ChainTest, LastByteIndexZeroOrOneGivesNoData) {
   EXPECT_EQ(DkCbmChainCountSectors(5, 1, image->SectorReader()), 1);
 }
 
-TEST_F(ChainTest, StartTrackZeroReadsNothing) {
-  int calls = 0;
-  const TDkCbmReadSectorFunc counting = [&](int, int) {
-    ++calls;
-    return Bytes(256);
-  };
-  EXPECT_TRUE(DkCbmChainReadFile(0, 99, counting).empty());
-  EXPECT_EQ(DkCbmChainCountSectors(0, 99, counting), 0);
-  EXPECT_EQ(calls, 0);
-}
-
-TEST_F(ChainTest, StartOutsideByteRangeIsRefused) {
-  const auto image = disk.Open();
-  ExpectMalformed([&] { DkCbmChainReadFile(256, 0, image->SectorReader()); },
-                  "DkCbmChainReadFile: start T256/S0 is outside the 0..255 range.");
-  ExpectMalformed([&] { DkCbmChainReadFile(1, -1, image->SectorReader()); },
-                  "DkCbmChainReadFile: start T1/S-1 is outside the 0..255 range.");
-  ExpectMalformed([&] { DkCbmChainCountSectors(-3, 4, image->SectorReader()); },
-                  "DkCbmChainCountSectors: start T-3/S4 is outside the 0..255 range.");
-  // The range's ends are starts like any other (sector 255 exists on a DNP).
-  const TDkCbmReadSectorFunc last_sector = [](int, int) {
-    Bytes data(256, 7);
-    data[0] = 0;
-    data[1] = 3;
-    return data;
-  };
-  EXPECT_EQ(DkCbmChainReadFile(255, 255, last_sector), (Bytes{7, 7}));
-}
-
 TEST_F(ChainTest, LoopsAreErrorsNamingTheRepeatedSector) {
   disk.Link(3, 3, 3, 3);  // a sector that links to itself
   disk.Link(4, 0, 4, 1);  // a longer cycle back to the second sector
@@ -92,30 +63,6 @@ TEST_F(ChainTest, LoopsAreErrorsNamingTheRepeatedSector) {
                   "Sector chain loop at T3/S3.");
   ExpectMalformed([&] { DkCbmChainReadFile(4, 0, image->SectorReader()); },
                   "Sector chain loop at T4/S1.");
-}
-
-TEST_F(ChainTest, ReaderErrorsPropagateUnchanged) {
-  disk.Link(1, 0, 36, 2);  // beyond the 35 tracks present; the geometry allows 40
-  disk.Link(1, 1, 41, 0);  // beyond the geometry
-  disk.Link(1, 2, 2, 30);  // sector beyond the track
-  const auto image = disk.Open(40);
-  ExpectMalformed([&] { DkCbmChainReadFile(1, 0, image->SectorReader()); },
-                  "Sector T36/S2 past end of image.");
-  ExpectMalformed([&] { DkCbmChainCountSectors(1, 1, image->SectorReader()); },
-                  "Track 41 out of range for TST.");
-  ExpectMalformed([&] { DkCbmChainReadFile(1, 2, image->SectorReader()); },
-                  "Sector 30 out of range for track 2.");
-}
-
-TEST_F(ChainTest, ReaderReturningWrongLengthBreaksTheContract) {
-  for (const std::size_t length : {0u, 255u, 257u, 4096u}) {
-    const TDkCbmReadSectorFunc bad = [length](int, int) { return Bytes(length, 1); };
-    const std::string message = "AReadSector returned " + std::to_string(length) +
-                                " bytes for T7/S2; a TDkCbmReadSectorFunc must return exactly "
-                                "256 bytes or raise.";
-    ExpectMalformed([&] { DkCbmChainReadFile(7, 2, bad); }, message);
-    ExpectMalformed([&] { DkCbmChainCountSectors(7, 2, bad); }, message);
-  }
 }
 
 TEST_F(ChainTest, LongestPossibleChainEnds) {

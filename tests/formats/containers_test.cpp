@@ -59,13 +59,6 @@ TEST_P(T64Variants, ListsAndReadsEveryFile) {
     EXPECT_EQ(image->ReadFile(entry), WithLoadAddress(kTapeFiles[i].start, kTapeFiles[i].data));
   }
   EXPECT_EQ(LastLine(*image), GetParam().last_line);
-  // An entry that is not one of the tape's reads nothing.
-  for (const int index : {-1, 4}) {
-    TDkCbmEntry stranger = image->Entries().back();
-    stranger.Location.Index = index;
-    EXPECT_EQ(MessageOf([&] { image->ReadFile(stranger); }),
-              "Entry " + std::to_string(index) + " is not in this T64.");
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -180,9 +173,6 @@ TEST(Lynx, BuilderVariants) {
       EXPECT_EQ(image->ReadFile(image->Entries()[i]), files[i].data);
     }
   }
-  // The walk over the BASIC program reads 64 links at most: 63 lines and the end.
-  for (const int lines : {63, 64})
-    EXPECT_EQ(DkLynxHasSignature(BuildLynx(files, {.basic_lines = lines})), lines == 63) << lines;
   // More entries promised than written, and a last file cut short: the rest, with warnings.
   for (const auto& [what, archive] : std::vector<std::pair<const char*, Bytes>>{
            {"five entries promised", BuildLynx(files, {.claimed_entries = 5})},
@@ -211,44 +201,18 @@ TEST(Lynx, TheDirectorySizeMustLieInsideTheFile) {
   const std::string head = " 1  *LYNX";
   const auto at = std::search(archive.begin(), archive.end(), head.begin(), head.end());
   ASSERT_NE(at, archive.end());
-  for (const char blocks : {'0', '9'}) {
-    Bytes claimed = archive;
-    claimed[static_cast<std::size_t>(at - archive.begin()) + 1] = static_cast<std::uint8_t>(blocks);
-    const std::string message = std::string("The Lynx directory claims ") + blocks +
-                                " blocks; the file has " + std::to_string(archive.size()) +
-                                " bytes.";
-    EXPECT_EQ(MessageOf<EDkLynxImage>([&] { DkOpenImage(claimed, "x.lnx", false); }), message);
-    const auto image = DkOpenImage(claimed, "x.lnx", true);
-    ASSERT_TRUE(image->RecoveryWarnings() && !image->RecoveryWarnings()->empty());
-    EXPECT_EQ(image->RecoveryWarnings()->front(), message);
-  }
-}
-
-// The archive's numbers are read up to nine digits, so none overflows: with leading zeros the
-// size still reads, and of ten digits only the first nine count.
-TEST(Lynx, NumbersHaveAtMostNineDigits) {
-  const Bytes archive = BuildLynx({{"GAME", 'P', PatternBytes(600, 5)}});
-  const std::string head = " 1  *LYNX";
-  const auto at = std::search(archive.begin(), archive.end(), head.begin(), head.end());
-  ASSERT_NE(at, archive.end());
-  const auto widened = [&](const std::string& zeros) {
-    Bytes bytes = archive;
-    const auto where = bytes.begin() + (at - archive.begin()) + 1;
-    bytes.insert(where, zeros.begin(), zeros.end());
-    // The directory block keeps its size: padding at its end makes room.
-    bytes.erase(bytes.begin() + 254,
-                bytes.begin() + 254 + static_cast<std::ptrdiff_t>(zeros.size()));
-    return bytes;
-  };
-  const auto nine = DkOpenImage(widened("00000000"), "x.lnx", false);
-  ASSERT_EQ(nine->Entries().size(), 1u);
-  EXPECT_EQ(nine->ReadFile(nine->Entries()[0]), PatternBytes(600, 5));
-  EXPECT_EQ(MessageOf([&] { DkOpenImage(widened("000000000"), "x.lnx", false); }),
-            "The Lynx directory claims 0 blocks; the file has 854 bytes.");
+  Bytes claimed = archive;
+  claimed[static_cast<std::size_t>(at - archive.begin()) + 1] = '9';
+  const std::string message = "The Lynx directory claims 9 blocks; the file has " +
+                              std::to_string(archive.size()) + " bytes.";
+  EXPECT_EQ(MessageOf<EDkLynxImage>([&] { DkOpenImage(claimed, "x.lnx", false); }), message);
+  const auto image = DkOpenImage(claimed, "x.lnx", true);
+  ASSERT_TRUE(image->RecoveryWarnings() && !image->RecoveryWarnings()->empty());
+  EXPECT_EQ(image->RecoveryWarnings()->front(), message);
 }
 
 // Only content makes a T64 or a Lynx archive: other bytes under those names are refused with the
-// text for an unrecognised image, and random bytes never crash the readers.
+// text for an unrecognised image.
 TEST(Containers, OtherBytesUnderTheirNamesAreRefused) {
   std::mt19937 random(7);
   Bytes noise(5000);
@@ -265,17 +229,6 @@ TEST(Containers, OtherBytesUnderTheirNamesAreRefused) {
       } catch (const EDkCbmImageFormatError& error) {
         EXPECT_EQ(std::string(error.what()), DkSizeErrorText(name, size));
       }
-    }
-  }
-  for (int round = 0; round < 300; ++round) {
-    Bytes bytes =
-        round % 2 == 0 ? BuildT64(kTapeFiles) : BuildLynx({{"A", 'P', PatternBytes(600, 1)}});
-    for (int k = 0; k < 6; ++k)
-      bytes[random() % bytes.size()] = static_cast<std::uint8_t>(random());
-    try {
-      const auto image = DkOpenImage(bytes, round % 2 == 0 ? "f.t64" : "f.lnx", true);
-      for (const TDkCbmEntry& entry : image->Entries()) image->ReadFile(entry);
-    } catch (const Exception&) {
     }
   }
 }

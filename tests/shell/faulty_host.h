@@ -22,6 +22,8 @@ enum class ReplaceFault {
 
 // The code of an injected sharing violation (ERROR_SHARING_VIOLATION), one that may pass.
 inline constexpr std::uint32_t kHeldCode = 32;
+// In a fault list: every Replace fails, however often it is tried.
+inline constexpr int kEveryReplace = -1;
 
 class FaultyHost : public HostFiles {
  public:
@@ -116,7 +118,8 @@ class FaultyHost : public HostFiles {
     throw std::runtime_error("unplanned failure");
   }
   bool Fails(const char* call) {
-    if (faults_.count(++calls_) == 0) return false;
+    const bool every = faults_.count(kEveryReplace) != 0 && std::string(call) == "Replace";
+    if (faults_.count(++calls_) == 0 && !every) return false;
     failed_call_ = call;
     return true;
   }

@@ -68,8 +68,8 @@ std::vector<Written> WriteImage(Bytes bytes, const std::string& file_name,
 class PeerCheck : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!HaveTool("cbmconvert") || !HaveTool("cc1541"))
-      GTEST_SKIP() << "cbmconvert or cc1541 not installed";
+    ASSERT_TRUE(HaveTool("cbmconvert") && HaveTool("cc1541"))
+        << "cbmconvert or cc1541 is missing (tools/deps.sh test installs them)";
     folder_ =
         std::filesystem::temp_directory_path() / ("kelvane-peer-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder_);
