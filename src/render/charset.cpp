@@ -102,26 +102,14 @@ constexpr std::array<std::uint8_t, 4096> BuildRom() {
 
 constexpr std::array<std::uint8_t, 4096> kRom = BuildRom();
 
-constexpr std::array<std::uint8_t, 8192> kAlternateRom = [] {
-  std::array<std::uint8_t, 8192> rom{};
-  for (std::size_t i = 0; i < 4096; ++i) rom[i] = rom[4096 + i] = kRom[i];
-  return rom;
-}();
-
 }  // namespace
 
 const std::array<std::uint8_t, 4096>& DkCharacterRom() {
   return kRom;
 }
 
-const std::array<std::uint8_t, 8192>& DkAlternateCharacterRom() {
-  return kAlternateRom;
-}
-
-TDkGlyph DkCharsetGlyph(std::uint8_t code, TDkCharset charset, int variant) {
-  const std::size_t set = charset == csLowerUpper ? kSetSize : 0;
-  const std::uint8_t* source =
-      variant == 1 ? kAlternateRom.data() + 0x1000 + set : kRom.data() + set;
+TDkGlyph DkCharsetGlyph(std::uint8_t code, TDkCharset charset) {
+  const std::uint8_t* source = kRom.data() + (charset == csLowerUpper ? kSetSize : 0);
   TDkGlyph glyph;
   for (std::size_t row = 0; row < 8; ++row) glyph[row] = source[std::size_t{code} * 8 + row];
   return glyph;

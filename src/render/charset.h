@@ -29,11 +29,8 @@ class EDkRangeError : public Exception {
 // The 4096-byte ROM: the upper/graphics set at 0x000, the lower/upper set at 0x800, 256 glyphs
 // each; codes 128-255 are the reverse images of 0-127 as the ROM stores them.
 const std::array<std::uint8_t, 4096>& DkCharacterRom();
-// The 8192-byte alternate ROM; its first half is the character ROM.
-const std::array<std::uint8_t, 8192>& DkAlternateCharacterRom();
-
-// Glyph `code` of a charset; variant 1 takes it from the alternate ROM's second half.
-TDkGlyph DkCharsetGlyph(std::uint8_t code, TDkCharset charset, int variant);
+// Glyph `code` of a charset.
+TDkGlyph DkCharsetGlyph(std::uint8_t code, TDkCharset charset);
 
 // The pixel at (row, column), both 0..7.
 bool DkGlyphPixel(const TDkGlyph& glyph, int row, int column);

@@ -144,7 +144,7 @@ int CellBankFor(TCellCache& cache, TDkCharset charset, int vertical_scale, int h
 const Bytes& CellTile(TCellBank& bank, std::uint8_t code) {
   Bytes& tile = bank.Tiles[code];
   if (!tile.empty()) return tile;
-  const TDkGlyph glyph = DkCharsetGlyph(code, static_cast<TDkCharset>(bank.Charset), 0);
+  const TDkGlyph glyph = DkCharsetGlyph(code, static_cast<TDkCharset>(bank.Charset));
   const int width = 8 * bank.HorizontalScale;
   const int height = 8 * bank.VerticalScale;
   tile.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);

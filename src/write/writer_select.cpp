@@ -34,8 +34,9 @@ std::unique_ptr<TDkCbmImageWriter> DkCreateWriter(Bytes& bytes, const std::strin
 }
 
 std::unique_ptr<TDkCbmImageWriter> DkOpenWriter(Bytes& bytes, const std::string& file_name) {
-  return DkCreateWriter(bytes, file_name,
-                        DkDetectImageFormat(file_name, bytes, static_cast<long long>(bytes.size())));
+  return DkCreateWriter(
+      bytes, file_name,
+      DkDetectImageFormat(file_name, bytes, static_cast<long long>(bytes.size())));
 }
 
 std::string DkWriteBlockReason(const std::string& file_name, long long size) {

@@ -29,16 +29,15 @@ TEST(Cli, CommandLinesAndExitCodes) {
             "kelvane: unknown command 'frobnicate' (see 'kelvane --help')\n");
   EXPECT_EQ(RunWith({"info", "--json", "a.d64"}).err,
             "kelvane info: unknown option '--json' (see 'kelvane --help')\n");
-  for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{"list"},
-                                             {"list", "a.d64", "b.d64"},
-                                             {"convert", "only-one.g64"},
-                                             {"render", "samples/demo.d64"},
-                                             {"render", "samples/demo.d64", "-o", "x.png",
-                                              "--scale", "0"},
-                                             {"thumbnail", "-s", "64", "samples/demo.d64"},
-                                             {"extract", "x.d64", "-d"},
-                                             {"add", "x.d64"}}) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"list"},
+           {"list", "a.d64", "b.d64"},
+           {"convert", "only-one.g64"},
+           {"render", "samples/demo.d64"},
+           {"render", "samples/demo.d64", "-o", "x.png", "--scale", "0"},
+           {"thumbnail", "-s", "64", "samples/demo.d64"},
+           {"extract", "x.d64", "-d"},
+           {"add", "x.d64"}}) {
     EXPECT_EQ(RunWith(args).status, kExitUsage) << args[0] << " " << args.size();
   }
 }

@@ -31,9 +31,9 @@ TEST(Pc64, ExtensionTypeHeaderAndName) {
   // A header alone is a valid, empty file; host names keep $20-$5F, fold both letter ranges to
   // capitals and give "?" for the rest.
   ASSERT_EQ(
-      DkPcSidecarParse("x.p00",
-                       Pc64Bytes({0x5F, 0x20, 0x61, 0x7A, 0xC1, 0xDA, 0x7B, 0xDB, 0x1F, 0x21}, {}, 7),
-                       sidecar),
+      DkPcSidecarParse(
+          "x.p00", Pc64Bytes({0x5F, 0x20, 0x61, 0x7A, 0xC1, 0xDA, 0x7B, 0xDB, 0x1F, 0x21}, {}, 7),
+          sidecar),
       "");
   EXPECT_TRUE(sidecar.Data.empty());
   EXPECT_EQ(sidecar.Name, "_ AZAZ\?\?\?!");

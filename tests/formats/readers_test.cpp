@@ -130,9 +130,8 @@ TEST_P(ReaderTest, WrongSizeNamesTheFormatsSizes) {
   const ReaderCase& c = GetParam();
   Bytes bytes = c.blank(false);
   bytes.push_back(0);
-  const std::string message = MessageOf<EDkCbmImageFormatError>([&] {
-    DkOpenImage(bytes, c.file_name, false);
-  });
+  const std::string message =
+      MessageOf<EDkCbmImageFormatError>([&] { DkOpenImage(bytes, c.file_name, false); });
   if (!c.size_message.empty()) {
     EXPECT_EQ(message, c.size_message);
   }

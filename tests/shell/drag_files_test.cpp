@@ -133,33 +133,17 @@ TEST(DragFiles, PathsOf260CharactersAreLeftOutWithWhatTheyHold) {
 
 TEST(DragFiles, GuidNamesAndUtf16) {
   EXPECT_TRUE(KvIsGuidName(u"0f8fad5b-d9cb-469f-a165-70867728950e"));
-  EXPECT_TRUE(KvIsGuidName(u"0F8FAD5B-D9CB-469F-A165-70867728950E"));
   EXPECT_FALSE(KvIsGuidName(u"{0f8fad5b-d9cb-469f-a165-70867728950e}"));
-  EXPECT_FALSE(KvIsGuidName(u"0f8fad5b-d9cb-469f-a165-70867728950"));
-  EXPECT_FALSE(KvIsGuidName(u"0f8fad5bXd9cb-469f-a165-70867728950e"));
   EXPECT_FALSE(KvIsGuidName(u"0f8fad5b-d9cb-469f-a165-70867728950g"));
-  EXPECT_FALSE(KvIsGuidName(u"0f8fad5b-d9cb-469f-a16-570867728950e"));
-  EXPECT_EQ(KvUtf8ToUtf16("A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xC2\xA3"),
-            (std::u16string{u'A', 0xE9, 0x20AC, 0xD83D, 0xDE00, 0xA3}));
-  EXPECT_EQ(KvUtf8ToUtf16("\xFF"
-                          "b\xC3"),
-            (std::u16string{0xFFFD, u'b', 0xFFFD}));
-  // The lead bytes' range C2-F4 at both ends, the last two-byte code point and the first of three,
-  // the last code point of one UTF-16 unit and the first of two, the largest code point and one
-  // more, a sequence cut short: a byte that starts nothing is one replacement character.
+  // Every length of sequence; a byte that starts nothing, or a sequence cut short, is one
+  // replacement character.
   const std::pair<const char*, std::u16string> cases[] = {
-      {"\xC1\xBF", {0xFFFD, 0xFFFD}},
-      {"\xC2\x80", {0x80}},
-      {"\xDF\xBF", {0x7FF}},
-      {"\xE0\xA0\x80", {0x800}},
-      {"\xEF\xBF\xBF", {0xFFFF}},
-      {"\xF0\x90\x80\x80", {0xD800, 0xDC00}},
-      {"\xF4\x8F\xBF\xBF", {0xDBFF, 0xDFFF}},
+      {"A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", {u'A', 0xE9, 0x20AC, 0xD83D, 0xDE00}},
+      {"\xFF"
+       "b\xC3",
+       {0xFFFD, u'b', 0xFFFD}},
       {"\xF4\x90\x80\x80", {0xFFFD}},
-      {"\xF5\x80\x80\x80", {0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}},
       {"\xE2\x41", {0xFFFD, u'A'}},
-      {"\xE2\x82", {0xFFFD}},
-      {"\xC3\xA9\x80", {0xE9, 0xFFFD}},  // a whole sequence, then a stray continuation byte
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(KvUtf8ToUtf16(text), expected) << text;
 }

@@ -1,13 +1,14 @@
 // The preview handler DLL under Wine, through LoadLibrary and DllGetClassObject as the shell's
-// preview host uses it: result codes, unload counting, the window's pixels, input through real
-// window messages, reading items, robustness and leaks.
+// preview host uses it: its COM contract, what the pane shows after each thing a user does,
+// reading items, kelvane-view, and leaks.
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <windows.h>
 
 #include <algorithm>
-#include <filesystem>
+#include <cctype>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,36 +18,22 @@
 #include "support/container_builder.h"
 #include "support/disk_builder.h"
 #include "support/gcr_builder.h"
-#include "support/temp_folder.h"
+#include "win32/dll_fixture.h"
 #include "win32/import_patch.h"
-#include "win32/preview_expect.h"
 
 namespace kelvane::testing {
 namespace {
 
 using view::ComPtr;
 
-constexpr HRESULT kAlreadyInitialised = static_cast<HRESULT>(0x800704DF);
-
-using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
-
-GetClassObjectFn GetClassObject() {
-  return reinterpret_cast<GetClassObjectFn>(
-      reinterpret_cast<void*>(::GetProcAddress(SharedHost().Module(), "DllGetClassObject")));
-}
-
 HRESULT CanUnloadNow() {
+  using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
   return reinterpret_cast<CanUnloadFn>(
       reinterpret_cast<void*>(::GetProcAddress(SharedHost().Module(), "DllCanUnloadNow")))();
 }
 
 ComPtr<IPreviewHandler> NewHandler() {
-  ComPtr<IPreviewHandler> handler;
-  EXPECT_EQ(SharedHost().Factory()->CreateInstance(
-                nullptr, IID_IPreviewHandler, reinterpret_cast<void**>(handler.GetAddressOf())),
-            S_OK);
-  return handler;
+  return NewDllObject<IPreviewHandler>(kKvPreviewHandlerClsid, IID_IPreviewHandler);
 }
 
 template <typename T>
@@ -56,232 +43,163 @@ ComPtr<T> As(const ComPtr<IPreviewHandler>& handler) {
   return out;
 }
 
-// What the user does in a scenario, through the window's own messages.
-enum Action { kClick, kPress, kRelease, kDrag, kLoseCapture, kKey, kWheel, kFocusParent };
-constexpr int kShift = 1, kCtrl = 2;
+class PreviewDll : public DllTest {};
 
-// One step: the action (on an entry, a key or a wheel delta) and what the window shows after it.
-struct Step {
-  const char* what;
-  Action action;
-  int at;
-  int mods;
-  std::vector<int> selected;
-  int scroll = 0;
-  bool focused = true;
-};
-
-class PreviewDll : public ::testing::Test {
- protected:
-  static constexpr int kWidth = 600;
-  static constexpr int kHeight = 200;
-
-  void SetUp() override {
-    ASSERT_TRUE(SharedHost().Ok()) << "the DLL or its factory was not found";
-    DeleteCharsetSetting();
-    dpi_ = ScreenDpi();
-    row_height_ = KvRowHeight(KvScaleFromDpi(dpi_));
-  }
-  void TearDown() override {
-    host().Close();
-    DeleteCharsetSetting();
-  }
-
-  view::TKvPreviewHost& host() { return SharedHost(); }
-
-  // Previews `bytes` written to a file named `name`.
-  void Open(const Bytes& bytes, const std::string& name = "disk.d64", bool stream = false) {
-    const std::wstring path = WindowsPath(folder_.Write(name, bytes));
-    ASSERT_TRUE(host().Open(path, stream, parent_.get(), RECT{0, 0, kWidth, kHeight}))
-        << std::hex << host().LastResult();
-    data_ = bytes;
-  }
-
-  Scene SceneOf(const Bytes& data, int scroll = 0, std::vector<int> selected = {}) const {
-    Scene scene;
-    scene.data = data;
-    scene.width = kWidth;
-    scene.height = kHeight;
-    scene.dpi = dpi_;
-    scene.scroll = scroll;
-    scene.selected = std::move(selected);
-    return scene;
-  }
-
-  // The window must show exactly `scene`.
-  void ExpectShows(const Scene& scene, const char* what) {
-    const view::TKvWindowPixels shot = view::KvCaptureWindow(host().Window());
-    ASSERT_EQ(shot.Width, scene.width) << what;
-    ASSERT_EQ(shot.Height, scene.height) << what;
-    std::string where;
-    EXPECT_EQ(DifferingPixels(shot.Pixels, ExpectedFrame(scene), shot.Width, &where), 0)
-        << what << ": first at " << where;
-  }
-
-  LRESULT Send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
-    return ::SendMessageW(host().Window(), message, wparam, lparam);
-  }
-  // Mouse messages at the middle of entry `entry`'s row (at scroll 0).
-  LPARAM AtEntry(int entry) const {
-    return MAKELPARAM(40, (entry + 1) * row_height_ + row_height_ / 2);
-  }
-  void Click(int entry, bool shift = false, bool ctrl = false) {
-    SetModifiers(shift, ctrl);
-    Send(WM_LBUTTONDOWN, MK_LBUTTON, AtEntry(entry));
-    Send(WM_LBUTTONUP, 0, AtEntry(entry));
-    SetModifiers(false, false);
-  }
-  static void SetModifiers(bool shift, bool ctrl) {
-    BYTE keys[256] = {};
-    ::GetKeyboardState(keys);
-    keys[VK_SHIFT] = keys[VK_LSHIFT] = shift ? 0x80 : 0;
-    keys[VK_CONTROL] = keys[VK_LCONTROL] = ctrl ? 0x80 : 0;
-    ::SetKeyboardState(keys);
-  }
-  void Key(int key, bool shift = false, bool ctrl = false) {
-    SetModifiers(shift, ctrl);
-    Send(WM_KEYDOWN, key, 1);
-    Send(WM_KEYUP, key, 1 | 0xC0000000);
-    SetModifiers(false, false);
-  }
-
-  // Previews `disk` and plays `steps` on it, checking the window after each.
-  void Play(const Bytes& disk, const std::vector<Step>& steps);
-
-  // Switches the charset by button and by chord; `low`: the setting is under AppDataLow.
-  void SwitchesAndKeepsTheCharset(bool low);
-
-  TempFolder folder_{"kelvane-preview"};
-  ParentWindow parent_{kWidth, kHeight};
-  Bytes data_;
-  int dpi_ = 96;
-  int row_height_ = 16;
-};
-
-TEST_F(PreviewDll, ResultCodesOfTheServerAndTheHandler) {
+TEST_F(PreviewDll, TheServersAndTheHandlersComContract) {
   void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(GetClassObject()(IID_IUnknown, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
+  using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  const auto get_class_object = reinterpret_cast<GetClassObjectFn>(
+      reinterpret_cast<void*>(::GetProcAddress(host().Module(), "DllGetClassObject")));
+  EXPECT_EQ(get_class_object(IID_IUnknown, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(out, nullptr);
-  out = reinterpret_cast<void*>(1);
   ComPtr<IUnknown> outer = NewHandler();
   EXPECT_EQ(host().Factory()->CreateInstance(outer.Get(), IID_IPreviewHandler, &out),
             CLASS_E_NOAGGREGATION);
-  EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(host().Factory()->CreateInstance(nullptr, IID_IDropTarget, &out), E_NOINTERFACE);
 
   const ComPtr<IPreviewHandler> handler = NewHandler();
   const auto init = As<IInitializeWithItem>(handler);
   const auto site = As<IObjectWithSite>(handler);
   const auto window = As<IOleWindow>(handler);
   const RECT rect{0, 0, kWidth, kHeight};
-  EXPECT_EQ(init->Initialize(nullptr, STGM_READ), E_INVALIDARG);
-  EXPECT_EQ(handler->SetWindow(parent_.get(), nullptr), E_INVALIDARG);
-  EXPECT_EQ(handler->SetRect(nullptr), E_INVALIDARG);
-  EXPECT_EQ(handler->SetRect(&rect), S_OK);  // before any window
-  EXPECT_EQ(handler->DoPreview(), E_FAIL);   // not initialised
-  HWND own = reinterpret_cast<HWND>(1);
-  EXPECT_EQ(window->GetWindow(&own), E_FAIL);
-  EXPECT_EQ(own, nullptr);
-  EXPECT_EQ(window->ContextSensitiveHelp(TRUE), E_NOTIMPL);
-  EXPECT_EQ(site->GetSite(IID_IUnknown, &out), E_FAIL);
-  EXPECT_EQ(handler->TranslateAccelerator(nullptr), S_FALSE);
-
-  const std::wstring path = WindowsPath(folder_.Write("a.d64", D64WithEntries(3)));
-  const ComPtr<IShellItem> item = view::KvItemForPath(path, false);
+  EXPECT_EQ(handler->DoPreview(), E_FAIL);  // not initialised
+  const ComPtr<IShellItem> item =
+      view::KvItemForPath(WindowsPath(folder_.Write("a.d64", D64WithEntries(3))), false);
   ASSERT_TRUE(item);
   EXPECT_EQ(init->Initialize(item.Get(), STGM_READ), S_OK);
-  EXPECT_EQ(init->Initialize(item.Get(), STGM_READ), kAlreadyInitialised);
+  EXPECT_EQ(init->Initialize(item.Get(), STGM_READ), HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED));
   EXPECT_EQ(handler->DoPreview(), E_FAIL);  // no parent yet
   EXPECT_EQ(handler->SetWindow(parent_.get(), &rect), S_OK);
   EXPECT_EQ(handler->DoPreview(), S_OK);
+  HWND own = nullptr;
   EXPECT_EQ(window->GetWindow(&own), S_OK);
-  EXPECT_TRUE(::IsWindow(own));
   EXPECT_EQ(handler->SetFocus(), S_OK);
   HWND focus = nullptr;
   EXPECT_EQ(handler->QueryFocus(&focus), S_OK);
   EXPECT_EQ(focus, own);
-  ::SetFocus(nullptr);
-  EXPECT_EQ(handler->QueryFocus(&focus), E_FAIL);
   EXPECT_EQ(handler->DoPreview(), S_OK);  // again: a new window replaces the old one
   HWND second = nullptr;
   window->GetWindow(&second);
   EXPECT_FALSE(::IsWindow(own));
-  EXPECT_TRUE(::IsWindow(second));
 
-  // The site's frame is found; GetSite hands out the site's interfaces.
+  // The site's frame is kept and handed back; GetSite fails without one.
   const auto frame = view::Adopt(new view::TKvPreviewFrame());
   EXPECT_EQ(site->SetSite(static_cast<IPreviewHandlerFrame*>(frame.Get())), S_OK);
   ComPtr<IPreviewHandlerFrame> back;
   EXPECT_EQ(site->GetSite(IID_IPreviewHandlerFrame, reinterpret_cast<void**>(back.GetAddressOf())),
             S_OK);
   EXPECT_EQ(back.Get(), static_cast<IPreviewHandlerFrame*>(frame.Get()));
-  back.Reset();
   EXPECT_EQ(site->SetSite(nullptr), S_OK);
   EXPECT_EQ(site->GetSite(IID_IUnknown, &out), E_FAIL);
 
   EXPECT_EQ(handler->Unload(), S_OK);
   EXPECT_FALSE(::IsWindow(second));
-  EXPECT_EQ(window->GetWindow(&own), E_FAIL);
   EXPECT_EQ(handler->DoPreview(), E_FAIL);  // unloaded: not initialised any more
   EXPECT_EQ(init->Initialize(item.Get(), STGM_READ), S_OK);
 }
 
 TEST_F(PreviewDll, CanUnloadOnlyWhenNothingIsHeld) {
-  host().Close();
   host().DropFactory();
   EXPECT_EQ(CanUnloadNow(), S_OK);
+  ComPtr<IPreviewHandler> handler = NewHandler();
+  EXPECT_EQ(CanUnloadNow(), S_FALSE);  // a handler
   ComPtr<IClassFactory> factory;
-  ASSERT_EQ(GetClassObject()(kKvPreviewHandlerClsid, IID_IClassFactory,
+  using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  const auto get_class_object = reinterpret_cast<GetClassObjectFn>(
+      reinterpret_cast<void*>(::GetProcAddress(host().Module(), "DllGetClassObject")));
+  ASSERT_EQ(get_class_object(kKvPreviewHandlerClsid, IID_IClassFactory,
                              reinterpret_cast<void**>(factory.GetAddressOf())),
-            S_OK);
-  EXPECT_EQ(CanUnloadNow(), S_FALSE);  // a factory
-  ComPtr<IPreviewHandler> handler;
-  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IPreviewHandler,
-                                    reinterpret_cast<void**>(handler.GetAddressOf())),
             S_OK);
   EXPECT_EQ(factory->LockServer(TRUE), S_OK);
   factory.Reset();
-  EXPECT_EQ(CanUnloadNow(), S_FALSE);  // a handler and a lock
   handler.Reset();
   EXPECT_EQ(CanUnloadNow(), S_FALSE);  // the lock
-  ASSERT_EQ(GetClassObject()(kKvPreviewHandlerClsid, IID_IClassFactory,
+  ASSERT_EQ(get_class_object(kKvPreviewHandlerClsid, IID_IClassFactory,
                              reinterpret_cast<void**>(factory.GetAddressOf())),
             S_OK);
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-  EXPECT_EQ(CanUnloadNow(), S_FALSE);  // the factory that took the lock back
   factory.Reset();
   EXPECT_EQ(CanUnloadNow(), S_OK);
 }
 
-TEST_F(PreviewDll, PaintsTheRenderedListingAndTheButton) {
-  const int expect_dpi =
-      std::atoi(std::getenv("KELVANE_EXPECT_DPI") ? std::getenv("KELVANE_EXPECT_DPI") : "96");
-  ASSERT_EQ(dpi_, expect_dpi) << "the screen's DPI is not the one this run is for";
-  const Bytes disk = D64WithEntries(20);
-  Open(disk);
-  ExpectShows(SceneOf(disk), "after DoPreview");
+// What a user does, through the window's own messages. `at` is the entry, key, wheel delta, new
+// DPI or colour the action takes.
+enum Action {
+  kNothing,
+  kClick,
+  kPress,
+  kRelease,
+  kDrag,         // pressed on the entry, moved past the drag threshold, released there
+  kLoseCapture,  // pressed, the capture taken away, then released
+  kKey,
+  kWheel,
+  kFocusParent,
+  kResize,     // to `at` x `mods` pixels
+  kMoveToDpi,  // the pane moved to a monitor of `at` DPI
+  kSetWindow,  // the host gives the parent again, on a monitor of `at` DPI
+  kColour,     // the host's background colour (0xRRGGBB) through IPreviewHandlerVisuals
+  kHover,      // the pointer over the charset button
+  kButtonDown,
+  kButtonUp,  // released on the button (`at` 1) or beside it
+  kLeave,     // the pointer leaves the window
+  kChord,     // Ctrl and Shift pressed together and Shift let go (`at` 'X': with X between)
+};
+constexpr int kShift = 1, kCtrl = 2;
 
-  // Narrower than the listing: its left part, the button at the window's right edge over it.
-  const RECT narrow{0, 0, 150, 90};
-  host().Resize(narrow);
-  Scene small = SceneOf(disk);
-  small.width = 150;
-  small.height = 90;
-  ExpectShows(small, "narrower than the listing");
-  host().Resize(RECT{0, 0, kWidth, kHeight});
-  ExpectShows(SceneOf(disk), "resized back");
+// One step and what the window shows after it (and with `setting` >= 0, the charset setting).
+struct Step {
+  const char* what;
+  Action action;
+  int at = 0;
+  int mods = 0;
+  std::vector<int> selected = {};
+  int scroll = 0;
+  bool focused = true;
+  int setting = -2;
+};
 
-  // A file that no reader takes shows the page background and no button.
-  Open(Bytes(5000, 0x33), "notes.txt");
-  ExpectShows(SceneOf(Bytes(5000, 0x33)), "unreadable");
-}
+struct Scenario {
+  const char* name;
+  Bytes disk;
+  std::vector<Step> steps;
+  int pane_dpi = 0;  // GetDpiForWindow's answer (-1: missing); 0 for the screen's
+  std::optional<COLORREF> background = {};
+  bool low_integrity = false;
+};
 
-void PreviewDll::Play(const Bytes& disk, const std::vector<Step>& steps) {
-  Open(disk);
-  for (const Step& step : steps) {
+// Previews the scenario's disk and plays its steps, checking the whole frame after each.
+class Scenarios : public DllTest, public ::testing::WithParamInterface<Scenario> {};
+
+TEST_P(Scenarios, EachStepShowsWhatItMust) {
+  const Scenario& scenario = GetParam();
+  int pane_dpi = scenario.pane_dpi == 0 ? dpi_ : scenario.pane_dpi;
+  // Windows draws a window at its monitor's DPI, which the DLL asks for the pane, and keeps the
+  // setting at low integrity under AppDataLow; Wine has one screen DPI and runs at high integrity,
+  // so the DLL's GetDpiForWindow and token read are given the pane's (import_patch.h).
+  const ScopedImport dpi = WindowDpiAs(host().Module(), pane_dpi);
+  const ScopedImport integrity =
+      IntegrityAs(host().Module(), scenario.low_integrity ? SECURITY_MANDATORY_LOW_RID
+                                                          : SECURITY_MANDATORY_MEDIUM_RID);
+  ASSERT_TRUE(dpi.Ok() && integrity.Ok());
+  host().background = scenario.background;
+  Open(scenario.disk);
+  host().background.reset();
+  Scene shown = SceneOf(scenario.disk);
+  shown.dpi = pane_dpi > 0 ? pane_dpi : dpi_;
+  if (scenario.background) {
+    const COLORREF c = *scenario.background;
+    shown.background = GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c);
+  }
+  const auto button = [&] {
+    const TKvRect rect = KvButtonRect(shown.width, row_height_, shown.dpi);
+    return MAKELPARAM(rect.Left + 3, rect.Top + 3);
+  };
+  for (const Step& step : scenario.steps) {
+    row_height_ = KvRowHeight(KvScaleFromDpi(shown.dpi));
     SetModifiers((step.mods & kShift) != 0, (step.mods & kCtrl) != 0);
     const WPARAM down = MK_LBUTTON | ((step.mods & kCtrl) != 0 ? MK_CONTROL : 0);
     switch (step.action) {
+      case kNothing:
+        break;
       case kClick:
         Send(WM_LBUTTONDOWN, down, AtEntry(step.at));
         Send(WM_LBUTTONUP, 0, AtEntry(step.at));
@@ -292,12 +210,12 @@ void PreviewDll::Play(const Bytes& disk, const std::vector<Step>& steps) {
       case kRelease:
         Send(WM_LBUTTONUP, down & ~MK_LBUTTON, AtEntry(step.at));
         break;
-      case kDrag:  // pressed on the entry, moved past the drag threshold, released there
+      case kDrag:
         Send(WM_LBUTTONDOWN, down, AtEntry(step.at));
-        Send(WM_MOUSEMOVE, down, MAKELPARAM(40 + 30, (step.at + 1) * row_height_ + 2));
+        Send(WM_MOUSEMOVE, down, MAKELPARAM(70, (step.at + 1) * row_height_ + 2));
         Send(WM_LBUTTONUP, 0, MAKELPARAM(70, (step.at + 1) * row_height_ + 2));
         break;
-      case kLoseCapture:  // pressed, the capture taken away, then released
+      case kLoseCapture:
         Send(WM_LBUTTONDOWN, down, AtEntry(step.at));
         ::ReleaseCapture();
         Send(WM_LBUTTONUP, 0, AtEntry(step.at));
@@ -307,28 +225,102 @@ void PreviewDll::Play(const Bytes& disk, const std::vector<Step>& steps) {
         Send(WM_KEYUP, step.at, 1 | 0xC0000000);
         break;
       case kWheel:
-        Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(static_cast<short>(step.at))),
-             MAKELPARAM(10, 10));
+        Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(static_cast<short>(step.at))), 0);
         break;
       case kFocusParent:
         ::SetFocus(parent_.get());
         break;
+      case kResize:
+        host().Resize(RECT{0, 0, step.at, step.mods});
+        shown.width = step.at;
+        shown.height = step.mods;
+        break;
+      case kMoveToDpi:
+        pane_dpi = shown.dpi = step.at;
+        Send(WM_DPICHANGED_AFTERPARENT);
+        break;
+      case kSetWindow: {
+        pane_dpi = shown.dpi = step.at;
+        const RECT pane{0, 0, shown.width, shown.height};
+        ASSERT_EQ(host().Handler()->SetWindow(parent_.get(), &pane), S_OK);
+        ::SetFocus(host().Window());  // a window that changes parent may lose the focus
+        break;
+      }
+      case kColour: {
+        ComPtr<IPreviewHandlerVisuals> visuals;
+        ASSERT_EQ(ComPtr<IPreviewHandler>(host().Handler()).As(&visuals), S_OK);
+        const int c = step.at;
+        EXPECT_EQ(visuals->SetBackgroundColor(RGB(c >> 16, (c >> 8) & 0xFF, c & 0xFF)), S_OK);
+        shown.background = static_cast<std::uint32_t>(c);
+        break;
+      }
+      case kHover:
+        Send(WM_MOUSEMOVE, 0, button());
+        shown.button_tint = kKvButtonHoverTint;
+        break;
+      case kButtonDown:
+        Send(WM_LBUTTONDOWN, MK_LBUTTON, button());
+        shown.button_tint = kKvButtonPressedTint;
+        break;
+      case kButtonUp:
+        Send(WM_LBUTTONUP, 0, step.at == 1 ? button() : MAKELPARAM(20, 50));
+        shown.button_tint = kKvButtonHoverTint;
+        if (step.at == 1)
+          shown.charset = shown.charset == csUpperGraphics ? csLowerUpper : csUpperGraphics;
+        break;
+      case kLeave:
+        Send(WM_MOUSELEAVE);
+        shown.button_tint = 0;
+        break;
+      case kChord:
+        SetModifiers(false, true);
+        Send(WM_KEYDOWN, VK_CONTROL, 1);
+        SetModifiers(true, true);
+        Send(WM_KEYDOWN, VK_SHIFT, 1);
+        Send(WM_KEYDOWN, VK_SHIFT, 1 | 1 << 30);  // auto-repeat changes nothing
+        if (step.at != 0) Send(WM_KEYDOWN, step.at, 1);
+        SetModifiers(false, true);
+        Send(WM_KEYUP, VK_SHIFT, 1 | 0xC0000000);
+        SetModifiers(false, false);
+        Send(WM_KEYUP, VK_CONTROL, 1 | 0xC0000000);  // the other key: no second switch
+        if (step.at == 0)
+          shown.charset = shown.charset == csUpperGraphics ? csLowerUpper : csUpperGraphics;
+        break;
     }
     SetModifiers(false, false);
-    Scene scene = SceneOf(disk, step.scroll, step.selected);
-    scene.focused = step.focused;
-    ExpectShows(scene, step.what);
+    shown.selected = step.selected;
+    shown.scroll = step.scroll;
+    shown.focused = step.focused;
+    ExpectShows(shown, step.what);
+    if (step.setting != -2) {
+      EXPECT_EQ(CharsetSettingValue(scenario.low_integrity), step.setting) << step.what;
+      EXPECT_EQ(CharsetSettingValue(!scenario.low_integrity), -1) << step.what;
+    }
   }
 }
 
-TEST_F(PreviewDll, ClicksRangesAndFocusChangeTheTintedRows) {
-  Play(D64WithEntries(8),
+std::vector<Scenario> AllScenarios() {
+  const int dpi = ScreenDpi();
+  const int row = KvRowHeight(KvScaleFromDpi(dpi));
+  const int page = DllTest::kHeight / row;  // a page is the client's rows
+  constexpr int kHeight = DllTest::kHeight;
+  std::vector<int> all(144);
+  for (int k = 0; k < 144; ++k) all[k] = k;
+  constexpr int kRow96 = 16, kRow144 = 24;
+  const int cut = 145 * kRow96 - kHeight;  // the last entry's row at the bottom at 96 DPI
+  return {
+      {"selection",
+       D64WithEntries(8),
        {
+           {"after DoPreview", kNothing, 0, 0, {}, 0, false},
+           // Narrower than the listing: its left part, the button at the window's right edge.
+           {"narrower than the listing", kResize, 150, 90, {}, 0, false},
+           {"resized back", kResize, DllTest::kWidth, kHeight, {}, 0, false},
            {"click (which also gives the focus)", kClick, 1, 0, {1}},
            {"shift click", kClick, 4, kShift, {1, 2, 3, 4}},
            {"ctrl click", kClick, 6, kCtrl, {1, 2, 3, 4, 6}},
            {"shift+ctrl click back from 6", kClick, 0, kShift | kCtrl, {0, 1, 2, 3, 4, 5, 6}},
-           {"shift click from the same anchor", kClick, 4, kShift, {4, 5, 6}},  // drops the rest
+           {"shift click from the same anchor", kClick, 4, kShift, {4, 5, 6}},
            {"pressed on one of several keeps them", kPress, 5, 0, {4, 5, 6}},
            {"released in place", kRelease, 5, 0, {5}},
            {"shift click", kClick, 3, kShift, {3, 4, 5}},
@@ -340,16 +332,9 @@ TEST_F(PreviewDll, ClicksRangesAndFocusChangeTheTintedRows) {
            {"a click on the header clears", kClick, -1, 0, {}},
            {"click", kClick, 1, 0, {1}},
            {"a click below the entries clears", kClick, 30, 0, {}},
-       });
-}
-
-TEST_F(PreviewDll, KeysAndTheWheelMoveTheSelectionAndScrollIt) {
-  const int row = row_height_;
-  const int page = kHeight / row;  // a page is the client's rows
-  ASSERT_NE(kHeight % row, 0);
-  std::vector<int> all(144);
-  for (int k = 0; k < 144; ++k) all[k] = k;
-  Play(D64WithEntries(144),
+       }},
+      {"keys and wheel",
+       D64WithEntries(144),
        {
            // Three rows a notch; less than a notch does nothing; never past either end.
            {"a wheel delta of 60", kWheel, 60, 0, {}, 0, false},
@@ -361,23 +346,100 @@ TEST_F(PreviewDll, KeysAndTheWheelMoveTheSelectionAndScrollIt) {
            {"half-visible selected row", kClick, page - 1, 0, {page - 1}},
            {"escape clears the caret too", kKey, VK_ESCAPE, 0, {}},
            {"down without a caret", kKey, VK_DOWN, 0, {0}},
-           {"down", kKey, VK_DOWN, 0, {1}},
-           {"shift down", kKey, VK_DOWN, kShift, {1, 2}},
-           {"escape", kKey, VK_ESCAPE, 0, {}},
-           {"space without a caret", kKey, VK_SPACE, 0, {}},
-           {"down", kKey, VK_DOWN, 0, {0}},
-           {"ctrl down moves the caret alone", kKey, VK_DOWN, kCtrl, {0}},
-           {"space at the caret", kKey, VK_SPACE, 0, {0, 1}},
+           {"shift down", kKey, VK_DOWN, kShift, {0, 1}},
+           {"ctrl down moves the caret alone", kKey, VK_DOWN, kCtrl, {0, 1}},
+           {"space at the caret", kKey, VK_SPACE, 0, {0, 1, 2}},
            {"ctrl+a", kKey, 'A', kCtrl, all},
            // End goes past the rendered rows: the listing is rendered further and the caret's
-           // row scrolled to the bottom of the view. Home scrolls up only as far as the first
-           // entry's row. Page down brings the caret's row in at the bottom.
+           // row scrolled to the bottom. Home scrolls up only as far as the first entry's row.
            {"end", kKey, VK_END, 0, {143}, 145 * row - kHeight},
            {"home", kKey, VK_HOME, 0, {0}, row},
            {"page down", kKey, VK_NEXT, 0, {page}, (page + 2) * row - kHeight},
-       });
+       }},
+      // Moved to another monitor and back, the same entry stays at the top, a cut row as far
+      // into it as before. (In the run at 144 DPI the move to 96 is the one it lacks.)
+      {"DPI",
+       D64WithEntries(144),
+       {
+           {"click", kClick, 1, 0, {1}},
+           {"shift click", kClick, 3, kShift, {1, 2, 3}},
+           {"12 rows down", kWheel, -480, 0, {1, 2, 3}, 12 * kRow144},
+           {"moved to a 96-DPI monitor", kMoveToDpi, 96, 0, {1, 2, 3}, 12 * kRow96},
+           {"moved back", kMoveToDpi, 144, 0, {1, 2, 3}, 12 * kRow144},
+           {"at 96 again", kMoveToDpi, 96, 0, {1, 2, 3}, 12 * kRow96},
+           {"the last entry at the bottom", kKey, VK_END, 0, {143}, cut},
+           {"cut row, moved",
+            kMoveToDpi,
+            144,
+            0,
+            {143},
+            cut / kRow96 * kRow144 + cut % kRow96 * kRow144 / kRow96},
+           {"SetWindow on a 96-DPI monitor", kSetWindow, 96, 0, {143}, cut},
+       },
+       144},
+      {"no GetDpiForWindow",
+       D64WithEntries(3),
+       {{"the screen's DPI", kNothing, 0, 0, {}, 0, false}},
+       -1},
+      // Explorer gives preview handlers its theme's background colour: it fills the pane around
+      // the listing, whose own pixels stay as drawn.
+      {"the host's colour",
+       D64WithEntries(5),
+       {
+           {"given before DoPreview", kNothing, 0, 0, {}, 0, false},
+           {"wider than the listing", kResize, 800, kHeight, {}, 0, false},
+           {"changed after DoPreview", kColour, 0x102030, 0, {}, 0, false},
+           {"a row selected", kClick, 1, 0, {1}},
+       },
+       0,
+       RGB(0xF3, 0xE2, 0xD1)},
+  };
+}
 
-  // Keys the list does not take go on to the frame; the ones it takes do not.
+// The charset switch, by button and by chord, kept where the process may write it.
+std::vector<Scenario> CharsetScenarios() {
+  std::vector<Scenario> out;
+  for (const bool low : {false, true}) {
+    out.push_back({low ? "charset at low integrity" : "charset",
+                   D64WithEntries(5),
+                   {
+                       {"hover", kHover, 0, 0, {}, 0, false},
+                       {"pressed", kButtonDown, 0, 0, {}, 0, false},
+                       {"released outside: no switch", kButtonUp, 0, 0, {}, 0, false, -1},
+                       {"pressed again", kButtonDown, 0, 0, {}, 0, false},
+                       {"clicked", kButtonUp, 1, 0, {}, 0, false, 1},
+                       {"pointer gone", kLeave, 0, 0, {}, 0, false},
+                       {"chord", kChord, 0, 0, {}, 0, false, 0},
+                       {"chord with another key", kChord, 'X', 0, {}, 0, false, 0},
+                   },
+                   0,
+                   {},
+                   low});
+  }
+  return out;
+}
+
+std::string ScenarioName(const ::testing::TestParamInfo<Scenario>& info) {
+  std::string name = info.param.name;
+  for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Pane, Scenarios, ::testing::ValuesIn(AllScenarios()), ScenarioName);
+INSTANTIATE_TEST_SUITE_P(Charset, Scenarios, ::testing::ValuesIn(CharsetScenarios()), ScenarioName);
+
+TEST_F(PreviewDll, TheNextPreviewStartsFromTheCharsetSetting) {
+  SetCharsetSetting(1);
+  SetCharsetSetting(0, true);  // the other key does not count
+  const Bytes disk = D64WithEntries(5);
+  Open(disk);
+  Scene scene = SceneOf(disk);
+  scene.charset = csLowerUpper;
+  ExpectShows(scene, "DoPreview");
+}
+
+TEST_F(PreviewDll, KeysTheListDoesNotTakeGoOnToTheFrame) {
+  Open(D64WithEntries(3));
   view::TKvPreviewFrame* frame = host().Frame();
   ASSERT_NE(frame, nullptr);
   const int before = frame->KeysOffered();
@@ -386,202 +448,22 @@ TEST_F(PreviewDll, KeysAndTheWheelMoveTheSelectionAndScrollIt) {
   Key(VK_LEFT);
   Key(VK_F5);
   Send(WM_SYSKEYDOWN, VK_MENU, 1 << 29);
-  SetModifiers(true, false);
-  Send(WM_KEYDOWN, VK_SHIFT, 1);
-  SetModifiers(false, false);
-  EXPECT_EQ(frame->KeysOffered(), before + 4);
-  ASSERT_GE(frame->Offered().size(), 4u);
+  EXPECT_EQ(frame->KeysOffered(), before + 3);
   const MSG& last = frame->Offered().back();
   EXPECT_EQ(last.hwnd, host().Window());
-  EXPECT_EQ(last.message, static_cast<UINT>(WM_KEYDOWN));
-  EXPECT_EQ(last.wParam, static_cast<WPARAM>(VK_SHIFT));
+  EXPECT_EQ(last.message, static_cast<UINT>(WM_SYSKEYDOWN));
 }
 
-// Windows draws a window at its monitor's DPI, which the DLL asks for the pane; Wine has one
-// screen DPI for all, so the DLL's GetDpiForWindow is given the pane's (import_patch.h).
-TEST_F(PreviewDll, DrawsAtThePanesDpiAndFollowsItToAnotherMonitor) {
-  int pane_dpi = -1;
-  const ScopedImport dpi = WindowDpiAs(host().Module(), pane_dpi);
-  ASSERT_TRUE(dpi.Ok());
-  const Bytes disk = D64WithEntries(144);
-  const auto at = [&](int scene_dpi, int scroll, std::vector<int> selected, const char* what) {
-    Scene scene = SceneOf(disk, scroll, std::move(selected));
-    scene.dpi = scene_dpi;
-    scene.focused = true;
-    ExpectShows(scene, what);
-  };
-  const auto open_and_select = [&] {
-    Open(disk);
-    row_height_ = KvRowHeight(KvScaleFromDpi(pane_dpi > 0 ? pane_dpi : dpi_));  // for the clicks
-    Click(1);
-    Click(3, true);
-  };
-  for (const int missing : {-1, 0}) {  // no GetDpiForWindow, or one that answers 0
-    pane_dpi = missing;
-    open_and_select();
-    at(dpi_, 0, {1, 2, 3}, "the screen's DPI");
-  }
-
-  // 144 where the screen's is 96 (in the run at 144, the move to 96 is the one it lacks).
-  constexpr int kRow96 = 16;
-  constexpr int kRow144 = 24;
-  ASSERT_EQ(KvRowHeight(KvScaleFromDpi(144)), kRow144);
-  pane_dpi = 144;
-  open_and_select();
-  at(144, 0, {1, 2, 3}, "DoPreview reads the pane's DPI");
-
-  // Moved to another monitor and back: the same entry stays at the top.
-  Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-480)), 0);
-  at(144, 12 * kRow144, {1, 2, 3}, "12 rows down");
-  pane_dpi = 96;
-  Send(WM_DPICHANGED_AFTERPARENT);
-  at(96, 12 * kRow96, {1, 2, 3}, "moved to a 96-DPI monitor");
-  pane_dpi = 144;
-  Send(WM_DPICHANGED_AFTERPARENT);
-  at(144, 12 * kRow144, {1, 2, 3}, "moved back");
-
-  // The top row cut by the last one at the bottom edge: as far into it as before.
-  pane_dpi = 96;
-  Send(WM_DPICHANGED_AFTERPARENT);
-  Key(VK_END);
-  const int cut = 145 * kRow96 - kHeight;  // the last entry's row at the bottom
-  at(96, cut, {143}, "the last entry at the bottom");
-  ASSERT_NE(cut % kRow96, 0);
-  pane_dpi = 144;
-  Send(WM_DPICHANGED_AFTERPARENT);
-  at(144, cut / kRow96 * kRow144 + cut % kRow96 * kRow144 / kRow96, {143}, "cut row, moved");
-
-  // A parent given again through SetWindow may be on another monitor: its DPI is read.
-  pane_dpi = 96;
-  const RECT pane{0, 0, kWidth, kHeight};
-  ASSERT_EQ(host().Handler()->SetWindow(parent_.get(), &pane), S_OK);
-  ::SetFocus(host().Window());  // a window that changes parent may lose the focus
-  at(96, cut, {143}, "SetWindow on a 96-DPI monitor");
-}
-
-// Explorer gives preview handlers its theme's background colour: it fills the pane around the
-// listing (below its last row and right of it), and the listing's own pixels stay as drawn.
-TEST_F(PreviewDll, TheHostsBackgroundColourFillsThePaneAroundTheListing) {
-  const Bytes disk = D64WithEntries(5);
-  host().background = RGB(0xF3, 0xE2, 0xD1);
-  Open(disk);
-  host().background.reset();
-  Scene scene = SceneOf(disk);
-  scene.background = 0xF3E2D1;
-  ExpectShows(scene, "given before DoPreview");
-  // Wider than the listing at 96 and at 144 DPI (28 columns of 16 or 24 pixels).
-  scene.width = 800;
-  host().Resize(RECT{0, 0, scene.width, kHeight});
-  ExpectShows(scene, "wider");
-  const view::TKvWindowPixels shot = view::KvCaptureWindow(host().Window());
-  const auto colour_at = [&](int x, int y) {
-    const std::size_t at = (static_cast<std::size_t>(y) * shot.Width + x) * 4;
-    return static_cast<std::uint32_t>(shot.Pixels[at + 2] << 16 | shot.Pixels[at + 1] << 8 |
-                                      shot.Pixels[at]);
-  };
-  EXPECT_EQ(colour_at(0, kHeight - 1), 0xF3E2D1u) << "below the last row";
-  EXPECT_EQ(colour_at(scene.width - 1, 3 * row_height_), 0xF3E2D1u) << "right of the listing";
-
-  ComPtr<IPreviewHandlerVisuals> visuals;
-  ASSERT_EQ(ComPtr<IPreviewHandler>(host().Handler()).As(&visuals), S_OK);
-  EXPECT_EQ(visuals->SetBackgroundColor(RGB(0x10, 0x20, 0x30)), S_OK);
-  LOGFONTW font{};
-  EXPECT_EQ(visuals->SetFont(&font), S_OK);
-  EXPECT_EQ(visuals->SetTextColor(RGB(255, 255, 255)), S_OK);
-  Click(1);
-  scene.background = 0x102030;
-  scene.selected = {1};
-  scene.focused = true;
-  ExpectShows(scene, "changed after DoPreview, a row selected");
-}
-
-void PreviewDll::SwitchesAndKeepsTheCharset(bool low) {
-  const Bytes disk = D64WithEntries(5);
-  Open(disk);
-  const TKvRect button = KvButtonRect(kWidth, row_height_, dpi_);
-  const LPARAM on_button = MAKELPARAM(button.Left + 3, button.Top + 3);
-  Scene scene = SceneOf(disk);
-
-  Send(WM_MOUSEMOVE, 0, on_button);
-  scene.button_tint = kKvButtonHoverTint;
-  ExpectShows(scene, "hover");
-  Send(WM_LBUTTONDOWN, MK_LBUTTON, on_button);
-  scene.button_tint = kKvButtonPressedTint;
-  ExpectShows(scene, "pressed");
-  Send(WM_LBUTTONUP, 0, MAKELPARAM(button.Left - 20, 50));  // released elsewhere
-  scene.button_tint = kKvButtonHoverTint;
-  ExpectShows(scene, "released outside: no switch");
-  EXPECT_EQ(CharsetSettingValue(low), -1);
-
-  Send(WM_LBUTTONDOWN, MK_LBUTTON, on_button);
-  Send(WM_LBUTTONUP, 0, on_button);
-  scene.charset = csLowerUpper;
-  ExpectShows(scene, "clicked");
-  EXPECT_EQ(CharsetSettingValue(low), 1);
-  EXPECT_EQ(CharsetSettingValue(!low), -1);
-  Send(WM_MOUSELEAVE);
-  scene.button_tint = 0;
-  ExpectShows(scene, "pointer gone");
-
-  // The next preview starts from the setting, whatever the other key says.
-  SetCharsetSetting(0, !low);
-  Open(disk);
-  ExpectShows(scene, "next DoPreview");
-
-  // Ctrl and Shift together, one let go: one switch.
-  SetModifiers(false, true);
-  Send(WM_KEYDOWN, VK_CONTROL, 1);
-  SetModifiers(true, true);
-  Send(WM_KEYDOWN, VK_SHIFT, 1);
-  Send(WM_KEYDOWN, VK_SHIFT, 1 | 1 << 30);  // auto-repeat changes nothing
-  SetModifiers(false, true);
-  Send(WM_KEYUP, VK_SHIFT, 1 | 0xC0000000);
-  scene.charset = csUpperGraphics;
-  ExpectShows(scene, "chord");
-  EXPECT_EQ(CharsetSettingValue(low), 0);
-  SetModifiers(false, false);
-  Send(WM_KEYUP, VK_CONTROL, 1 | 0xC0000000);
-  ExpectShows(scene, "the other key let go: no second switch");
-
-  // Another key in between cancels it.
-  SetModifiers(true, true);
-  Send(WM_KEYDOWN, VK_CONTROL, 1);
-  Send(WM_KEYDOWN, VK_SHIFT, 1);
-  Send(WM_KEYDOWN, 'X', 1);
-  SetModifiers(false, true);
-  Send(WM_KEYUP, VK_SHIFT, 1 | 0xC0000000);
-  SetModifiers(false, false);
-  ExpectShows(scene, "chord with another key");
-  EXPECT_EQ(CharsetSettingValue(low), 0);
-}
-
-// The setting is kept where the process may write it: at low integrity HKEY_CURRENT_USER only
-// under Software\AppDataLow (Wine runs at high integrity, so the DLL's token read is given the
-// level).
-TEST_F(PreviewDll, TheButtonAndTheChordSwitchTheCharsetAndKeepIt) {
-  for (const bool low : {false, true}) {
-    SCOPED_TRACE(low ? "low integrity" : "medium integrity");
-    DeleteCharsetSetting();
-    const ScopedImport integrity = IntegrityAs(
-        host().Module(), low ? SECURITY_MANDATORY_LOW_RID : SECURITY_MANDATORY_MEDIUM_RID);
-    ASSERT_TRUE(integrity.Ok());
-    SwitchesAndKeepsTheCharset(low);
-  }
-}
-
-TEST_F(PreviewDll, ReadsFilesStreamsAndGcrImages) {
+TEST_F(PreviewDll, ReadsFilesStreamsGcrImagesAndContainers) {
   const Bytes disk = D64WithEntries(12);
   const Bytes g64 = ReadTestFile("tests/data/cc1541.g64");
   const Bytes g64_as_d64 = DkGcrImageToD64(g64, ".g64").ImageBytes;
   const Bytes d71 = ReadTestFile("tests/data/cc1541.d71");
   const Bytes g71 = BuildG71(d71);
-  const Bytes tape = BuildT64(
-      {{"GAME", 0x82, 0x0801, PatternBytes(300, 1)}, {"NOTES", 0x81, 0x1000, PatternBytes(90, 2)}},
-      {.tape_name = "MY TAPE"});
+  const Bytes tape = BuildT64({{"GAME", 0x82, 0x0801, PatternBytes(300, 1)}});
   const Bytes lynx = ReadTestFile("tests/data/cbmconvert.lnx");
   Bytes big = disk;
   big.resize(16 * 1024 * 1024 + 1);
-  const Bytes limit(big.begin(), big.end() - 1);
   const Bytes nothing;
   struct Case {
     const char* what;
@@ -593,20 +475,15 @@ TEST_F(PreviewDll, ReadsFilesStreamsAndGcrImages) {
   };
   const Case cases[] = {
       {"through the stream item", disk, "stream.d64", true, disk},
-      {"a G64 as its D64", g64, "peer.g64", false, g64_as_d64},
       {"a G64 through a stream", g64, "peer.g64", true, g64_as_d64},
-      // A G71 shows both sides, as its D71; a GCR image is known by its signature whatever its
-      // name.
-      {"a G71 as its D71", g71, "peer.g71", false, d71, ".d71"},
+      // A G71 shows both sides, as its D71, known by its signature whatever its name.
       {"a G71 stream under another name", g71, "peer.img", true, d71, ".d71"},
-      // Containers of whole files, as the renderer draws them (and as kelvane render does).
       {"a T64", tape, "tape.t64", false, tape, ".t64"},
       {"a Lynx archive through a stream", lynx, "archive.lnx", true, lynx, ".lnx"},
       // More than 16 MiB: the read fails, Initialize still succeeds, the preview is empty.
       {"a file over 16 MiB", big, "big.d64", false, nothing},
       {"a stream over 16 MiB", big, "big.d64", true, nothing},
-      // Exactly 16 MiB is read (and, fitting no format, shows nothing either, without failing).
-      {"16 MiB exactly", limit, "limit.d64", false, limit},
+      {"no image", Bytes(5000, 0x33), "notes.txt", false, nothing},
   };
   for (const Case& c : cases) {
     Open(c.file, c.name, c.stream);
@@ -646,28 +523,14 @@ TEST_F(PreviewDll, KelvaneViewSavesThePreviewAsABitmap) {
     const std::wstring shot = WindowsPath(folder_.Path("shot.bmp"));
     ASSERT_EQ(RunViewer(L"\"" + image + L"\" --size 320x150 --shot \"" + shot + L"\"" + mode), 0u);
     const Bytes bmp = folder_.Read("shot.bmp");
-    ASSERT_EQ(bmp.size(), 54u + 320 * 150 * 4);
-    EXPECT_EQ(bmp[0], 'B');
-    EXPECT_EQ(bmp[1], 'M');
-    const auto word32 = [&](std::size_t at) {
-      return static_cast<std::int32_t>(bmp[at] | bmp[at + 1] << 8 | bmp[at + 2] << 16 |
-                                       static_cast<std::uint32_t>(bmp[at + 3]) << 24);
-    };
-    EXPECT_EQ(word32(18), 320);
-    EXPECT_EQ(word32(22), -150);  // top-down
-    EXPECT_EQ(bmp[28], 32);
+    ASSERT_EQ(bmp.size(), 54u + 320 * 150 * 4);  // a 32-bit top-down BMP
+    EXPECT_EQ(bmp[22] | bmp[23] << 8, 0x10000 - 150);
     const Bytes pixels(bmp.begin() + 54, bmp.end());
     std::string where;
     EXPECT_EQ(DifferingPixels(pixels, ExpectedFrame(scene), 320, &where), 0) << where;
   }
   EXPECT_EQ(RunViewer(L"\"" + image + L"\" --size 0x10"), 2u);
-  EXPECT_EQ(RunViewer(L"--frobnicate"), 2u);
   EXPECT_EQ(RunViewer(L"\"" + WindowsPath(folder_.Path("missing.d64")) + L"\""), 1u);
-  // Another handler DLL than the one beside the program.
-  const std::wstring shot = WindowsPath(folder_.Path("other.bmp"));
-  EXPECT_EQ(RunViewer(L"\"" + image + L"\" --dll \"" + WindowsPath(KELVANE_PREVIEW_DLL) +
-                      L"\" --shot \"" + shot + L"\""),
-            0u);
   EXPECT_EQ(
       RunViewer(L"\"" + image + L"\" --dll \"" + WindowsPath(folder_.Path("none.dll")) + L"\""),
       1u);
@@ -685,50 +548,7 @@ TEST_F(PreviewDll, KelvaneViewTellsTheShellThatAssociationsChanged) {
   }
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].event, SHCNE_ASSOCCHANGED);
-  EXPECT_EQ(seen[0].flags, static_cast<UINT>(SHCNF_IDLIST));
   EXPECT_EQ(RunViewer(L"--associations-changed"), 0u) << "the flag needs no image";
-  EXPECT_EQ(RunViewer(L"--associations-changed \"" + WindowsPath(folder_.Path("x.d64")) + L"\""),
-            2u);
-}
-
-// The detection name a saved fuzz input stands for, by its corpus folder.
-std::wstring CorpusName(const std::string& folder) {
-  if (folder.rfind("open_", 0) == 0) return L"input." + view::Widen(folder.substr(5));
-  if (folder == "g64" || folder == "gcr_track") return L"input.g64";
-  if (folder == "nib") return L"input.nib";
-  if (folder == "pc64") return L"input.p00";
-  return L"input.d64";
-}
-
-TEST_F(PreviewDll, EveryTestImageAndSavedFuzzInputPreviewsWithoutACrash) {
-  int previewed = 0;
-  const auto preview = [&](IShellItem* item, const std::string& what) {
-    ASSERT_TRUE(host().OpenItem(item, parent_.get(), RECT{0, 0, kWidth, kHeight}))
-        << what << std::hex << " " << host().LastResult();
-    const view::TKvWindowPixels shot = view::KvCaptureWindow(host().Window());
-    ASSERT_EQ(shot.Width, kWidth) << what;
-    Send(WM_KEYDOWN, VK_END, 1);
-    Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), 0);
-    view::KvCaptureWindow(host().Window());
-    host().Close();
-    ++previewed;
-  };
-  for (const auto& file : std::filesystem::recursive_directory_iterator("tests/data")) {
-    if (!file.is_regular_file()) continue;
-    const std::wstring path = std::filesystem::absolute(file.path()).wstring();
-    const ComPtr<IShellItem> item = view::KvItemForPath(path, false);
-    ASSERT_TRUE(item) << file.path();
-    preview(item.Get(), file.path().string());
-  }
-  for (const auto& folder : std::filesystem::directory_iterator("fuzz/corpus")) {
-    const std::wstring name = CorpusName(folder.path().filename().string());
-    for (const auto& file : std::filesystem::directory_iterator(folder.path())) {
-      const auto item = view::Adopt<IShellItem>(
-          new view::TKvStreamItem(view::KvMemoryStream(ReadTestFile(file.path().string())), name));
-      preview(item.Get(), file.path().string());
-    }
-  }
-  EXPECT_GT(previewed, 1000);
 }
 
 // Bytes in use on every heap of the process.
@@ -766,14 +586,13 @@ int ThreadWindows() {
   return count;
 }
 
-TEST_F(PreviewDll, FiveHundredPreviewCyclesLeakNothing) {
-  const std::wstring path = WindowsPath(folder_.Write("cycle.d64", D64WithEntries(40)));
-  const ComPtr<IShellItem> item = view::KvItemForPath(path, false);
+TEST_F(PreviewDll, ManyPreviewCyclesLeakNothing) {
+  const ComPtr<IShellItem> item =
+      view::KvItemForPath(WindowsPath(folder_.Write("cycle.d64", D64WithEntries(40))), false);
   ASSERT_TRUE(item);
   const auto cycle = [&](int k) {
     ComPtr<IPreviewHandler> handler = NewHandler();
-    const auto init = As<IInitializeWithItem>(handler);
-    ASSERT_EQ(init->Initialize(item.Get(), STGM_READ), S_OK);
+    ASSERT_EQ(As<IInitializeWithItem>(handler)->Initialize(item.Get(), STGM_READ), S_OK);
     const auto frame = view::Adopt(new view::TKvPreviewFrame());
     As<IObjectWithSite>(handler)->SetSite(static_cast<IPreviewHandlerFrame*>(frame.Get()));
     const RECT rect{0, 0, kWidth, kHeight};
@@ -788,7 +607,6 @@ TEST_F(PreviewDll, FiveHundredPreviewCyclesLeakNothing) {
     ::SendMessageW(window, WM_MOUSEMOVE, 0, MAKELPARAM(kWidth - 20, 4));  // hover the button
     view::KvCaptureWindow(window);
     ASSERT_EQ(handler->Unload(), S_OK);
-    EXPECT_FALSE(::IsWindow(window));
   };
   for (int k = 0; k < 10; ++k) cycle(k);
   const std::size_t heap_before = HeapBytesInUse();
@@ -798,9 +616,7 @@ TEST_F(PreviewDll, FiveHundredPreviewCyclesLeakNothing) {
   EXPECT_EQ(ThreadWindows(), windows_before);
   EXPECT_EQ(GdiObjectsInUse(), gdi_before);
   // One image, listing or row model left behind per cycle would be megabytes by now.
-  const std::size_t heap_after = HeapBytesInUse();
-  EXPECT_LT(heap_after, heap_before + 64 * 1024) << heap_before << " -> " << heap_after;
-  EXPECT_GT(heap_before, 0u);
+  EXPECT_LT(HeapBytesInUse(), heap_before + 64 * 1024);
 }
 
 }  // namespace

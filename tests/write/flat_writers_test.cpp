@@ -47,9 +47,10 @@ TEST(DnpWriter, BlocksFollowEachOtherFromSector64WithMsbFirstBits) {
   EXPECT_EQ((Bytes(dir.begin() + 24, dir.begin() + 30)), (Bytes{0, 126, 12, 6, 8, 15}));
 
   Bytes old = BlankDnp(4, false);
-  EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*TDkDnpWriter::FromBytes(old), "X", 1); }),
-            "This DNP has an old layout a CMD drive cannot read. It stays read-only until it is "
-            "converted.");
+  EXPECT_EQ(
+      MessageOf<EDkCbmConstraintViolation>([&] { Add(*TDkDnpWriter::FromBytes(old), "X", 1); }),
+      "This DNP has an old layout a CMD drive cannot read. It stays read-only until it is "
+      "converted.");
   Bytes huge = BlankDnp(256);
   EXPECT_EQ(TDkDnpWriter::FromBytes(huge)->ReadOnlyReason(),
             "A DNP of 256 tracks cannot be written: a CMD partition holds at most 255.");
@@ -128,9 +129,10 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
     EXPECT_EQ(TDkD81Writer::FromBytes(bytes)->IsOldLayout(), c.old) << c.what;
   }
   Bytes odd = D81WithPartition(10, 0, 100, true);
-  EXPECT_EQ(MessageOf<EDkCbmConstraintViolation>([&] { Add(*TDkD81Writer::FromBytes(odd), "X", 1); }),
-            "This D81 has a partition in an old layout a 1581 cannot read. It stays read-only "
-            "until it is converted.");
+  EXPECT_EQ(
+      MessageOf<EDkCbmConstraintViolation>([&] { Add(*TDkD81Writer::FromBytes(odd), "X", 1); }),
+      "This D81 has a partition in an old layout a 1581 cannot read. It stays read-only "
+      "until it is converted.");
 }
 
 TEST(D81Writer, TracksInAscendingOrderAndTheDirectoryGoesOnPastTrack40) {

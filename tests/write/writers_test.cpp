@@ -23,7 +23,8 @@ Bytes Name(const std::string& text) {
 // The sectors of a file's chain, in order.
 Chain ChainOf(const TDkCbmImageWriter& writer, const TDkCbmEntry& entry) {
   Chain chain;
-  for (int track = entry.FirstTrack, sector = entry.FirstSector; track != 0 && chain.size() < 999;) {
+  for (int track = entry.FirstTrack, sector = entry.FirstSector;
+       track != 0 && chain.size() < 999;) {
     chain.emplace_back(track, sector);
     const Bytes data = writer.ReadSector(track, sector);
     track = data[0];

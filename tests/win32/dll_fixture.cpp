@@ -1,4 +1,4 @@
-#include "win32/preview_expect.h"
+#include "win32/dll_fixture.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -173,10 +173,84 @@ void SetCharsetSetting(DWORD value, bool low_integrity) {
                     sizeof(value));
 }
 
+namespace {
 void DeleteCharsetSetting() {
   for (const bool low : {false, true}) {
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, SettingsKey(low), L"Charset");
   }
+}
+}  // namespace
+
+void DllTest::SetUp() {
+  ASSERT_TRUE(SharedHost().Ok()) << "the DLL or its factory was not found";
+  DeleteCharsetSetting();
+  dpi_ = ScreenDpi();
+  row_height_ = KvRowHeight(KvScaleFromDpi(dpi_));
+  const char* expect_dpi = std::getenv("KELVANE_EXPECT_DPI");  // the 144-DPI pass
+  if (expect_dpi != nullptr) {
+    ASSERT_EQ(dpi_, std::atoi(expect_dpi)) << "the screen's DPI is not the one this run is for";
+  }
+}
+
+void DllTest::TearDown() {
+  host().Close();
+  DeleteCharsetSetting();
+}
+
+HWND DllTest::Open(const Bytes& bytes, const std::string& name, bool stream) {
+  image_path_ = folder_.Write(name, bytes);
+  EXPECT_TRUE(
+      host().Open(WindowsPath(image_path_), stream, parent_.get(), RECT{0, 0, kWidth, kHeight}))
+      << name << std::hex << " " << host().LastResult();
+  return host().Window();
+}
+
+Scene DllTest::SceneOf(const Bytes& data) const {
+  Scene scene;
+  scene.data = data;
+  scene.width = kWidth;
+  scene.height = kHeight;
+  scene.dpi = dpi_;
+  return scene;
+}
+
+void DllTest::ExpectShows(const Scene& scene, const std::string& what) {
+  const view::TKvWindowPixels shot = view::KvCaptureWindow(host().Window());
+  ASSERT_EQ(shot.Width, scene.width) << what;
+  ASSERT_EQ(shot.Height, scene.height) << what;
+  std::string where;
+  EXPECT_EQ(DifferingPixels(shot.Pixels, ExpectedFrame(scene), shot.Width, &where), 0)
+      << what << ": first at " << where;
+}
+
+LRESULT DllTest::Send(UINT message, WPARAM wparam, LPARAM lparam) {
+  return ::SendMessageW(host().Window(), message, wparam, lparam);
+}
+
+void DllTest::SetModifiers(bool shift, bool ctrl) {
+  BYTE keys[256] = {};
+  ::GetKeyboardState(keys);
+  keys[VK_SHIFT] = keys[VK_LSHIFT] = shift ? 0x80 : 0;
+  keys[VK_CONTROL] = keys[VK_LCONTROL] = ctrl ? 0x80 : 0;
+  ::SetKeyboardState(keys);
+}
+
+LPARAM DllTest::AtEntry(int entry) const {
+  return MAKELPARAM(40, (entry + 1) * row_height_ + row_height_ / 2);
+}
+
+void DllTest::Click(int entry, bool shift, bool ctrl) {
+  SetModifiers(shift, ctrl);
+  Send(WM_LBUTTONDOWN, MK_LBUTTON | (ctrl ? MK_CONTROL : 0), AtEntry(entry));
+  Send(WM_LBUTTONUP, 0, AtEntry(entry));
+  SetModifiers(false, false);
+}
+
+void DllTest::Key(int key, bool shift, bool ctrl) {
+  SetModifiers(shift, ctrl);
+  Send(WM_KEYDOWN, key, 1);
+  Send(WM_KEYUP, key, 1 | 0xC0000000);
+  SetModifiers(false, false);
 }
 
 }  // namespace kelvane::testing
