@@ -52,20 +52,14 @@ Bytes BuildT64(const std::vector<T64File>& files, const T64Options& options) {
 }
 
 Bytes BuildLynx(const std::vector<LynxFile>& files, const LynxOptions& options) {
-  // 10 SYS... as a BASIC program at 0x0801: per line a link, line number, text and end; then a
-  // zero link.
+  // 10 SYS... as a BASIC program at 0x0801: a link, the line number, text and end; then a zero
+  // link.
   Bytes out = {0x01, 0x08};
-  const std::string& text = options.basic_text;
-  for (int line = 1; line <= options.basic_lines; ++line) {
-    const unsigned next = 0x0801 + static_cast<unsigned>(line) * (4 + text.size() + 1);
-    const unsigned number = 10 * static_cast<unsigned>(line);
-    out.insert(out.end(),
-               {static_cast<std::uint8_t>(next), static_cast<std::uint8_t>(next >> 8),
-                static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8)});
-    AppendText(out, text);
-    out.push_back(0);
-  }
-  out.insert(out.end(), {0, 0});
+  const unsigned next = 0x0801 + 4 + static_cast<unsigned>(options.basic_text.size()) + 1;
+  out.insert(out.end(),
+             {static_cast<std::uint8_t>(next), static_cast<std::uint8_t>(next >> 8), 10, 0});
+  AppendText(out, options.basic_text);
+  out.insert(out.end(), {0, 0, 0});
   if (!options.bare_signature) out.push_back(0x0D);
 
   Bytes entries;

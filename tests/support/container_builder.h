@@ -46,7 +46,6 @@ struct LynxOptions {
   std::string basic_text =
       "\x9e"
       "2061";
-  int basic_lines = 1;  // the line above, this many times
 };
 
 Bytes BuildLynx(const std::vector<LynxFile>& files, const LynxOptions& options = {});

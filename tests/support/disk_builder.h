@@ -56,8 +56,6 @@ class FlatImage : public TDkCbmImage {
   std::string FormatName() const override { return "TST"; }
 
   using TDkCbmImage::LoadDirectory;
-  using TDkCbmImage::SetDiskHeader;
-  using TDkCbmImage::SetErrorInfo;
 
  private:
   int max_track_;

@@ -18,7 +18,6 @@
 #include "shell/row_model.h"
 #include "shell/win32/data_object.h"
 #include "shell/win32/drop_target.h"
-#include "support/container_builder.h"
 #include "support/disk_builder.h"
 #include "support/temp_folder.h"
 #include "win32/dll_fixture.h"
@@ -140,62 +139,44 @@ TEST_F(DropDll, ADropWritesTheFilesRereadsAndSelectsThem) {
   EXPECT_EQ(notices.size(), 1u);
 }
 
-constexpr wchar_t kArchiveRefusal[] =
-    L"This image has no file of its own (it is inside an archive); nothing can be dropped on it.";
-
 TEST_F(DropDll, RefusedDropsWriteNothing) {
   const Bytes disk = D64WithEntries(2);
   const std::wstring file = HostFile("new.prg", PatternBytes(100, 3));
+  // The integrity level the DLL's token read is given: Explorer's preview host runs handlers at
+  // low integrity unless the class key asks otherwise; Wine runs everything at high.
+  constexpr DWORD kHigh = SECURITY_MANDATORY_HIGH_RID;
   struct Case {
     const char* what;
     std::string name;
     Bytes image;
-    bool stream = false;
-    std::vector<std::wstring> paths = {};  // the one file when empty
-    bool offer_files = true;
-    DWORD offered = DROPEFFECT_COPY;
-    std::wstring banner = {};  // "" for none
-    // The integrity level the DLL's token read gives (Explorer's preview host runs handlers at
-    // low integrity unless the class key asks otherwise; Wine runs everything at high).
-    DWORD level = SECURITY_MANDATORY_HIGH_RID;
+    bool stream;
+    std::wstring path;  // what is dropped
+    bool offer_files;
+    DWORD offered;
+    std::wstring banner;  // "" for none
+    DWORD level;
   };
   const std::vector<Case> cases = {
-      {.what = "plain text", .name = "a.d64", .image = disk, .offer_files = false},
-      {.what = "link only", .name = "c.d64", .image = disk, .offered = DROPEFFECT_LINK},
-      {.what = "a G64",
-       .name = "d.g64",
-       .image = ReadTestFile("tests/data/cc1541.g64"),
-       .banner = L"This image format is read-only."},
-      {.what = "a Lynx archive",
-       .name = "d.lnx",
-       .image = ReadTestFile("tests/data/cbmconvert.lnx"),
-       .banner = L"This image format is read-only."},
-      {.what = "inside an archive",
-       .name = "e.d64",
-       .image = disk,
-       .stream = true,
-       .banner = kArchiveRefusal},
-      {.what = "unreadable, inside an archive",
-       .name = "f.d64",
-       .image = Bytes(3000, 0x55),
-       .stream = true,
-       .banner = L"This image could not be read; nothing can be dropped on it."},
-      {.what = "over 16 MiB",
-       .name = "g.d64",
-       .image = Bytes(16 * 1024 * 1024 + 1, 0),
-       .banner = view::Widen(DkWriteBlockReason("g.d64", 0))},
+      {"plain text", "a.d64", disk, false, file, false, DROPEFFECT_COPY, L"", kHigh},
+      {"link only", "c.d64", disk, false, file, true, DROPEFFECT_LINK, L"", kHigh},
+      {"a G64", "d.g64", ReadTestFile("tests/data/cc1541.g64"), false, file, true, DROPEFFECT_COPY,
+       L"This image format is read-only.", kHigh},
+      {"inside an archive", "e.d64", disk, true, file, true, DROPEFFECT_COPY,
+       L"This image has no file of its own (it is inside an archive); nothing can be dropped on "
+       L"it.",
+       kHigh},
+      {"unreadable, inside an archive", "f.d64", Bytes(3000, 0x55), true, file, true,
+       DROPEFFECT_COPY, L"This image could not be read; nothing can be dropped on it.", kHigh},
+      {"over 16 MiB", "g.d64", Bytes(16 * 1024 * 1024 + 1, 0), false, file, true, DROPEFFECT_COPY,
+       view::Widen(DkWriteBlockReason("g.d64", 0)), kHigh},
       // NTFS allows a lone surrogate in a name; UTF-8 cannot carry it.
-      {.what = "only a name that is no Unicode text",
-       .name = "h.d64",
-       .image = disk,
-       .paths = {WindowsPath(folder_.Path("x")) + L"\xD800.prg"},
-       .banner = L"x\xD800.prg: The file could not be read."},
-      {.what = "at low integrity",
-       .name = "i.d64",
-       .image = disk,
-       .banner = L"Files cannot be added while the preview runs with low integrity; installing "
-                 L"Kelvane again fixes it.",
-       .level = SECURITY_MANDATORY_LOW_RID},
+      {"only a name that is no Unicode text", "h.d64", disk, false,
+       WindowsPath(folder_.Path("x")) + L"\xD800.prg", true, DROPEFFECT_COPY,
+       L"x\xD800.prg: The file could not be read.", kHigh},
+      {"at low integrity", "i.d64", disk, false, file, true, DROPEFFECT_COPY,
+       L"Files cannot be added while the preview runs with low integrity; installing Kelvane "
+       L"again fixes it.",
+       SECURITY_MANDATORY_LOW_RID},
   };
   for (const Case& c : cases) {
     const ScopedImport integrity = IntegrityAs(SharedHost().Module(), c.level);
@@ -204,7 +185,7 @@ TEST_F(DropDll, RefusedDropsWriteNothing) {
     ASSERT_NE(window, nullptr) << c.what;
     IDropTarget* target = TargetOf(window);
     ASSERT_NE(target, nullptr) << c.what;
-    const auto data = FilesOf(c.paths.empty() ? std::vector{file} : c.paths, c.offer_files);
+    const auto data = FilesOf({c.path}, c.offer_files);
     const DropOutcome outcome = DropOnto(target, data.Get(), c.offered);
     EXPECT_EQ(outcome.drop, static_cast<DWORD>(DROPEFFECT_NONE)) << c.what;
     if (c.offer_files && c.banner.find(L"could not be read.") == std::wstring::npos) {

@@ -1,6 +1,6 @@
-// What the preview handler does when one of its replaceable operations fails or is missing:
-// not visible through the DLL, so these tests build the handler into the test and replace the
-// entry points directly.
+// What the preview handler does when one of its replaceable operations fails or is missing, what
+// its drag offers, and the transfer-folder sweep: not visible through the DLL under Wine, so these
+// tests build the handler into the test and replace the entry points directly.
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -109,19 +109,23 @@ TEST_F(PreviewCore, ARenderThatRaisesLeavesAnEmptyPreviewWithoutTheButton) {
   EXPECT_EQ(g_written, -1);
 }
 
-// A drag loop that, instead of waiting for the pointer, looks at what it was given and tries a
-// drop onto the dragging window itself.
+// A drag loop that, instead of waiting for the pointer, reads what it was given as a shell folder
+// would, asks the data object a few questions, and tries a drop onto the dragging window itself.
 struct LoopProbe {
   HWND window = nullptr;
   std::wstring dropped_path;
   int calls = 0;
   DWORD allowed = 0;
   DWORD self_drop_effect = 99;
-  bool source_answers = false;
+  bool answers = false;
   bool raise = false;
   ReceivedDrop record;
 };
 LoopProbe g_probe;
+
+FORMATETC Format(CLIPFORMAT format, LONG lindex, DWORD tymed) {
+  return FORMATETC{format, nullptr, DVASPECT_CONTENT, lindex, tymed};
+}
 
 HRESULT ProbeLoop(IDataObject* data, IDropSource* source, DWORD allowed, DWORD* effect) {
   ++g_probe.calls;
@@ -134,10 +138,16 @@ HRESULT ProbeLoop(IDataObject* data, IDropSource* source, DWORD allowed, DWORD* 
   if (target != nullptr) target->DragEnter(files.Get(), MK_LBUTTON, POINTL{4, 4}, &self);
   if (target != nullptr) target->DragLeave();
   g_probe.self_drop_effect = self;
-  g_probe.source_answers = source->QueryContinueDrag(FALSE, MK_LBUTTON) == S_OK &&
-                           source->QueryContinueDrag(FALSE, 0) == DRAGDROP_S_DROP &&
-                           source->QueryContinueDrag(TRUE, MK_LBUTTON) == DRAGDROP_S_CANCEL &&
-                           source->GiveFeedback(DROPEFFECT_COPY) == DRAGDROP_S_USEDEFAULTCURSORS;
+  FORMATETC group = Format(win::KvFileGroupDescriptorFormat(), -1, TYMED_ISTREAM);
+  FORMATETC folder = Format(win::KvFileContentsFormat(), 0, TYMED_ISTREAM);
+  FORMATETC past = Format(win::KvFileContentsFormat(), 2, TYMED_HGLOBAL);
+  FORMATETC text = Format(CF_TEXT, -1, TYMED_HGLOBAL);
+  g_probe.answers =
+      data->QueryGetData(&group) == DV_E_TYMED && data->QueryGetData(&folder) == DV_E_LINDEX &&
+      data->QueryGetData(&past) == DV_E_LINDEX && data->QueryGetData(&text) == DV_E_FORMATETC &&
+      source->QueryContinueDrag(FALSE, MK_LBUTTON) == S_OK &&
+      source->QueryContinueDrag(FALSE, 0) == DRAGDROP_S_DROP &&
+      source->QueryContinueDrag(TRUE, MK_LBUTTON) == DRAGDROP_S_CANCEL;
   if (g_probe.raise) throw std::runtime_error("the drag loop failed");
   *effect = DROPEFFECT_COPY;
   return DRAGDROP_S_DROP;
@@ -156,33 +166,41 @@ TEST_F(PreviewCore, ADragOffersTheSelectionAndItsOwnWindowRefusesDropsMeanwhile)
   g_probe.dropped_path = WindowsPath(folder_.Write("new.prg", PatternBytes(40, 8)));
   KvEntryPoints().DragLoop = ProbeLoop;
 
-  handler->StartDrag();  // nothing selected: no drag
-  EXPECT_EQ(g_probe.calls, 0);
-
   // A press on PART and a move past the drag threshold start the drag.
-  const int row_height = row_height_;
-  const LPARAM at = MAKELPARAM(30, 2 * row_height + 2);
+  const LPARAM at = MAKELPARAM(30, 2 * row_height_ + 2);
   ::SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, at);
-  ::SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(30 + 1, 2 * row_height + 3));
+  ::SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(31, 2 * row_height_ + 3));
   EXPECT_EQ(g_probe.calls, 0);  // within the threshold
-  ::SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(30 + 10, 2 * row_height + 2));
+  ::SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(40, 2 * row_height_ + 2));
   ASSERT_EQ(g_probe.calls, 1);
   EXPECT_EQ(g_probe.allowed, static_cast<DWORD>(DROPEFFECT_COPY));
+  EXPECT_TRUE(g_probe.answers);
   ASSERT_EQ(g_probe.record.descriptors.size(), 2u);
   EXPECT_EQ(g_probe.record.descriptors[0].name, L"PART");
   EXPECT_TRUE(g_probe.record.descriptors[0].folder);
   EXPECT_EQ(g_probe.record.descriptors[1].name, L"PART\\INSIDE.prg");
   EXPECT_EQ(g_probe.record.contents[1], PatternBytes(600, 7));
+  // For programs that take only a file list, the same as real files under a transfer folder.
+  ASSERT_EQ(g_probe.record.hdrop.size(), 1u);
+  const std::wstring transfer =
+      g_probe.record.hdrop[0].substr(0, g_probe.record.hdrop[0].size() - 4);
+  EXPECT_EQ(transfer.substr(0, win::KvTemporaryRoot().size()), win::KvTemporaryRoot());
+  EXPECT_EQ(ReadTestFile(std::filesystem::path(transfer + L"PART\\INSIDE.prg").string()),
+            PatternBytes(600, 7));
+  EXPECT_TRUE(win::KvDeleteTransferFolder(win::KvTemporaryRoot(), transfer));
+  // Its own window refused the drop, without a banner: the listing with PART selected.
   EXPECT_EQ(g_probe.self_drop_effect, static_cast<DWORD>(DROPEFFECT_NONE));
-  EXPECT_TRUE(g_probe.source_answers);
-  // Refused without a banner: the window shows the listing with PART selected and nothing else.
   Scene scene = SceneOf(D81PartitionImage());
   scene.name = ".d81";
   scene.selected = {1};
   scene.focused = ::GetFocus() == window;
   EXPECT_EQ(DifferingPixels(view::KvCaptureWindow(window).Pixels, ExpectedFrame(scene), kWidth), 0);
 
-  // After the drag the window takes drops again.
+  // A loop that raises still ends the drag: the extra reference given back, drops taken again.
+  g_probe.raise = true;
+  EXPECT_THROW(handler->StartDrag(), std::runtime_error);
+  EXPECT_EQ(handler->AddRef(), 2u);
+  handler->Release();
   auto* target = static_cast<IDropTarget*>(::GetPropW(window, L"OleDropTargetInterface"));
   ASSERT_NE(target, nullptr);
   const auto files = view::Adopt<IDataObject>(new FileListSource({g_probe.dropped_path}));
@@ -190,19 +208,9 @@ TEST_F(PreviewCore, ADragOffersTheSelectionAndItsOwnWindowRefusesDropsMeanwhile)
   target->DragEnter(files.Get(), MK_LBUTTON, POINTL{4, 4}, &effect);
   target->DragLeave();
   EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
-
-  // A loop that raises still ends the drag: busy cleared, the extra reference given back.
-  g_probe.raise = true;
-  EXPECT_THROW(handler->StartDrag(), std::runtime_error);
-  EXPECT_EQ(handler->AddRef(), 2u);
-  handler->Release();
-  effect = DROPEFFECT_COPY;
-  target->DragEnter(files.Get(), MK_LBUTTON, POINTL{4, 4}, &effect);
-  target->DragLeave();
-  EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
   // Through the window the exception is absorbed.
   ::SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, at);
-  ::SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(30 + 10, 2 * row_height + 2));
+  ::SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(40, 2 * row_height_ + 2));
   EXPECT_EQ(g_probe.calls, 3);
 }
 
@@ -227,137 +235,10 @@ TEST_F(PreviewCore, TheSettingIsReadAndWrittenThroughTheTable) {
   EXPECT_EQ(g_written, csUpperGraphics);
 }
 
-}  // namespace
-}  // namespace kelvane::testing
-
-namespace kelvane::testing {
-namespace {
-
 using win::TKvDataObject;
 
-FORMATETC Format(CLIPFORMAT format, LONG lindex, DWORD tymed, DWORD aspect = DVASPECT_CONTENT) {
-  return FORMATETC{format, nullptr, aspect, lindex, tymed};
-}
-
 TKvDragFileArray SampleFiles() {
-  return {{u"DIR", {}, true},
-          {u"DIR\\A.prg", PatternBytes(5, 1), false},
-          {u"GAME.prg", {}, false},
-          {u"B.seq", PatternBytes(300, 2), false}};
-}
-
-TEST(DataObject, FormatsAndTheirResultCodes) {
-  const auto object = view::Adopt(new TKvDataObject(SampleFiles(), win::KvTemporaryRoot()));
-  const CLIPFORMAT group = win::KvFileGroupDescriptorFormat();
-  const CLIPFORMAT contents = win::KvFileContentsFormat();
-  struct Case {
-    FORMATETC format;
-    HRESULT query, get;
-  };
-  const std::vector<Case> cases = {
-      {Format(group, -1, TYMED_HGLOBAL), S_OK, S_OK},
-      {Format(group, -1, TYMED_ISTREAM), DV_E_TYMED, DV_E_TYMED},
-      {Format(group, -1, TYMED_HGLOBAL, DVASPECT_ICON), DV_E_DVASPECT, DV_E_DVASPECT},
-      {Format(contents, -1, TYMED_ISTREAM), S_OK, DV_E_LINDEX},
-      {Format(contents, 0, TYMED_ISTREAM), DV_E_LINDEX, DV_E_LINDEX},  // a folder
-      {Format(contents, 1, TYMED_HGLOBAL), S_OK, S_OK},
-      {Format(contents, 4, TYMED_HGLOBAL), DV_E_LINDEX, DV_E_LINDEX},
-      {Format(contents, 1, TYMED_FILE), DV_E_TYMED, DV_E_TYMED},
-      {Format(CF_HDROP, -1, TYMED_ISTREAM), DV_E_TYMED, DV_E_TYMED},
-      {Format(CF_TEXT, -1, TYMED_HGLOBAL), DV_E_FORMATETC, DV_E_FORMATETC},
-  };
-  for (const Case& c : cases) {
-    FORMATETC format = c.format;
-    EXPECT_EQ(object->QueryGetData(&format), c.query) << format.cfFormat << " " << format.lindex;
-    STGMEDIUM medium{};
-    EXPECT_EQ(object->GetData(&format, &medium), c.get) << format.cfFormat << " " << format.lindex;
-    if (SUCCEEDED(c.get)) {
-      EXPECT_EQ(medium.pUnkForRelease, nullptr);
-      ::ReleaseStgMedium(&medium);
-    }
-  }
-  // An empty list offers no file list and no contents.
-  const auto empty = view::Adopt(new TKvDataObject({}, win::KvTemporaryRoot()));
-  FORMATETC hdrop = Format(CF_HDROP, -1, TYMED_HGLOBAL);
-  EXPECT_EQ(empty->QueryGetData(&hdrop), DV_E_FORMATETC);
-  FORMATETC any = Format(contents, -1, TYMED_ISTREAM);
-  EXPECT_EQ(empty->QueryGetData(&any), DV_E_LINDEX);
-}
-
-TEST(DataObject, TheEnumeratorOffersThreeFormats) {
-  const auto object = view::Adopt(new TKvDataObject(SampleFiles(), win::KvTemporaryRoot()));
-  IEnumFORMATETC* raw = nullptr;
-  ASSERT_EQ(object->EnumFormatEtc(DATADIR_GET, &raw), S_OK);
-  const auto formats = view::Adopt(raw);
-  FORMATETC got[5] = {};
-  ULONG fetched = 0;
-  EXPECT_EQ(formats->Next(5, got, &fetched), S_FALSE);
-  ASSERT_EQ(fetched, 3u);
-  EXPECT_EQ(got[0].cfFormat, win::KvFileGroupDescriptorFormat());
-  EXPECT_EQ(got[1].cfFormat, win::KvFileContentsFormat());
-  EXPECT_EQ(got[1].tymed, static_cast<DWORD>(TYMED_ISTREAM));
-  EXPECT_EQ(got[2].cfFormat, CF_HDROP);
-  EXPECT_EQ(formats->Reset(), S_OK);
-  IEnumFORMATETC* clone_raw = nullptr;
-  ASSERT_EQ(formats->Clone(&clone_raw), S_OK);
-  const auto clone = view::Adopt(clone_raw);
-  EXPECT_EQ(clone->Skip(1), S_OK);
-  EXPECT_EQ(clone->Next(1, got, nullptr), S_OK);
-  EXPECT_EQ(got[0].cfFormat, win::KvFileContentsFormat());
-  EXPECT_EQ(formats->Next(1, got, nullptr), S_OK);  // the original did not move
-  EXPECT_EQ(got[0].cfFormat, win::KvFileGroupDescriptorFormat());
-}
-
-TEST(DataObject, DescriptorsContentsAndTheFileList) {
-  auto object = view::Adopt(new TKvDataObject(SampleFiles(), win::KvTemporaryRoot()));
-  ReceivedDrop record;
-  ReadDragData(object.Get(), record);
-  ASSERT_EQ(record.descriptors.size(), 4u);
-  const TKvDragFileArray files = SampleFiles();
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    EXPECT_EQ(record.descriptors[i].name, std::wstring(files[i].Path.begin(), files[i].Path.end()));
-    EXPECT_EQ(record.descriptors[i].size, files[i].Bytes.size());
-    EXPECT_EQ(record.descriptors[i].folder, files[i].IsDirectory);
-    EXPECT_EQ(record.descriptors[i].flags, 0x4044u);
-    EXPECT_EQ(record.contents[i], files[i].Bytes);
-  }
-  // An empty file as a global block is one zero byte.
-  FORMATETC empty = Format(win::KvFileContentsFormat(), 2, TYMED_HGLOBAL);
-  STGMEDIUM medium{};
-  ASSERT_EQ(object->GetData(&empty, &medium), S_OK);
-  EXPECT_EQ(medium.tymed, static_cast<DWORD>(TYMED_HGLOBAL));
-  EXPECT_EQ(::GlobalSize(medium.hGlobal), 1u);
-  EXPECT_EQ(*static_cast<const std::uint8_t*>(::GlobalLock(medium.hGlobal)), 0);
-  ::GlobalUnlock(medium.hGlobal);
-  ::ReleaseStgMedium(&medium);
-
-  // CF_HDROP: the top-level items of a transfer folder under the temporary folder's Kelvane\.
-  FORMATETC hdrop = Format(CF_HDROP, -1, TYMED_HGLOBAL);
-  ASSERT_EQ(object->GetData(&hdrop, &medium), S_OK);
-  const auto* header = static_cast<const DROPFILES*>(::GlobalLock(medium.hGlobal));
-  EXPECT_EQ(header->pFiles, 20u);
-  EXPECT_TRUE(header->fWide);
-  ::GlobalUnlock(medium.hGlobal);
-  ::ReleaseStgMedium(&medium);
-  const std::wstring folder = object->TransferFolder();
-  const std::wstring root = win::KvTemporaryRoot();
-  ASSERT_EQ(folder.size(), root.size() + 37);
-  EXPECT_EQ(folder.substr(0, root.size()), root);
-  EXPECT_EQ(record.hdrop,
-            (std::vector<std::wstring>{folder + L"DIR", folder + L"GAME.prg", folder + L"B.seq"}));
-  const auto read = [](const std::wstring& path) {
-    return ReadTestFile(std::filesystem::path(path).string());
-  };
-  EXPECT_EQ(read(folder + L"DIR\\A.prg"), PatternBytes(5, 1));
-  EXPECT_EQ(read(folder + L"B.seq"), PatternBytes(300, 2));
-  EXPECT_TRUE(read(folder + L"GAME.prg").empty());
-  EXPECT_TRUE(win::KvIsLiveTransferFolder(folder));
-  // The folder outlives the data object (the target may still be copying), no longer live.
-  object.Reset();
-  EXPECT_FALSE(win::KvIsLiveTransferFolder(folder));
-  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(folder + L"B.seq")));
-  EXPECT_TRUE(win::KvDeleteTransferFolder(root, folder));
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(folder)));
+  return {{u"B.seq", PatternBytes(300, 2), false}};
 }
 
 // Makes `folder` look created `minutes` ago. Wine reports a folder's creation time from its

@@ -32,6 +32,13 @@ HRESULT CanUnloadNow() {
       reinterpret_cast<void*>(::GetProcAddress(SharedHost().Module(), "DllCanUnloadNow")))();
 }
 
+HRESULT GetClassObject(REFCLSID clsid, IClassFactory** factory) {
+  using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  return reinterpret_cast<GetClassObjectFn>(
+      reinterpret_cast<void*>(::GetProcAddress(SharedHost().Module(), "DllGetClassObject")))(
+      clsid, IID_IClassFactory, reinterpret_cast<void**>(factory));
+}
+
 ComPtr<IPreviewHandler> NewHandler() {
   return NewDllObject<IPreviewHandler>(kKvPreviewHandlerClsid, IID_IPreviewHandler);
 }
@@ -46,12 +53,10 @@ ComPtr<T> As(const ComPtr<IPreviewHandler>& handler) {
 class PreviewDll : public DllTest {};
 
 TEST_F(PreviewDll, TheServersAndTheHandlersComContract) {
-  void* out = reinterpret_cast<void*>(1);
-  using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-  const auto get_class_object = reinterpret_cast<GetClassObjectFn>(
-      reinterpret_cast<void*>(::GetProcAddress(host().Module(), "DllGetClassObject")));
-  EXPECT_EQ(get_class_object(IID_IUnknown, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
-  EXPECT_EQ(out, nullptr);
+  IClassFactory* none = reinterpret_cast<IClassFactory*>(1);
+  EXPECT_EQ(GetClassObject(IID_IUnknown, &none), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(none, nullptr);
+  void* out = nullptr;
   ComPtr<IUnknown> outer = NewHandler();
   EXPECT_EQ(host().Factory()->CreateInstance(outer.Get(), IID_IPreviewHandler, &out),
             CLASS_E_NOAGGREGATION);
@@ -103,19 +108,12 @@ TEST_F(PreviewDll, CanUnloadOnlyWhenNothingIsHeld) {
   ComPtr<IPreviewHandler> handler = NewHandler();
   EXPECT_EQ(CanUnloadNow(), S_FALSE);  // a handler
   ComPtr<IClassFactory> factory;
-  using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-  const auto get_class_object = reinterpret_cast<GetClassObjectFn>(
-      reinterpret_cast<void*>(::GetProcAddress(host().Module(), "DllGetClassObject")));
-  ASSERT_EQ(get_class_object(kKvPreviewHandlerClsid, IID_IClassFactory,
-                             reinterpret_cast<void**>(factory.GetAddressOf())),
-            S_OK);
+  ASSERT_EQ(GetClassObject(kKvPreviewHandlerClsid, factory.GetAddressOf()), S_OK);
   EXPECT_EQ(factory->LockServer(TRUE), S_OK);
   factory.Reset();
   handler.Reset();
   EXPECT_EQ(CanUnloadNow(), S_FALSE);  // the lock
-  ASSERT_EQ(get_class_object(kKvPreviewHandlerClsid, IID_IClassFactory,
-                             reinterpret_cast<void**>(factory.GetAddressOf())),
-            S_OK);
+  ASSERT_EQ(GetClassObject(kKvPreviewHandlerClsid, factory.GetAddressOf()), S_OK);
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
   factory.Reset();
   EXPECT_EQ(CanUnloadNow(), S_OK);
