@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TDkParseStatus status = psComplete;
   TDkCbmEntryArray entries;
   try {
-    entries = DkCbmParseDirectory(first_track, first_sector, read, &warnings, status, faults & 16);
+    entries = DkCbmParseDirectory(first_track, first_sector, read, &warnings, status);
   } catch (const EDkCbmMalformedDisk&) {
     return 0;  // only the first-link range check may raise here
   }

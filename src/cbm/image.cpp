@@ -65,8 +65,7 @@ void TDkCbmImage::LoadDirectory(int track, int sector, bool recover) {
   if (recover) {
     recovery_warnings_ = std::make_unique<TDkStringList>();
     TDkParseStatus status = psComplete;
-    entries_ = DkCbmParseDirectory(track, sector, SectorReader(), recovery_warnings_.get(), status,
-                                   /*include_scratched=*/false);
+    entries_ = DkCbmParseDirectory(track, sector, SectorReader(), recovery_warnings_.get(), status);
   } else {
     recovery_warnings_.reset();
     entries_ = DkCbmParseDirectory(track, sector, SectorReader());
@@ -115,8 +114,7 @@ constexpr const char* kMissingSinkMessage =
 
 // The walk both overloads share. `warnings` is null exactly when recovery is off.
 TDkCbmEntryArray WalkDirectory(int first_track, int first_sector, const TDkCbmReadSectorFunc& read,
-                               TDkStringList* warnings, TDkParseStatus& status,
-                               bool include_scratched) {
+                               TDkStringList* warnings, TDkParseStatus& status) {
   TDkCbmEntryArray entries;
   status = psComplete;
   if (first_track == 0) {
@@ -153,8 +151,7 @@ TDkCbmEntryArray WalkDirectory(int first_track, int first_sector, const TDkCbmRe
     for (int index = 0; index < dirslot::kPerSector; ++index) {
       const ByteView slot =
           view.subspan(static_cast<std::size_t>(index * dirslot::kSize), dirslot::kSize);
-      const bool used = slot[dirslot::kType] != 0;
-      if (!used && !(include_scratched && slot[dirslot::kName] != 0)) continue;
+      if (slot[dirslot::kType] == 0) continue;  // an empty or scratched slot
       if (entries.empty()) entries.reserve(64);
       entries.push_back(DkCbmEntryFromSlot(slot, TDkCbmDirSlot{track, sector, index}));
     }
@@ -169,16 +166,14 @@ TDkCbmEntryArray WalkDirectory(int first_track, int first_sector, const TDkCbmRe
 TDkCbmEntryArray DkCbmParseDirectory(int first_track, int first_sector,
                                      const TDkCbmReadSectorFunc& read) {
   TDkParseStatus status = psComplete;
-  return WalkDirectory(first_track, first_sector, read, nullptr, status, false);
+  return WalkDirectory(first_track, first_sector, read, nullptr, status);
 }
 
 TDkCbmEntryArray DkCbmParseDirectory(int first_track, int first_sector,
                                      const TDkCbmReadSectorFunc& read,
-                                     TDkStringList* recovery_warnings, TDkParseStatus& status,
-                                     bool include_scratched) {
+                                     TDkStringList* recovery_warnings, TDkParseStatus& status) {
   if (recovery_warnings == nullptr) throw Exception(kMissingSinkMessage);
-  return WalkDirectory(first_track, first_sector, read, recovery_warnings, status,
-                       include_scratched);
+  return WalkDirectory(first_track, first_sector, read, recovery_warnings, status);
 }
 
 }  // namespace kelvane

@@ -96,11 +96,9 @@ TDkCbmEntryArray DkCbmParseDirectory(int first_track, int first_sector,
                                      const TDkCbmReadSectorFunc& read);
 
 // Recovering directory walk: an EDkCbmMalformedDisk while reading a sector ends the walk with the
-// entries found so far, a line in `recovery_warnings` and status psBroken. With
-// `include_scratched`, slots with type 0 but a name are returned too.
+// entries found so far, a line in `recovery_warnings` and status psBroken.
 TDkCbmEntryArray DkCbmParseDirectory(int first_track, int first_sector,
                                      const TDkCbmReadSectorFunc& read,
-                                     TDkStringList* recovery_warnings, TDkParseStatus& status,
-                                     bool include_scratched);
+                                     TDkStringList* recovery_warnings, TDkParseStatus& status);
 
 }  // namespace kelvane

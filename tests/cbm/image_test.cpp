@@ -30,11 +30,9 @@ class DirectoryTest : public ::testing::Test {
     }
   }
 
-  TDkCbmEntryArray Recover(int track, int sector, TDkStringList& warnings, TDkParseStatus& status,
-                           bool include_scratched = false) {
+  TDkCbmEntryArray Recover(int track, int sector, TDkStringList& warnings, TDkParseStatus& status) {
     const auto image = disk.Open(40);
-    return DkCbmParseDirectory(track, sector, image->SectorReader(), &warnings, status,
-                               include_scratched);
+    return DkCbmParseDirectory(track, sector, image->SectorReader(), &warnings, status);
   }
 };
 
@@ -78,32 +76,20 @@ TEST_F(DirectoryTest, OnlyMalformedDiskErrorsAreRecovered) {
   const TDkCbmReadSectorFunc failing = [](int, int) -> Bytes { throw std::runtime_error("io"); };
   TDkStringList warnings;
   TDkParseStatus status = psComplete;
-  EXPECT_THROW(DkCbmParseDirectory(18, 1, failing, &warnings, status, false), std::runtime_error);
+  EXPECT_THROW(DkCbmParseDirectory(18, 1, failing, &warnings, status), std::runtime_error);
   const TDkCbmReadSectorFunc format_error = [](int, int) -> Bytes {
     throw EDkCbmImageFormatError("header");
   };
-  EXPECT_THROW(DkCbmParseDirectory(18, 1, format_error, &warnings, status, false),
-               EDkCbmImageFormatError);
+  EXPECT_THROW(DkCbmParseDirectory(18, 1, format_error, &warnings, status), EDkCbmImageFormatError);
   EXPECT_TRUE(warnings.empty());
 }
 
-TEST_F(DirectoryTest, ScratchedSlotsOnlyWhenAskedAndOnlyWithAName) {
-  disk.PutEntry(18, 1, 0, {"LIVE", 0x82, 1, 0, 1});
-  disk.PutEntry(18, 1, 1, {"GONE", 0x00, 1, 1, 1});
-  disk.PutEntry(18, 1, 2, {"", 0x00, 0, 0, 0});  // empty slot; name starts with $A0
-  disk.Sector(18, 1)[3 * 32 + 5] = 0;            // slot 3: type 0, name byte 0
-  const auto image = disk.Open();
-  EXPECT_EQ(DkCbmParseDirectory(18, 1, image->SectorReader()).size(), 1u);
-
-  TDkStringList warnings;
-  TDkParseStatus status = psComplete;
-  const TDkCbmEntryArray all = Recover(18, 1, warnings, status, true);
-  // The empty slot's name is all $A0 (non-zero), so it is returned as a scratched entry too.
-  ASSERT_EQ(all.size(), 3u);
-  EXPECT_EQ(all[1].Name, "GONE");
-  EXPECT_TRUE(all[1].Scratched);
-  EXPECT_EQ(all[2].Location.Index, 2);
-  EXPECT_EQ(Recover(18, 1, warnings, status, false).size(), 1u);
+TEST_F(DirectoryTest, ScratchedAndEmptySlotsAreNoEntries) {
+  disk.PutEntry(18, 1, 0, {"GONE", 0x00, 1, 1, 1});
+  disk.PutEntry(18, 1, 2, {"LIVE", 0x82, 1, 0, 1});
+  const TDkCbmEntryArray entries = DkCbmParseDirectory(18, 1, disk.Open()->SectorReader());
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].Location.Index, 2);
 }
 
 TEST_F(DirectoryTest, LoadDirectoryKeepsWarningsOnlyWhenRecovering) {

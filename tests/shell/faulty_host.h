@@ -103,13 +103,7 @@ class FaultyHost : public HostFiles {
   }
   std::string ErrorText(std::uint32_t code) override { return real_.ErrorText(code); }
   bool MayPass(std::uint32_t code) override { return code == kHeldCode || real_.MayPass(code); }
-  // Counts the waits instead of sleeping.
-  void Wait(unsigned milliseconds) override {
-    waits_ += 1;
-    waited_ms_ += milliseconds;
-  }
-  int waits() const { return waits_; }
-  unsigned waited_ms() const { return waited_ms_; }
+  void Wait(unsigned) override {}  // no sleeping in tests
 
  private:
   void Unplanned(const std::string& path = {}) {
@@ -132,8 +126,6 @@ class FaultyHost : public HostFiles {
   int throw_at_ = 0;
   std::string failed_call_;
   std::string failed_removal_;
-  int waits_ = 0;
-  unsigned waited_ms_ = 0;
 };
 
 }  // namespace kelvane::testing

@@ -50,9 +50,8 @@ TEST(RowModel, IsBuiltFromAnyReadableImageAndEmptyOtherwise) {
   // A directory whose chain breaks offers the entries read before the break.
   Bytes broken = D64WithEntries(12);
   testing::SectorEditor(broken, testing::D64Offset).Link(18, 2, 50, 0);
-  TKvRowModel partial;
-  ASSERT_TRUE(BuildRowModel(broken, "x.d64", partial));
-  EXPECT_EQ(RowCount(partial), 12);
+  ASSERT_TRUE(BuildRowModel(broken, "x.d64", other));
+  EXPECT_EQ(RowCount(other), 12);
 }
 
 TEST(RowModel, MapsWindowRowsToEntriesBelowTheHeader) {

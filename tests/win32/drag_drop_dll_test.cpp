@@ -75,6 +75,27 @@ void ExpectNoSideFiles(const std::filesystem::path& folder) {
   }
 }
 
+// The band at the bottom of `window` (of `scene`'s size and DPI) shows the banner `text`, and with
+// `above`, the window shows `scene` above it.
+void ExpectBannerOver(HWND window, const std::wstring& text, const Scene& scene, const char* what,
+                      bool above = false) {
+  const view::TKvWindowPixels shot = view::KvCaptureWindow(window);
+  const int band = std::min(scene.height, KvScaled(22, scene.dpi));
+  const auto split = static_cast<std::ptrdiff_t>(scene.width) * (scene.height - band) * 4;
+  std::string where;
+  EXPECT_EQ(DifferingPixels(Bytes(shot.Pixels.begin() + split, shot.Pixels.end()),
+                            ExpectedBanner(text, scene.width, scene.height, scene.dpi), scene.width,
+                            &where),
+            0)
+      << what << ": " << where;
+  if (!above) return;
+  const Bytes expected = ExpectedFrame(scene);
+  EXPECT_EQ(DifferingPixels(Bytes(shot.Pixels.begin(), shot.Pixels.begin() + split),
+                            Bytes(expected.begin(), expected.begin() + split), scene.width, &where),
+            0)
+      << what << ": " << where;
+}
+
 class DropDll : public DllTest {
  protected:
   void TearDown() override {
@@ -84,60 +105,7 @@ class DropDll : public DllTest {
   std::wstring HostFile(const std::string& name, const Bytes& bytes) {
     return WindowsPath(folder_.Write(name, bytes));
   }
-
-  // The banner band at the bottom of the window shows `text`.
-  void ExpectBanner(HWND window, const std::wstring& text, const char* what) {
-    const view::TKvWindowPixels shot = view::KvCaptureWindow(window);
-    const int band = std::min(kHeight, KvScaled(22, dpi_));
-    const Bytes got(shot.Pixels.end() - static_cast<std::ptrdiff_t>(kWidth) * band * 4,
-                    shot.Pixels.end());
-    std::string where;
-    EXPECT_EQ(DifferingPixels(got, ExpectedBanner(text, kWidth, kHeight, dpi_), kWidth, &where), 0)
-        << what << ": " << where;
-  }
 };
-
-TEST_F(DropDll, ADropWritesTheFilesRereadsAndSelectsThem) {
-  // At medium integrity, the level the installed class asks for (Wine runs at high integrity,
-  // so the DLL's token read is given the level).
-  const ScopedImport medium = IntegrityAs(SharedHost().Module(), SECURITY_MANDATORY_MEDIUM_RID);
-  ASSERT_TRUE(medium.Ok());
-  std::vector<ShellNotice> notices;
-  const ScopedImport notice_recorder = RecordShellNotices(SharedHost().Module(), notices);
-  ASSERT_TRUE(notice_recorder.Ok());
-  const HWND window = Open(D64WithEntries(3), "disk.d64");
-  IDropTarget* target = TargetOf(window);
-  ASSERT_NE(target, nullptr);
-  // Names in Greek and Cyrillic, which Wine's ANSI code page (1252) cannot hold.
-  const Bytes first = PatternBytes(700, 21);
-  const Bytes second = PatternBytes(30, 22);
-  const auto data =
-      FilesOf({HostFile("\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1.prg", first),
-               HostFile("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.seq", second)});
-  const DropOutcome outcome = DropOnto(target, data.Get(), DROPEFFECT_COPY | DROPEFFECT_MOVE);
-  EXPECT_EQ(outcome.enter, static_cast<DWORD>(DROPEFFECT_COPY));
-  EXPECT_EQ(outcome.drop, static_cast<DWORD>(DROPEFFECT_COPY));
-
-  const Bytes now = ReadTestFile(image_path_);
-  ExpectEntriesHold(now, 3, {first, second});
-  // Every file was written: no banner; the two new entries selected.
-  Scene scene = SceneOf(now);
-  scene.selected = {3, 4};
-  scene.focused = ::GetFocus() == window;
-  ExpectShows(scene, "after the drop");
-  // Explorer is told once that the image changed (its size, date and thumbnail). Wine delivers
-  // no shell notice to a window of this process, so the DLL's own call is recorded instead.
-  ASSERT_EQ(notices.size(), 1u);
-  EXPECT_EQ(notices[0].event, SHCNE_UPDATEITEM);
-  EXPECT_EQ(notices[0].flags, static_cast<UINT>(SHCNF_PATHW | SHCNF_FLUSHNOWAIT));
-  EXPECT_EQ(notices[0].path, WindowsPath(image_path_));
-
-  // A drop that writes nothing (the same names again) tells it nothing.
-  EXPECT_EQ(DropOnto(target, data.Get(), DROPEFFECT_COPY).drop,
-            static_cast<DWORD>(DROPEFFECT_NONE));
-  EXPECT_EQ(ReadTestFile(image_path_), now);
-  EXPECT_EQ(notices.size(), 1u);
-}
 
 TEST_F(DropDll, RefusedDropsWriteNothing) {
   const Bytes disk = D64WithEntries(2);
@@ -192,7 +160,7 @@ TEST_F(DropDll, RefusedDropsWriteNothing) {
       EXPECT_EQ(outcome.enter, static_cast<DWORD>(DROPEFFECT_NONE)) << c.what;
     }
     EXPECT_EQ(ReadTestFile(image_path_), c.image) << c.what;
-    if (!c.banner.empty()) ExpectBanner(window, c.banner, c.what);
+    if (!c.banner.empty()) ExpectBannerOver(window, c.banner, SceneOf(c.image), c.what);
   }
 
   // A drop that arrives after the preview was unloaded does nothing.
@@ -351,17 +319,25 @@ TEST_F(RealPointer, EntriesDraggedOutArriveAsFilesAndFolders) {
   }
 }
 
+// Host files dragged onto the preview with a real pointer are written as the library writes
+// them, the new entries selected, what was not written in the banner, and Explorer told once.
 TEST_F(RealPointer, HostFilesDroppedOnThePreviewAreWrittenAndSelected) {
+  // At medium integrity, the level the installed class asks for; Wine delivers no shell notice
+  // to a window of this process, so the DLL's own call is recorded (import_patch.h).
+  const ScopedImport medium = IntegrityAs(SharedHost().Module(), SECURITY_MANDATORY_MEDIUM_RID);
+  std::vector<ShellNotice> notices;
+  const ScopedImport recorder = RecordShellNotices(SharedHost().Module(), notices);
+  ASSERT_TRUE(medium.Ok() && recorder.Ok());
   const Bytes disk = D64WithEntries(2);
   const HWND window = Preview(disk, "target.d64");
+  // Names in Greek and Cyrillic, which Wine's ANSI code page (1252) cannot hold, and a folder.
   const Bytes one = PatternBytes(1000, 31);
   const Bytes two = PatternBytes(3, 32);
   std::filesystem::create_directories(folder_.path() / "a folder");
-  g_source_paths = {WindowsPath(folder_.Write("one.prg", one)),
+  g_source_paths = {WindowsPath(folder_.Write("\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1.prg", one)),
                     WindowsPath(folder_.Path("a folder")),
-                    WindowsPath(folder_.Write("two.usr", two))};
-  // What the same drop does to a copy of the image, through the same library: the banner to
-  // expect and the bytes the image must end with.
+                    WindowsPath(folder_.Write("\xD0\x9F\xD1\x80\xD0\xB8.usr", two))};
+  // What the same drop does to a copy of the image through the library: the banner and bytes.
   const std::string copy = folder_.Write("copy.d64", disk);
   std::vector<std::string> paths;
   for (const std::wstring& path : g_source_paths) {
@@ -369,47 +345,33 @@ TEST_F(RealPointer, HostFilesDroppedOnThePreviewAreWrittenAndSelected) {
     ASSERT_TRUE(win::KvToWriterPath(path, narrow));
     paths.push_back(narrow);
   }
-  const auto host = MakeSystemHostFiles();
-  const TKvDropResult reference = KvWriteDroppedFiles(copy, paths, *host);
+  const TKvDropResult reference = KvWriteDroppedFiles(copy, paths, *MakeSystemHostFiles());
   ASSERT_EQ(reference.WrittenCount, 2);
 
-  g_source_result = E_FAIL;
-  g_source_effect = 0;
   ASSERT_TRUE(RunPointer(DragPath(560, 440, 100, 100)));
   EXPECT_EQ(g_source_result, DRAGDROP_S_DROP);
   EXPECT_EQ(g_source_effect, static_cast<DWORD>(DROPEFFECT_COPY));
-
   const Bytes now = ReadTestFile(image_path_);
   ExpectEntriesHold(now, 2, {one, two});
   EXPECT_EQ(now, ReadTestFile(copy));
-
-  // The summary in the banner, the two new entries selected above it.
-  const int dpi = ScreenDpi();
-  const std::wstring summary = win::KvFromUtf8(KvDropSummary(reference));
-  ASSERT_FALSE(summary.empty());
-  const view::TKvWindowPixels shot = view::KvCaptureWindow(window);
-  const int band = KvScaled(22, dpi);
-  const std::size_t split = static_cast<std::size_t>(kPaneWidth) * (kPaneHeight - band) * 4;
-  std::string where;
-  EXPECT_EQ(DifferingPixels(
-                Bytes(shot.Pixels.begin() + static_cast<std::ptrdiff_t>(split), shot.Pixels.end()),
-                ExpectedBanner(summary, kPaneWidth, kPaneHeight, dpi), kPaneWidth, &where),
-            0)
-      << where;
   const Scene scene{.data = now,
                     .width = kPaneWidth,
                     .height = kPaneHeight,
-                    .dpi = dpi,
+                    .dpi = ScreenDpi(),
                     .selected = {2, 3},
                     .focused = ::GetFocus() == window};
-  const Bytes expected = ExpectedFrame(scene);
-  EXPECT_EQ(
-      DifferingPixels(
-          Bytes(shot.Pixels.begin(), shot.Pixels.begin() + static_cast<std::ptrdiff_t>(split)),
-          Bytes(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(split)),
-          kPaneWidth, &where),
-      0)
-      << where;
+  ExpectBannerOver(window, win::KvFromUtf8(KvDropSummary(reference)), scene, "after the drop",
+                   true);
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].event, SHCNE_UPDATEITEM);
+  EXPECT_EQ(notices[0].flags, static_cast<UINT>(SHCNF_PATHW | SHCNF_FLUSHNOWAIT));
+  EXPECT_EQ(notices[0].path, WindowsPath(image_path_));
+
+  // A drop that writes nothing (the same files again) tells Explorer nothing.
+  EXPECT_EQ(DropOnto(TargetOf(window), FilesOf(g_source_paths).Get(), DROPEFFECT_COPY).drop,
+            static_cast<DWORD>(DROPEFFECT_NONE));
+  EXPECT_EQ(ReadTestFile(image_path_), now);
+  EXPECT_EQ(notices.size(), 1u);
   ExpectNoSideFiles(folder_.path());
 }
 
