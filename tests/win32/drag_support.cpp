@@ -2,12 +2,9 @@
 
 #include <shlobj.h>
 
-#include <algorithm>
 #include <cstring>
 
-#include "shell/preview_paint.h"
 #include "shell/win32/data_object.h"
-#include "shell/win32/dib.h"
 
 namespace kelvane::testing {
 
@@ -149,38 +146,6 @@ bool RunPointer(const std::string& arguments) {
     ::Sleep(20);
   }
   return ::DeleteFileW(marker_path.c_str()) != 0;
-}
-
-Bytes ExpectedBanner(const std::wstring& text, int width, int height, int dpi) {
-  const int band_height = std::min(height, KvScaled(22, dpi));
-  const int row_height = KvRowHeight(KvScaleFromDpi(dpi));
-  const BITMAPINFO info = kelvane::win::KvTopDownInfo(width, band_height);
-  const HDC dc = ::CreateCompatibleDC(nullptr);
-  void* bits = nullptr;
-  const HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  const HGDIOBJ previous_bitmap = ::SelectObject(dc, bitmap);
-  RECT band{0, 0, width, band_height};
-  const HBRUSH brush = ::CreateSolidBrush(RGB(42, 42, 42));
-  ::FillRect(dc, &band, brush);
-  ::DeleteObject(brush);
-  const HFONT font = ::CreateFontW(-KvScaled(11, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                                   DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                   DEFAULT_QUALITY, DEFAULT_PITCH, L"Segoe UI");
-  const HGDIOBJ previous_font = ::SelectObject(dc, font);
-  ::SetBkMode(dc, TRANSPARENT);
-  ::SetTextColor(dc, RGB(0x6C, 0x6C, 0x6C));
-  RECT area{row_height, 0, std::max(width - row_height, row_height), band_height};
-  ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area,
-              DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
-  ::GdiFlush();
-  const auto* begin = static_cast<const std::uint8_t*>(bits);
-  Bytes pixels(begin, begin + static_cast<std::size_t>(width) * band_height * 4);
-  ::SelectObject(dc, previous_font);
-  ::DeleteObject(font);
-  ::SelectObject(dc, previous_bitmap);
-  ::DeleteObject(bitmap);
-  ::DeleteDC(dc);
-  return pixels;
 }
 
 }  // namespace kelvane::testing

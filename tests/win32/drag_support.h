@@ -86,7 +86,4 @@ void ReadDragData(IDataObject* data, ReceivedDrop& record);
 // meanwhile (a drag runs its modal loop inside them); false when it could not start.
 bool RunPointer(const std::string& arguments);
 
-// The band the banner takes at the bottom of a client area, as the preview paints `text`.
-Bytes ExpectedBanner(const std::wstring& text, int width, int height, int dpi);
-
 }  // namespace kelvane::testing

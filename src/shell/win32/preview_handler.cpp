@@ -400,6 +400,8 @@ void TKvPreviewHandler::ScrollIntoView(int entry) {
 void TKvPreviewHandler::SetBanner(std::wstring text) {
   if (text == banner_) return;
   banner_ = std::move(text);
+  // The message is also the window's text, which screen readers read out.
+  if (window_ != nullptr) ::SetWindowTextW(window_, banner_.c_str());
   ClampScroll();
   Invalidate();
 }
