@@ -42,7 +42,7 @@ void OpenAndList(benchmark::State& state, const Bytes& bytes, const std::string&
     std::uint8_t color = kListStartColor;
     std::size_t cells = 0;
     for (const TDkCbmEntry& entry : image->Entries()) {
-      cells += DkListBasicLine(entry.Blocks, DkCbmEntryListBody(entry), color).size();
+      cells += DkListBasicLine(entry.Blocks, DkCbmEntryLineBody(entry), color).size();
     }
     if (image->Entries().size() != expected_entries) state.SkipWithError("wrong entry count");
     benchmark::DoNotOptimize(cells);
@@ -112,7 +112,7 @@ void BM_ListOneEntryLine(benchmark::State& state) {
   entry.FileType = cftPRG;
   for (auto _ : state) {
     std::uint8_t color = kListStartColor;
-    TDkListCells cells = DkListBasicLine(entry.Blocks, DkCbmEntryListBody(entry), color);
+    TDkListCells cells = DkListBasicLine(entry.Blocks, DkCbmEntryLineBody(entry), color);
     benchmark::DoNotOptimize(cells.data());
   }
 }

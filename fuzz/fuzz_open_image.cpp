@@ -79,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto opened = DkOpenImage(std::move(image), target.name, recover);
     std::uint8_t color = kListStartColor;
     for (const TDkCbmEntry& entry : opened->Entries()) {
-      DkListBasicLine(entry.Blocks, DkCbmEntryListBody(entry), color);
-      DkCbmEntryLineBytes(entry, false, true);
+      DkListBasicLine(entry.Blocks, DkCbmEntryLineBody(entry), color);
+      DkCbmEntryLineBytes(entry);
       try {
         opened->ReadFile(entry);
       } catch (const Exception&) {

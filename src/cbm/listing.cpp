@@ -35,21 +35,6 @@ void AppendText(Bytes& out, const std::string& text) {
   out.insert(out.end(), text.begin(), text.end());
 }
 
-void AppendTypeAndFlags(Bytes& out, const TDkCbmEntry& entry) {
-  out.push_back(entry.Closed ? kSpace : 0x2A);
-  AppendText(out, DkCbmFileTypeChars(entry.FileType));
-  out.push_back(entry.Locked ? 0x3C : kSpace);
-}
-
-int DecimalDigits(int n) {
-  int digits = 1;
-  while (n >= 10) {
-    n /= 10;
-    ++digits;
-  }
-  return digits;
-}
-
 }  // namespace
 
 namespace {
@@ -78,59 +63,32 @@ std::uint8_t DkPetsciiToScreenCode(std::uint8_t c) {
   return kScreenCodes[c];
 }
 
-namespace {
-
-// The entry line body written into a fixed buffer (at most 3 + 1 + 16 + 1 + 5 = 26 bytes), so
-// that the listing body can be built from it without a second allocation.
-struct LineBody {
-  std::array<std::uint8_t, 32> bytes{};
-  std::size_t size = 0;
-  void Push(std::uint8_t b) { bytes[size++] = b; }
-};
-
-LineBody BuildLineBody(const TDkCbmEntry& entry) {
-  LineBody body;
+// The block count's padding, the quoted name (the first $A0 closes the quote, later ones are
+// blanks, text hidden behind them follows), the "*" of an unclosed file, the type and the "<" of
+// a locked one.
+Bytes DkCbmEntryLineBody(const TDkCbmEntry& entry) {
+  Bytes body;
+  body.reserve(3 + 1 + kNameLength + 1 + 5);
   const int padding = entry.Blocks < 10 ? 3 : entry.Blocks < 100 ? 2 : entry.Blocks < 1000 ? 1 : 0;
-  for (int i = 0; i < padding; ++i) body.Push(kSpace);
-  body.Push(kQuote);
+  body.insert(body.end(), static_cast<std::size_t>(padding), kSpace);
+  body.push_back(kQuote);
   bool closed = false;
   for (int i = 0; i < kNameLength; ++i) {
     const std::uint8_t b = NameByte(entry, i);
     if (b != kShiftSpace) {
-      body.Push(b);  // also after the quote closed: hidden text shows behind it
+      body.push_back(b);  // also after the quote closed: hidden text shows behind it
     } else {
-      body.Push(closed ? kSpace : kQuote);
+      body.push_back(closed ? kSpace : kQuote);
       closed = true;
     }
   }
-  body.Push(closed ? kSpace : kQuote);
-  body.Push(entry.Closed ? kSpace : 0x2A);
+  body.push_back(closed ? kSpace : kQuote);
+  body.push_back(entry.Closed ? kSpace : 0x2A);
   for (const char* c = DkCbmFileTypeChars(entry.FileType); *c != '\0'; ++c) {
-    body.Push(static_cast<std::uint8_t>(*c));
+    body.push_back(static_cast<std::uint8_t>(*c));
   }
-  body.Push(entry.Locked ? 0x3C : kSpace);
+  body.push_back(entry.Locked ? 0x3C : kSpace);
   return body;
-}
-
-}  // namespace
-
-Bytes DkCbmEntryLineBody(const TDkCbmEntry& entry) {
-  const LineBody body = BuildLineBody(entry);
-  return Bytes(body.bytes.begin(), body.bytes.begin() + static_cast<std::ptrdiff_t>(body.size));
-}
-
-Bytes DkCbmEntryListBody(const TDkCbmEntry& entry) {
-  const int n = std::clamp(entry.Blocks, 0, 65535);
-  const LineBody body = BuildLineBody(entry);
-  const auto begin = body.bytes.begin();
-  const std::size_t split = static_cast<std::size_t>(17 + std::max(0, 4 - DecimalDigits(n)));
-  const auto head = begin + static_cast<std::ptrdiff_t>(std::min(body.size, split + 1));
-  Bytes result;
-  if (n < 10000) result.push_back(kSpace);
-  result.insert(result.end(), begin, head);
-  result.push_back(kSpace);
-  result.insert(result.end(), head, begin + static_cast<std::ptrdiff_t>(body.size));
-  return result;
 }
 
 #if defined(__GNUC__)
@@ -251,40 +209,11 @@ Bytes DkCbmHeaderLineBytes(ByteView disk_name, ByteView disk_id, bool leading_sp
   return out;
 }
 
-Bytes DkCbmEntryLineBytes(const TDkCbmEntry& entry, bool leading_space, bool wide) {
+Bytes DkCbmEntryLineBytes(const TDkCbmEntry& entry) {
   Bytes out;
-  if (leading_space) out.push_back(kSpace);
-  const int blocks = std::max(entry.Blocks, 0);
-  if (wide && blocks > 9999) {
-    AppendText(out, std::to_string(std::min(blocks, 65535)));
-  } else {
-    AppendText(out, Format("%4d", std::min(blocks, 9999)));
-    out.push_back(kSpace);
-  }
-  out.push_back(kShiftSpace);
-  out.push_back(kQuote);
-  const std::size_t name_start = out.size();
-  for (int i = 0; i < kNameLength; ++i) {
-    out.push_back(i < static_cast<int>(entry.NameBytes.size())
-                      ? entry.NameBytes[static_cast<std::size_t>(i)]
-                      : kSpace);
-  }
-  const std::size_t closing_quote = out.size();
-  out.push_back(kQuote);
-
-  // When the padding run is followed by more name bytes, the quote moves to where the run
-  // starts, as the drive's listing shows it.
-  const auto name = out.begin() + static_cast<std::ptrdiff_t>(name_start);
-  const auto run = std::find(name, name + kNameLength, kShiftSpace);
-  const auto after_run =
-      std::find_if(run, name + kNameLength, [](std::uint8_t b) { return b != kShiftSpace; });
-  const int k = after_run != name + kNameLength ? static_cast<int>(run - name) : -1;
-  if (k >= 0) {
-    out[name_start + static_cast<std::size_t>(k)] = kQuote;
-    out[closing_quote] = kSpace;
-  }
-  out.push_back(kSpace);
-  AppendTypeAndFlags(out, entry);
+  AppendText(out, std::to_string(std::clamp(entry.Blocks, 0, 65535)) + " ");
+  const Bytes body = DkCbmEntryLineBody(entry);
+  out.insert(out.end(), body.begin(), body.end());
   return out;
 }
 

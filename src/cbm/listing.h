@@ -28,16 +28,17 @@ inline constexpr std::uint8_t kListStartColor = 14;  // light blue
 
 std::uint8_t DkPetsciiToScreenCode(std::uint8_t petscii);
 
-// The entry line body as the drive sends it (padding, quoted name, splat, type, lock).
+// The entry line body as the drive sends it (padding, quoted name, splat, type, lock): LIST
+// prints the block count, one space and this, so the opening quote stands in column 5 for block
+// counts of one to four digits, as on the machine.
 Bytes DkCbmEntryLineBody(const TDkCbmEntry& entry);
-// The body adjusted so that five-digit block counts keep the quote in column 6.
-Bytes DkCbmEntryListBody(const TDkCbmEntry& entry);
 
 // LIST of one BASIC line. `color` is carried from line to line by the caller.
 TDkListCells DkListBasicLine(int line_number, ByteView body, std::uint8_t& color);
 
 Bytes DkCbmHeaderLineBytes(ByteView disk_name, ByteView disk_id, bool leading_space);
-Bytes DkCbmEntryLineBytes(const TDkCbmEntry& entry, bool leading_space, bool wide);
+// The entry's BASIC line as PETSCII: the block count (at most 65535), a space, the body.
+Bytes DkCbmEntryLineBytes(const TDkCbmEntry& entry);
 Bytes DkCbmBlocksFreeLineBytes(int free_blocks);
 
 }  // namespace kelvane

@@ -101,7 +101,7 @@ void PrintListing(const TDkCbmImage& image, std::ostream& out) {
   std::uint8_t color = kListStartColor;
   for (const TDkCbmEntry& entry : image.Entries()) {
     const TDkListCells cells =
-        DkListBasicLine(std::clamp(entry.Blocks, 0, 65535), DkCbmEntryListBody(entry), color);
+        DkListBasicLine(std::clamp(entry.Blocks, 0, 65535), DkCbmEntryLineBody(entry), color);
     std::string line;
     for (const TDkListCell& cell : cells) line += ScreenCodeToAscii(cell.Code);
     out << TrimRight(line) << "\n";

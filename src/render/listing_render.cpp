@@ -59,9 +59,9 @@ TRenderRows BuildRenderRows(ByteView disk_name, ByteView disk_id, const TDkCbmEn
   std::uint8_t color = kListStartColor;
   for (const TDkCbmEntry& entry : entries) {
     TRenderRow row;
-    row.Text = DkCbmEntryLineBytes(entry, false, true);
+    row.Text = DkCbmEntryLineBytes(entry);
     row.Cells =
-        DkListBasicLine(std::clamp(entry.Blocks, 0, 65535), DkCbmEntryListBody(entry), color);
+        DkListBasicLine(std::clamp(entry.Blocks, 0, 65535), DkCbmEntryLineBody(entry), color);
     row.Flagged = !DkCbmFileTypeAllowed(format_name, static_cast<std::uint8_t>(entry.RawType & 15));
     rows.push_back(std::move(row));
   }

@@ -34,42 +34,33 @@ TDkCbmEntry Entry(const Bytes& name, int blocks, bool closed = true, bool locked
 }
 
 TDkListCells List(const TDkCbmEntry& entry, std::uint8_t& color) {
-  return DkListBasicLine(entry.Blocks, DkCbmEntryListBody(entry), color);
+  return DkListBasicLine(entry.Blocks, DkCbmEntryLineBody(entry), color);
 }
 
-TEST(EntryLine, OneBlockHelloPrgPutsTheQuoteInColumnSix) {
+// LIST prints the block count, one space and the line as the drive sends it: the opening quote
+// in column 5 for one to four digits, the type in columns 24-26, as on the machine's screen.
+TEST(EntryLine, ColumnsAsTheMachinePrintsThem) {
   const TDkCbmEntry hello = Entry(PaddedName("HELLO"), 1);
   EXPECT_EQ(Ascii(DkCbmEntryLineBody(hello)), "   \"HELLO\"            PRG ");
-  EXPECT_EQ(Ascii(DkCbmEntryListBody(hello)), "    \"HELLO\"             PRG ");
+  EXPECT_EQ(Ascii(DkCbmEntryLineBytes(hello)), "1    \"HELLO\"            PRG ");
   std::uint8_t color = kListStartColor;
   const TDkListCells cells = List(hello, color);
-  EXPECT_EQ(CellsText(cells), "1     \"HELLO\"             PRG ");
-  EXPECT_EQ(cells[6].Code, 0x22);
+  EXPECT_EQ(CellsText(cells), "1    \"HELLO\"            PRG ");
   EXPECT_EQ(cells[0].Color, kListStartColor);
-  EXPECT_FALSE(cells[6].Reverse);
-}
+  EXPECT_FALSE(cells[5].Reverse);
 
-TEST(EntryLine, SplatLockAndHiddenText) {
+  // An unclosed, locked file with text behind the padding; every count of digits up to four
+  // keeps the columns, five push them one right as the line number does on the machine.
   Bytes name = PaddedName("AB");
-  name[3] = 'X';  // text behind the padding shows after the closing quote
-  const TDkCbmEntry entry = Entry(name, 12, /*closed=*/false, /*locked=*/true, cftSEQ);
-  EXPECT_EQ(Ascii(DkCbmEntryLineBody(entry)), "  \"AB\"X             *SEQ<");
-  std::uint8_t color = kListStartColor;
-  EXPECT_EQ(CellsText(List(entry, color)), "12    \"AB\"X              *SEQ<");
-  // The blank that lines the type column up goes in the same place for every count of digits.
-  for (const int blocks : {9, 10, 999, 1000}) {
+  name[3] = 'X';
+  for (const int blocks : {9, 10, 999, 1000, 10000}) {
     const std::string digits = std::to_string(blocks);
     EXPECT_EQ(CellsText(List(Entry(name, blocks, false, true, cftSEQ), color)),
-              digits + std::string(6 - digits.size(), ' ') + "\"AB\"X              *SEQ<")
+              digits +
+                  std::string(std::max<std::size_t>(5, digits.size() + 1) - digits.size(), ' ') +
+                  "\"AB\"X             *SEQ<")
         << blocks;
   }
-
-  // The byte line moves its closing quote to the padding the same way.
-  EXPECT_EQ(Ascii(DkCbmEntryLineBytes(entry, false, true)),
-            "  12 \xA0\"AB\"X\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0  *SEQ<");
-  // Padding that runs to the end stays inside the quotes.
-  EXPECT_EQ(Ascii(DkCbmEntryLineBytes(Entry(PaddedName("AB"), 1), true, true)),
-            "    1 \xA0\"AB\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\xA0\"  PRG ");
 }
 
 TEST(ListModel, ReverseOnOutsideQuotesAndAsSymbolInside) {
@@ -78,15 +69,15 @@ TEST(ListModel, ReverseOnOutsideQuotesAndAsSymbolInside) {
   name[1] = 0x12;
   std::uint8_t color = kListStartColor;
   TDkListCells cells = List(Entry(name, 1), color);
-  EXPECT_EQ(cells[8].Code, 0x12);
-  EXPECT_TRUE(cells[8].Reverse);
-  EXPECT_FALSE(cells[9].Reverse);
+  EXPECT_EQ(cells[7].Code, 0x12);
+  EXPECT_TRUE(cells[7].Reverse);
+  EXPECT_FALSE(cells[8].Reverse);
 
   // Outside the quotes (after the closing quote) it turns reverse on for the rest of the line.
   name = PaddedName("A");
   name[2] = 0x12;
   cells = List(Entry(name, 1), color);
-  const std::size_t after = CellsText(cells).find('"', 7);
+  const std::size_t after = CellsText(cells).find('"', 6);
   ASSERT_NE(after, std::string::npos);
   EXPECT_FALSE(cells[after].Reverse);
   EXPECT_TRUE(cells.back().Reverse);

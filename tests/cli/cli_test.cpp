@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <fstream>
+#include <sstream>
+
 #include "cli/commands.h"
 #include "cli/run_cli.h"
 #include "render/thumbnail.h"
@@ -48,19 +52,19 @@ TEST(CliList, ListsLikeTheMachineWithGraphicsAsQuestionMarks) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out,
             "0 \"KELVANE DEMO    \" KV 2A\n"
-            "12    \"SPACE GAME\"        PRG\n"
-            "3     \"HIGH SCORES\"       SEQ\n"
-            "3     \"README\"            USR<\n"
-            "0     \"----------------\"  DEL\n"
-            "3     \"LOADER\"            PRG\n"
+            "12   \"SPACE GAME\"       PRG\n"
+            "3    \"HIGH SCORES\"      SEQ\n"
+            "3    \"README\"           USR<\n"
+            "0    \"----------------\" DEL\n"
+            "3    \"LOADER\"           PRG\n"
             "643 BLOCKS FREE.\n");
   // The line graphics as a minus, other graphics as "?", shifted letters as capitals.
   r = RunWith({"list", "tests/data/dirart.d64"});
   EXPECT_EQ(r.out,
             "0 \"DIRECTORY ART   \" DA 2A\n"
-            "1     \"?--?CC?U--I O??P\"  PRG\n"
-            "1     \"?--?--?B  ? ?  ?\"  PRG\n"
-            "1     \"?--?--?J--K L???\"  PRG\n"
+            "1    \"?--?CC?U--I O??P\" PRG\n"
+            "1    \"?--?--?B  ? ?  ?\" PRG\n"
+            "1    \"?--?--?J--K L???\" PRG\n"
             "661 BLOCKS FREE.\n");
 
   r = RunWith({"list", "--json", "samples/demo.d64"});
@@ -72,6 +76,45 @@ TEST(CliList, ListsLikeTheMachineWithGraphicsAsQuestionMarks) {
         "\"USR\"",
         "\"locked\": true", "\"warnings\": []"}) {
     EXPECT_TRUE(Has(r.out, part)) << part;
+  }
+}
+
+// Every line as cc1541 lists the peer-made images, column for column: letter case aside, and
+// with any sign that is no letter, digit, blank, quote, "*", "<" or "!" standing for any other
+// (cc1541 shows graphics as "." and "@", kelvane as "?" and "-"). Two exceptions: a name with
+// text hidden behind its padding, where LIST expands BASIC tokens (shifted letters are tokens
+// outside quotes) and cc1541 prints the bytes; and a D71's free blocks, which cc1541 counts
+// otherwise than a 1571 (tests/data/README.md).
+TEST(CliList, TheColumnsOfEveryLineAreCc1541s) {
+  const auto normal = [](std::string line) {
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    for (char& c : line) {
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      const bool sign = std::string(" \"*<!").find(c) != std::string::npos;
+      if (!std::isalnum(static_cast<unsigned char>(c)) && !sign) c = '#';
+    }
+    return line;
+  };
+  for (const std::string image :
+       {"cc1541.d64", "cc1541.d71", "cc1541.d81", "cc1541-full.d64", "dirart.d64", "cbmconvert.d64",
+        "cbmconvert.d71", "cbmconvert.d81"}) {
+    std::istringstream ours(RunWith({"list", "tests/data/" + image}).out);
+    std::ifstream theirs("tests/data/" + image + ".cc1541.txt");
+    std::string line, expected;
+    while (std::getline(theirs, expected) && expected.rfind("0 \"", 0) != 0) {
+    }
+    int lines = 0;
+    for (bool last = false; !last && !expected.empty(); std::getline(theirs, expected)) {
+      ASSERT_TRUE(std::getline(ours, line)) << image << ": no line for " << expected;
+      ++lines;
+      last = expected.find("blocks free.") != std::string::npos;
+      if (expected.find("HIDDEN") != std::string::npos || (last && image.ends_with(".d71"))) {
+        continue;
+      }
+      EXPECT_EQ(normal(line), normal(expected)) << image;
+    }
+    EXPECT_FALSE(std::getline(ours, line)) << image << ": more lines than cc1541's";
+    EXPECT_GT(lines, 2) << image;
   }
 }
 
@@ -179,8 +222,9 @@ TEST(CliRender, TheListingAndThumbnailsAsPng) {
   const std::string target = folder.Path("listing.png");
   Result r = RunWith({"render", "samples/demo.d64", "-o", target});
   EXPECT_EQ(r.status, kExitOk) << r.err;
-  EXPECT_EQ(r.out, "Wrote " + target + ": 496 x 112 pixels.\n");
-  EXPECT_EQ(PngSize(testing::ReadTestFile(target)), std::make_pair(496, 112));
+  // 7 rows of 16-pixel cells; the widest row (an entry line, 28 cells) and one cell of margin.
+  EXPECT_EQ(r.out, "Wrote " + target + ": 464 x 112 pixels.\n");
+  EXPECT_EQ(PngSize(testing::ReadTestFile(target)), std::make_pair(464, 112));
   r = RunWith({"render", "samples/demo.d64", "-o", target, "--scale", "1", "--rows", "3", "--width",
                "600", "--charset", "lower"});
   EXPECT_EQ(r.status, kExitOk) << r.err;

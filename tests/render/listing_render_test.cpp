@@ -73,11 +73,11 @@ TEST(ListingRender, GlyphPixelsAtEveryScaleAndCharset) {
       TDkRenderImage image;
       ASSERT_TRUE(DkRenderDiskPreview(disk, "x.d64", 0, scale, 0, image, charset));
       EXPECT_EQ(image.Height, 3 * 8 * scale);
-      // Entry row: "1" at column 0, the quote in column 6, then A and B.
+      // Entry row: "1" at column 0, the quote in column 5, then A and B.
       ExpectCell(image, scale, 0, 1, 0x31, charset, kDkRowText, kDkPageBackground);
-      ExpectCell(image, scale, 6, 1, 0x22, charset, kDkRowText, kDkPageBackground);
-      ExpectCell(image, scale, 7, 1, 0x01, charset, kDkRowText, kDkPageBackground);
-      ExpectCell(image, scale, 8, 1, 0x02, charset, kDkRowText, kDkPageBackground);
+      ExpectCell(image, scale, 5, 1, 0x22, charset, kDkRowText, kDkPageBackground);
+      ExpectCell(image, scale, 6, 1, 0x01, charset, kDkRowText, kDkPageBackground);
+      ExpectCell(image, scale, 7, 1, 0x02, charset, kDkRowText, kDkPageBackground);
     }
   }
 }
@@ -124,8 +124,8 @@ TEST(ListingRender, FlaggedTypesDependOnTheFormat) {
   // A flagged row draws its text in red.
   TDkRenderImage image;
   ASSERT_TRUE(DkRenderDiskPreview(DiskWith(entries), "x.d64", 0, 1, 0, image, csUpperGraphics));
-  ExpectCell(image, 1, 7, 1, 0x03, csUpperGraphics, kDkFlaggedText, kDkPageBackground);  // "C"
-  ExpectCell(image, 1, 7, 3, 0x10, csUpperGraphics, kDkRowText, kDkPageBackground);      // "P"
+  ExpectCell(image, 1, 6, 1, 0x03, csUpperGraphics, kDkFlaggedText, kDkPageBackground);  // "C"
+  ExpectCell(image, 1, 6, 3, 0x10, csUpperGraphics, kDkRowText, kDkPageBackground);      // "P"
 }
 
 TEST(ListingRender, RunsSplitAtColourChangesAndColoursCarryOn) {
