@@ -80,7 +80,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint8_t color = kListStartColor;
     for (const TDkCbmEntry& entry : opened->Entries()) {
       DkListBasicLine(entry.Blocks, DkCbmEntryLineBody(entry), color);
-      DkCbmEntryLineBytes(entry);
       try {
         opened->ReadFile(entry);
       } catch (const Exception&) {

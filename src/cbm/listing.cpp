@@ -4,8 +4,6 @@
 #include <array>
 #include <string>
 
-#include "common/format.h"
-
 namespace kelvane {
 
 namespace {
@@ -206,14 +204,6 @@ Bytes DkCbmHeaderLineBytes(ByteView disk_name, ByteView disk_id, bool leading_sp
   out.push_back(kQuote);
   out.push_back(kSpace);
   for (std::size_t i = 0; i < 5; ++i) out.push_back(i < disk_id.size() ? disk_id[i] : kSpace);
-  return out;
-}
-
-Bytes DkCbmEntryLineBytes(const TDkCbmEntry& entry) {
-  Bytes out;
-  AppendText(out, std::to_string(std::clamp(entry.Blocks, 0, 65535)) + " ");
-  const Bytes body = DkCbmEntryLineBody(entry);
-  out.insert(out.end(), body.begin(), body.end());
   return out;
 }
 

@@ -37,8 +37,6 @@ Bytes DkCbmEntryLineBody(const TDkCbmEntry& entry);
 TDkListCells DkListBasicLine(int line_number, ByteView body, std::uint8_t& color);
 
 Bytes DkCbmHeaderLineBytes(ByteView disk_name, ByteView disk_id, bool leading_space);
-// The entry's BASIC line as PETSCII: the block count (at most 65535), a space, the body.
-Bytes DkCbmEntryLineBytes(const TDkCbmEntry& entry);
 Bytes DkCbmBlocksFreeLineBytes(int free_blocks);
 
 }  // namespace kelvane

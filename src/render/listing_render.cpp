@@ -59,9 +59,13 @@ TRenderRows BuildRenderRows(ByteView disk_name, ByteView disk_id, const TDkCbmEn
   std::uint8_t color = kListStartColor;
   for (const TDkCbmEntry& entry : entries) {
     TRenderRow row;
-    row.Text = DkCbmEntryLineBytes(entry);
-    row.Cells =
-        DkListBasicLine(std::clamp(entry.Blocks, 0, 65535), DkCbmEntryLineBody(entry), color);
+    // The BASIC line the drive sends: the block count as its line number, the body.
+    const int blocks = std::clamp(entry.Blocks, 0, 65535);
+    const Bytes body = DkCbmEntryLineBody(entry);
+    const std::string number = std::to_string(blocks) + " ";
+    row.Text.assign(number.begin(), number.end());
+    row.Text.insert(row.Text.end(), body.begin(), body.end());
+    row.Cells = DkListBasicLine(blocks, body, color);
     row.Flagged = !DkCbmFileTypeAllowed(format_name, static_cast<std::uint8_t>(entry.RawType & 15));
     rows.push_back(std::move(row));
   }

@@ -42,7 +42,6 @@ TDkListCells List(const TDkCbmEntry& entry, std::uint8_t& color) {
 TEST(EntryLine, ColumnsAsTheMachinePrintsThem) {
   const TDkCbmEntry hello = Entry(PaddedName("HELLO"), 1);
   EXPECT_EQ(Ascii(DkCbmEntryLineBody(hello)), "   \"HELLO\"            PRG ");
-  EXPECT_EQ(Ascii(DkCbmEntryLineBytes(hello)), "1    \"HELLO\"            PRG ");
   std::uint8_t color = kListStartColor;
   const TDkListCells cells = List(hello, color);
   EXPECT_EQ(CellsText(cells), "1    \"HELLO\"            PRG ");
