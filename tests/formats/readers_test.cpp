@@ -164,19 +164,25 @@ INSTANTIATE_TEST_SUITE_P(Formats, ReaderTest, ::testing::ValuesIn(Cases()),
 // --- D64 ---------------------------------------------------------------------------------------
 
 TEST(D64, SizesGiveTracksErrorInfoAndTheExtraBamAreas) {
+  // The extra BAM areas count their own tracks and no more: a count just past one (`past`) is
+  // not free space.
   const struct {
     int tracks;
     bool error_info;
     TDkD64DosVariant variant;
     int free_blocks;
+    int past;
   } cases[] = {
-      {35, false, ddvStandard35, 664}, {35, true, ddvStandard35, 664},
-      {40, false, ddvSpeedDOS40, 749}, {40, true, ddvSpeedDOS40, 749},
-      {40, false, ddvDolphin40, 749},  {40, false, ddvPrologic40, 749},
-      {42, false, ddvExtended42, 783}, {42, true, ddvExtended42, 783},
+      {35, false, ddvStandard35, 664, 0},         {35, true, ddvStandard35, 664, 0},
+      {40, false, ddvSpeedDOS40, 749, 0xC0 + 20}, {40, true, ddvSpeedDOS40, 749, 0xC0 + 20},
+      {40, false, ddvDolphin40, 749, 0xAC + 20},  {40, false, ddvPrologic40, 749, 0},
+      {42, false, ddvExtended42, 783, 0xC0 + 28}, {42, true, ddvExtended42, 783, 0xC0 + 28},
   };
   for (const auto& c : cases) {
-    const auto image = TDkD64Image::Open(BlankD64(c.tracks, c.error_info, c.variant), false);
+    Bytes bytes = BlankD64(c.tracks, c.error_info, c.variant);
+    if (c.past != 0)
+      SectorEditor(bytes, D64Offset).Sector(18, 0)[static_cast<std::size_t>(c.past)] = 9;
+    const auto image = TDkD64Image::Open(bytes, false);
     EXPECT_EQ(image->TrackCount(), c.tracks);
     EXPECT_EQ(image->HasErrorInfo(), c.error_info);
     EXPECT_EQ(image->Variant(), c.variant) << c.tracks;
@@ -273,11 +279,13 @@ TEST(Dnp, HeaderDirectoryAndBothBitmapLayouts) {
     std::fill(full.begin() + 544, full.begin() + 544 + 32 * tracks, 0xFF);
     EXPECT_EQ(TDkDnpImage::Open(full, false)->FreeBlocks(), 256 * std::min(tracks, 255) - 64);
   }
-  // The old layout: no system-area exception, and nothing counted past the last track.
+  // The old layout's bitmap at $120: no system-area exception, nothing counted past the last
+  // track.
   Bytes old = BlankDnp(3, false);
   EXPECT_FALSE(DkDnpIsCurrentLayout(old));
   std::fill(old.begin() + 288, old.begin() + 288 + 97, 0xFF);
-  EXPECT_EQ(TDkDnpImage::Open(old, false)->FreeBlocks(), 768);
+  old[288] = 0;
+  EXPECT_EQ(TDkDnpImage::Open(old, false)->FreeBlocks(), 760);
 }
 
 TEST(Dfi, SignatureAndDirectoryChecks) {
