@@ -80,8 +80,13 @@ TEST(DfiWriter, UsedBitsAndADirectoryConfinedToTrackOneSectors2To15) {
   for (std::size_t b = 0; b < 32; ++b) used_on_10 += std::popcount(wide[0x1000 + 32 * 9 + b]);
   EXPECT_EQ(used_on_10, 2400 - (256 - 48) - 8 * 256);
 
+  // The directory must start in T1/S2-15.
   Bytes moved = BlankDfi(1);
-  moved[257] = 16;
+  for (const int first : {1, 2, 15, 16}) {
+    moved[257] = static_cast<std::uint8_t>(first);
+    EXPECT_EQ(TDkDfiWriter::FromBytes(moved)->ReadOnlyReason().empty(), first >= 2 && first <= 15)
+        << first;
+  }
   EXPECT_EQ(TDkDfiWriter::FromBytes(moved)->ReadOnlyReason(),
             "This DFI's directory starts at 1/16, outside T1/S2-15; it stays read-only.");
 }

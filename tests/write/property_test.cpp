@@ -8,6 +8,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <vector>
 
 #include "registry/registry.h"
 #include "support/disk_builder.h"
@@ -137,27 +138,62 @@ std::function<Bytes()> D64Of(int tracks, TDkD64DosVariant variant) {
   return [=] { return BlankD64(tracks, false, variant); };
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formats, WriterProperty,
-    ::testing::Values(
-        FormatCase{"p.d64", D64Of(35, ddvStandard35), {18}, 35, 0, 664, 144, 0},
-        // Tracks 36-40 counted in SpeedDOS's and Dolphin's extra BAM areas, 36-42 in the
-        // extended 42-track layout.
-        FormatCase{"speeddos.d64", D64Of(40, ddvSpeedDOS40), {18}, 40, 0, 664 + 5 * 17, 144, 0},
-        FormatCase{"dolphin.d64", D64Of(40, ddvDolphin40), {18}, 40, 0, 664 + 5 * 17, 144, 0},
-        FormatCase{"extended.d64", D64Of(42, ddvExtended42), {18}, 42, 0, 664 + 7 * 17, 144, 0},
-        FormatCase{"p.d71", [] { return BlankD71(); }, {18, 53}, 70, 0, 1328, 144, 0},
-        FormatCase{"p.d81", [] { return BlankD81(); }, {40}, 80, 0, 3160, 296, 0},
-        FormatCase{"p.d80", [] { return BlankD80(); }, {39}, 77, 0, 2052, 224, 0},
-        FormatCase{"p.d82", [] { return BlankD82(); }, {39}, 154, 0, 4133, 224, 0},
-        // 4 tracks: a 3-track DNP would be 196608 bytes, a D64 size.
-        FormatCase{"p.dnp", [] { return BlankDnp(4); }, {}, 255, 64, 192 + 3 * 256, 8, 0},
-        FormatCase{"p.dfi", [] { return BlankDfi(2); }, {}, 256, 0, 512 - 4, 8, 48 - 4}),
-    [](const auto& param_info) {
-      std::string name = param_info.param.file_name;
-      name.erase(name.find('.'), 1);
-      return name;
-    });
+std::vector<FormatCase> Formats() {
+  return {
+      FormatCase{"p.d64", D64Of(35, ddvStandard35), {18}, 35, 0, 664, 144, 0},
+      // Tracks 36-40 counted in SpeedDOS's and Dolphin's extra BAM areas, 36-42 in the extended
+      // 42-track layout.
+      FormatCase{"speeddos.d64", D64Of(40, ddvSpeedDOS40), {18}, 40, 0, 664 + 5 * 17, 144, 0},
+      FormatCase{"dolphin.d64", D64Of(40, ddvDolphin40), {18}, 40, 0, 664 + 5 * 17, 144, 0},
+      FormatCase{"extended.d64", D64Of(42, ddvExtended42), {18}, 42, 0, 664 + 7 * 17, 144, 0},
+      FormatCase{"p.d71", [] { return BlankD71(); }, {18, 53}, 70, 0, 1328, 144, 0},
+      FormatCase{"p.d81", [] { return BlankD81(); }, {40}, 80, 0, 3160, 296, 0},
+      FormatCase{"p.d80", [] { return BlankD80(); }, {39}, 77, 0, 2052, 224, 0},
+      FormatCase{"p.d82", [] { return BlankD82(); }, {39}, 154, 0, 4133, 224, 0},
+      // 4 tracks: a 3-track DNP would be 196608 bytes, a D64 size.
+      FormatCase{"p.dnp", [] { return BlankDnp(4); }, {}, 255, 64, 192 + 3 * 256, 8, 0},
+      FormatCase{"p.dfi", [] { return BlankDfi(2); }, {}, 256, 0, 512 - 4, 8, 48 - 4},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, WriterProperty, ::testing::ValuesIn(Formats()),
+                         [](const auto& param_info) {
+                           std::string name = param_info.param.file_name;
+                           name.erase(name.find('.'), 1);
+                           return name;
+                         });
+
+// Sectors marked used and free again at random, on every track of every writable format (and a
+// DNP of 255 tracks, the most a CMD partition holds): the writer's bits follow, its free count
+// moves by one for each counted sector, and a reader of the bytes counts the same.
+TEST(WriterBam, BitsAndCountsFollowEveryChange) {
+  std::vector<FormatCase> cases = Formats();
+  cases.push_back({"full.dnp", [] { return BlankDnp(255); }, {}, 255, 64, 0, 0, 0});
+  std::mt19937 rng(2026);
+  for (const FormatCase& c : cases) {
+    Bytes bytes = c.blank();
+    auto writer = DkOpenWriter(bytes, c.file_name);
+    int free_blocks = writer->FreeBlocks();
+    for (int round = 0; round < 600; ++round) {
+      const int t =
+          round < 2 ? writer->TrackCount() : 1 + static_cast<int>(rng() % writer->TrackCount());
+      const int s = static_cast<int>(rng() % writer->SectorsOnTrack(t));
+      const bool counted = c.uncounted_tracks.count(t) == 0 && t <= c.max_track_for_bits &&
+                           !(t == 1 && s < c.reserved_track1);
+      const bool was_free = writer->IsSectorFree(t, s);
+      const bool free = round == 0 || (round > 1 && rng() % 2 == 0);
+      if (free) {
+        writer->SetSectorFree(t, s, true);
+      } else {
+        writer->MarkSectorUsed(t, s);
+      }
+      ASSERT_EQ(writer->IsSectorFree(t, s), free) << c.file_name << " " << t << "/" << s;
+      if (counted) free_blocks += static_cast<int>(free) - static_cast<int>(was_free);
+      ASSERT_EQ(writer->FreeBlocks(), free_blocks) << c.file_name << " " << t << "/" << s;
+    }
+    EXPECT_EQ(DkOpenImage(bytes, c.file_name, false)->FreeBlocks(), free_blocks) << c.file_name;
+  }
+}
 
 }  // namespace
 }  // namespace kelvane
