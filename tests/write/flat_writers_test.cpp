@@ -133,6 +133,13 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
     Bytes bytes = c.bytes;
     EXPECT_EQ(TDkD81Writer::FromBytes(bytes)->IsOldLayout(), c.old) << c.what;
   }
+  // A partition header is known by all of its signature bytes: any one of them otherwise, and
+  // the block is none.
+  for (const std::size_t at : {2, 3, 20, 21, 24, 25, 26}) {
+    Bytes spoilt = D81WithPartition(10, 5, 160, true);
+    SectorEditor(spoilt, D81Offset).Sector(10, 5)[at] ^= 0x01;
+    EXPECT_FALSE(TDkD81Writer::FromBytes(spoilt)->IsOldLayout()) << at;
+  }
   Bytes odd = D81WithPartition(10, 0, 100, true);
   EXPECT_EQ(
       MessageOf<EDkCbmConstraintViolation>([&] { Add(*TDkD81Writer::FromBytes(odd), "X", 1); }),
