@@ -35,8 +35,11 @@ TEST(PathReader, GrammarAndRefusals) {
   EXPECT_TRUE(reader.Parse("M0 0 H100 V50 h-100 z"));
   EXPECT_EQ(reader.Edges().size(), 2u);
 
-  for (const char* bad : {"M0 0 A10 10 0 0 1 20 20", "10 10 L 5 5", "M0 0 Z 5 5", "M0 0 L 5",
-                          "M0 0 L 1e 5", "M0 0 X", "M0 0 C1 2 3 4 5", "M0 0 Q1 2 3"}) {
+  for (const char* bad :
+       {"M0 0 A10 10 0 0 1 20 20", "10 10 L 5 5", "M0 0 Z 5 5", "M0 0 L 5", "M0 0 L - 5",
+        "M0 0 L 1e 5", "M0 0 L ++1 5", "M0 0 X", "M0 0 L . 5",
+        // every command with one number short
+        "M0", "M0 0 H", "M0 0 v", "M0 0 C1 2 3 4 5", "M0 0 s1 2 3", "M0 0 Q1 2 3", "M0 0 t1"}) {
     EXPECT_FALSE(reader.Parse(bad)) << bad;
   }
 }
