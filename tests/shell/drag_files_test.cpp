@@ -142,6 +142,7 @@ TEST(DragFiles, GuidNamesAndUtf16) {
       {"\xFF"
        "b\xC3",
        {0xFFFD, u'b', 0xFFFD}},
+      {"\xEF\xBF\xBF\xF0\x90\x80\x80", {0xFFFF, 0xD800, 0xDC00}},  // the last of one unit
       {"\xF4\x90\x80\x80", {0xFFFD}},
       {"\xE2\x41", {0xFFFD, u'A'}},
   };

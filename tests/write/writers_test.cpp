@@ -156,15 +156,19 @@ TEST(DirectoryWriter, SectorsInUseAreProtectedEvenWhenTheBamCallsThemFree) {
   const TDkCbmEntry first = Add(*writer, "FIRST", 3 * 254);
   for (const auto& [t, s] : ChainOf(*writer, first)) writer->SetSectorFree(t, s, true);
   SectorEditor editor(bytes, D64Offset);
-  editor.PutEntry(18, 1, 1, {"LOOP", 0x82, 20, 5, 1});
-  editor.Link(20, 5, 20, 5);
+  editor.PutEntry(18, 1, 1, {"LOOP", 0x82, 35, 5, 1});  // on the last track
+  editor.Link(35, 5, 35, 5);
   // A relative file: records at 20/8, its side sector at 22/4 (entry bytes 21-22).
   editor.PutEntry(18, 1, 2, {"RECORDS", 0x84, 20, 8, 2});
   editor.Sector(18, 1)[2 * 32 + 21] = 22;
   editor.Sector(18, 1)[2 * 32 + 22] = 4;
+  // The space check does not count them as free either.
+  TDkSectorOccupancy map;
+  DkCbmBuildOccupancy(*writer, 18, 1, map);
+  EXPECT_EQ(DkCbmCountHiddenUsed(*writer, map), 6);
   const TDkCbmEntry second = Add(*writer, "SECOND", 5 * 254);
   for (const auto& sector : ChainOf(*writer, second)) {
-    for (const auto& held : Chain{{17, 0}, {17, 10}, {17, 20}, {20, 5}, {20, 8}, {22, 4}})
+    for (const auto& held : Chain{{17, 0}, {17, 10}, {17, 20}, {35, 5}, {20, 8}, {22, 4}})
       EXPECT_NE(sector, held);
   }
   EXPECT_EQ(writer->ProtectedSectors(), nullptr);
