@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "support/disk_builder.h"
 
 namespace kelvane {
@@ -13,6 +15,16 @@ TEST(Petscii, TypesAndNamesAsText) {
   EXPECT_EQ(DkCbmFileTypeFromByte(2), cftPRG);
   EXPECT_EQ(DkCbmFileTypeFromByte(7), cftDEL);
   EXPECT_EQ(DkCbmFileTypeName(cftREL), "REL");
+  // The types each drive knows: up to REL on the 1541, 1571 and 8050 families (and their GCR
+  // images), CBM partitions on the 1581, directories on CMD's native disks.
+  for (const auto& [format, highest] : {std::pair{"g64", cftREL},
+                                        {"D82", cftREL},
+                                        {"d81", cftCBM},
+                                        {"DNP", cftDIR},
+                                        {"", cftDIR}}) {
+    EXPECT_EQ(DkCbmMaxFileType(format), highest) << format;
+  }
+  EXPECT_FALSE(DkCbmFileTypeAllowed("D81", 6));
   // Both letter ranges read as capitals, shifted space as a blank, the rest as "?".
   const Bytes petscii = {0x41, 0x5A, 0x61, 0x7A, 0xC1, 0xDA, 0x20, 0xA0, 0x1F, 0x60, 0x7B, 0xFF};
   const Bytes ascii = DkPetsciiToAscii(petscii);

@@ -39,6 +39,14 @@ TDkListCells List(const TDkCbmEntry& entry, std::uint8_t& color) {
 
 // LIST prints the block count, one space and the line as the drive sends it: the opening quote
 // in column 5 for one to four digits, the type in columns 24-26, as on the machine's screen.
+TEST(ScreenCodes, TheMachinesMapping) {
+  const std::pair<std::uint8_t, std::uint8_t> cases[] = {
+      {0x00, 0x80}, {0x1F, 0x9F}, {0x20, 0x20}, {0x3F, 0x3F}, {0x40, 0x00},
+      {0x5F, 0x1F}, {0x60, 0x40}, {0x7F, 0x5F}, {0x80, 0xC0}, {0x9F, 0xDF},
+      {0xA0, 0x60}, {0xBF, 0x7F}, {0xC0, 0x40}, {0xFE, 0x7E}, {0xFF, 0x5E}};
+  for (const auto& [in, out] : cases) EXPECT_EQ(DkPetsciiToScreenCode(in), out) << int{in};
+}
+
 TEST(EntryLine, ColumnsAsTheMachinePrintsThem) {
   const TDkCbmEntry hello = Entry(PaddedName("HELLO"), 1);
   EXPECT_EQ(Ascii(DkCbmEntryLineBody(hello)), "   \"HELLO\"            PRG ");

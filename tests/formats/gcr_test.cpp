@@ -46,6 +46,9 @@ TEST(G64, ParseMessages) {
   EXPECT_EQ(MessageOf([&] { TDkG64Image::Parse(Bytes(header.begin(), header.begin() + 11)); }),
             "Truncated G64 image: 11 bytes, header alone is 12.");
   Bytes bad = header;
+  bad[8] = 2;
+  EXPECT_EQ(MessageOf([&] { TDkG64Image::Parse(bad); }), "Unsupported G64 version 2.");
+  bad = header;
   bad[4] = '9';
   EXPECT_EQ(MessageOf([&] { TDkG64Image::Parse(bad); }),
             "Unrecognised G64 signature 'GCR-9541'. Expected 'GCR-1541' or 'GCR-1571'.");
@@ -58,6 +61,10 @@ TEST(G64, ParseMessages) {
   tracks[1] = Bytes(100, 0x55);
   Bytes file = BuildG64(tracks, 2);  // the record of slot 0 starts at 28
   Bytes wrong = file;
+  wrong[10] = 99;  // max below the declared 100, though the data would fit
+  EXPECT_EQ(MessageOf([&] { TDkG64Image::Parse(wrong); }),
+            "G64 track 0: declared length 100 exceeds max 99.");
+  wrong = file;
   wrong[12] = 0xF0;
   EXPECT_EQ(MessageOf([&] { TDkG64Image::Parse(wrong); }),
             "G64 track 0 offset f0 out of range (file is 130 bytes).");

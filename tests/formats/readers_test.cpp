@@ -206,13 +206,32 @@ TEST(D64, SizesGiveTracksErrorInfoAndTheExtraBamAreas) {
     EXPECT_EQ(error.Matches(), (TDkD64DosVariantArray{ddvDolphin40, ddvSpeedDOS40}));
   }
 
-  // A SpeedDOS area whose count its bits disagree with is no proof of the variant; the image is
-  // still read as SpeedDOS and the count taken.
-  Bytes odd = BlankD64(40, false, ddvSpeedDOS40);
-  SectorEditor(odd, D64Offset).Sector(18, 0)[0xC0] = 16;
-  const auto image = TDkD64Image::Open(odd, false);
-  EXPECT_EQ(image->Variant(), ddvSpeedDOS40);
-  EXPECT_EQ(image->FreeBlocks(), 664 + 16 + 4 * 17);
+  // A disk name is plausible when it starts with a letter (shifted or not) and is padded with
+  // $A0 somewhere in its last four bytes and in the two bytes after it; otherwise neither area
+  // counts as proof.
+  const auto matches = [&](std::size_t at, std::uint8_t value) {
+    Bytes sector(bam.begin(), bam.end());
+    sector[at] = value;
+    return DkD64DetectVariant(sector, 40).Matches.size();
+  };
+  EXPECT_EQ(matches(0x90, 0xC1), 2u);
+  EXPECT_EQ(matches(0x90, 0x81), 0u);
+  EXPECT_EQ(matches(0x90 + 16, ' '), 0u);
+  EXPECT_EQ(matches(0x90 + 17, ' '), 0u);
+  std::fill(bam.begin() + 0x90 + 12, bam.begin() + 0x90 + 16, 'X');
+  EXPECT_EQ(matches(0x90 + 12, 0xA0), 2u);
+  EXPECT_EQ(matches(0x90 + 11, 0xA0), 0u);
+
+  // A SpeedDOS area whose count is over 17, or disagrees with its bits, is no proof of the
+  // variant; the image is still read as SpeedDOS and the count taken.
+  for (const int count : {18, 16}) {
+    Bytes odd = BlankD64(40, false, ddvSpeedDOS40);
+    SectorEditor(odd, D64Offset).Sector(18, 0)[0xC0] = static_cast<std::uint8_t>(count);
+    EXPECT_FALSE(DkD64DetectVariant(SectorEditor(odd, D64Offset).Sector(18, 0), 40).Found);
+    const auto image = TDkD64Image::Open(odd, false);
+    EXPECT_EQ(image->Variant(), ddvSpeedDOS40);
+    EXPECT_EQ(image->FreeBlocks(), 664 + count + 4 * 17);
+  }
 }
 
 TEST(D64, SectorsBeyondTheImageNeverComeFromTheErrorInfoBlock) {

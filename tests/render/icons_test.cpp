@@ -60,6 +60,10 @@ TEST(PathReader, CurvesFlattenIntoFixedSteps) {
   ASSERT_EQ(reader.Edges().size(), 24u);
   EXPECT_NEAR(reader.Edges()[5].y1, 50, 1e-9);    // B(0.5) = 50
   EXPECT_NEAR(reader.Edges()[17].y1, -50, 1e-9);  // the reflected control point
+  // After anything but a quadratic the smooth curve's control point is the current point: here a
+  // straight line along y 0, which stores no edges.
+  ASSERT_TRUE(reader.Parse("M0 0 Q50 100 100 0 L200 0 T300 0"));
+  EXPECT_EQ(reader.Edges().size(), 12u);
 }
 
 TEST(Rasterise, FullAndQuarterSquares) {

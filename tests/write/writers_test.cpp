@@ -137,6 +137,17 @@ TEST(DirectoryWriter, RefusalsComeBeforeAnyChange) {
       "content).");
   EXPECT_EQ(bytes, before);
   EXPECT_TRUE(DkCbmHostNameInDirectory(*writer, 18, 1, "taken  "));
+
+  // A slot a scratched GEOS file held gives the new file none of its GEOS bytes.
+  Bytes reused = BlankD64();
+  SectorEditor old_slot(reused, D64Offset);
+  old_slot.PutEntry(18, 1, 0, {"OLD", 0x00});
+  std::fill_n(old_slot.Sector(18, 1).begin() + 21, 9, 0x33);
+  const TDkCbmEntry fresh = Add(*TDkD64Writer::FromBytes(reused), "NEW", 10);
+  const auto listed = DkOpenImage(reused, "x.d64", false)->Entries();
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].Location.Index, fresh.Location.Index);
+  EXPECT_EQ(listed[0].GeosKind, gkNone);
   EXPECT_FALSE(DkCbmBytesNameInDirectory(*writer, 18, 1, "taken2"));
 
   // A full directory sector costs a block of its own: 12 free blocks take no 12-block file.
