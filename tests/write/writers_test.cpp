@@ -66,6 +66,17 @@ TEST(D64Writer, BlocksAndDirectorySectorsFollowTheDrivesOrder) {
   EXPECT_EQ(writer->FreeBlocks(), 664 - 7);
 }
 
+// A nearly full disk's last free block is found wherever it is in its track's bitmap, here in
+// the last, partly used byte of track 1.
+TEST(D64Writer, TheLastFreeSectorIsFoundInTheTailByteOfItsTrack) {
+  Bytes bytes = BlankD64();
+  auto writer = TDkD64Writer::FromBytes(bytes);
+  FillTracks(*writer, 1, 35);
+  writer->SetSectorFree(1, 17, true);
+  const TDkCbmEntry entry = Add(*writer, "LAST", 10);
+  EXPECT_EQ(std::make_pair(entry.FirstTrack, entry.FirstSector), std::make_pair(1, 17));
+}
+
 TEST(D71Writer, BothSidesInTheDrivesOrder) {
   Bytes bytes = BlankD71();
   auto writer = TDkD71Writer::FromBytes(bytes);
