@@ -38,6 +38,7 @@ TEST(Cli, CommandLinesAndExitCodes) {
            {"list", "a.d64", "b.d64"},
            {"convert", "only-one.g64"},
            {"render", "samples/demo.d64"},
+           {"render", "samples/demo.d64", "-o"},
            {"render", "samples/demo.d64", "-o", "x.png", "--scale", "0"},
            {"thumbnail", "-s", "64", "samples/demo.d64"},
            {"extract", "x.d64", "-d"},

@@ -272,14 +272,14 @@ TEST(Nib, TableEdgesAndTracksWithoutARevolution) {
 // A sync is a byte ending in two set bits followed by $FF bytes; the search stops after the last
 // of them, or at the end it is given.
 TEST(Nib, SyncSearch) {
-  const Bytes data = {0x00, 0x57, 0xFF, 0xFF, 0x52, 0x03, 0xFF, 0x10, 0x00, 0x00};
+  const Bytes data = {0x03, 0x10, 0x00, 0x57, 0xFF, 0xFF, 0x52, 0x03, 0xFF, 0x10, 0x00, 0x00};
   int position = 0;
-  EXPECT_TRUE(DkNibNextSync(data, position, 8));
-  EXPECT_EQ(position, 4);
-  EXPECT_TRUE(DkNibNextSync(data, position, 8));
-  EXPECT_EQ(position, 7);
-  EXPECT_FALSE(DkNibNextSync(data, position, 8));
-  EXPECT_EQ(position, 8);
+  EXPECT_TRUE(DkNibNextSync(data, position, 10));
+  EXPECT_EQ(position, 6);
+  EXPECT_TRUE(DkNibNextSync(data, position, 10));
+  EXPECT_EQ(position, 9);
+  EXPECT_FALSE(DkNibNextSync(data, position, 10));
+  EXPECT_EQ(position, 10);
 }
 
 TEST(Nib, Messages) {

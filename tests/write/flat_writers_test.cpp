@@ -133,13 +133,29 @@ TEST(D81Writer, OldPartitionLayoutsStayReadOnly) {
     Bytes bytes = c.bytes;
     EXPECT_EQ(TDkD81Writer::FromBytes(bytes)->IsOldLayout(), c.old) << c.what;
   }
-  // A partition header is known by all of its signature bytes: any one of them otherwise, and
-  // the block is none.
-  for (const std::size_t at : {2, 3, 20, 21, 24, 25, 26}) {
+  // A partition header is known by its signature: a directory link to a 1581 sector, "D", 0,
+  // the $A0 fillers and "3D"; any of them otherwise and the block is none.
+  for (const auto& [at, value] : {std::pair<std::size_t, std::uint8_t>{0, 0},
+                                  {0, 81},
+                                  {1, 40},
+                                  {2, 'E'},
+                                  {3, 1},
+                                  {20, ' '},
+                                  {21, ' '},
+                                  {24, ' '},
+                                  {25, '2'},
+                                  {26, 'E'}}) {
     Bytes spoilt = D81WithPartition(10, 5, 160, true);
-    SectorEditor(spoilt, D81Offset).Sector(10, 5)[at] ^= 0x01;
-    EXPECT_FALSE(TDkD81Writer::FromBytes(spoilt)->IsOldLayout()) << at;
+    SectorEditor(spoilt, D81Offset).Sector(10, 5)[at] = value;
+    EXPECT_FALSE(TDkD81Writer::FromBytes(spoilt)->IsOldLayout()) << at << " " << int{value};
   }
+  // The smallest partition a 1581 makes, 120 blocks, is searched inside like a larger one.
+  Bytes smallest = D81WithPartition(1, 0, 120, false);
+  SectorEditor inside(smallest, D81Offset);
+  inside.Link(1, 3, 0, 255);
+  inside.PutEntry(1, 3, 0, {"OLD", 0x85, 2, 7, 80});
+  PutPartitionHeader(inside, 2, 7);
+  EXPECT_TRUE(TDkD81Writer::FromBytes(smallest)->IsOldLayout());
   Bytes odd = D81WithPartition(10, 0, 100, true);
   EXPECT_EQ(
       MessageOf<EDkCbmConstraintViolation>([&] { Add(*TDkD81Writer::FromBytes(odd), "X", 1); }),

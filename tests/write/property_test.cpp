@@ -132,6 +132,17 @@ TEST_P(WriterProperty, RandomFilesUntilFull) {
   if (full_disk) {
     EXPECT_GT(refused_blocks + (new_dir_sector() ? 1 : 0), model_free - reserved_free) << refusal;
   }
+
+  // A track outside the disk, as a damaged link names one, has no BAM entry: nothing is free
+  // there, and marking it changes no byte.
+  const Bytes before = bytes;
+  auto writer = DkOpenWriter(bytes, c.file_name);
+  for (const int track : {0, writer->TrackCount() + 1}) {
+    EXPECT_FALSE(writer->IsSectorFree(track, 0)) << track;
+    writer->SetSectorFree(track, 0, true);
+    writer->MarkSectorUsed(track, 1);
+  }
+  EXPECT_EQ(bytes, before);
 }
 
 std::function<Bytes()> D64Of(int tracks, TDkD64DosVariant variant) {
