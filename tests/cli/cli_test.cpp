@@ -150,6 +150,7 @@ TEST(CliErrors, WhatCannotBeReadIsReportedAndFails) {
       {folder.Write("junk.bin", Bytes(200000, 0)),
        "kelvane list: Unrecognized disk-image size: 200000 bytes.\n"},
       {"tests/data/does-not-exist.d64", "cannot read the file"},
+      {folder.Write("large.d64", Bytes(16 * 1024 * 1024 + 1, 0)), "16777217 bytes"},
       {"tests/data", "is a folder"},
   };
   for (const auto& c : cases) {
