@@ -143,7 +143,8 @@ enum Action {
 };
 constexpr int kShift = 1, kCtrl = 2;
 
-// One step and what the window shows after it (and with `setting` >= 0, the charset setting).
+// One step and what the window shows after it; unless `setting` is -2, also the charset value
+// kept (-1: none).
 struct Step {
   const char* what;
   Action action;
