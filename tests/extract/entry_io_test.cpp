@@ -48,9 +48,9 @@ TEST(EntryPaths, ImageAndIndex) {
   EXPECT_EQ(MakeEntryPath("C:\\disks\\a.d81", 7), "C:\\disks\\a.d81::7");
   std::string image;
   int index = 0;
-  EXPECT_TRUE(ParseEntryPath("/x/a.D64::12", image, index));
+  EXPECT_TRUE(ParseEntryPath("/x/a.D64::190", image, index));  // every digit, 9 and 0 too
   EXPECT_EQ(image, "/x/a.D64");
-  EXPECT_EQ(index, 12);
+  EXPECT_EQ(index, 190);
   for (const char* bad : {"/x/a.txt::1", "::1", "/x/a.d64::-1", "/x/a.d64::1x"})
     EXPECT_FALSE(ParseEntryPath(bad, image, index)) << bad;
   EXPECT_EQ(index, -1);

@@ -48,12 +48,12 @@ TEST(PathReader, CurvesFlattenIntoFixedSteps) {
   TPathReader reader;
   // A cubic and its smooth continuation: 16 steps each, ending on their end points; the
   // reflected control point keeps the second curve symmetric.
-  ASSERT_TRUE(reader.Parse("M0 0 C0 100 100 100 100 0 S200 -100 200 0"));
+  ASSERT_TRUE(reader.Parse("M0 10 C0 110 100 110 100 10 S200 -90 200 10"));
   ASSERT_EQ(reader.Edges().size(), 32u);
   EXPECT_DOUBLE_EQ(reader.Edges()[15].x1, 100);
-  EXPECT_DOUBLE_EQ(reader.Edges()[15].y1, 0);
-  EXPECT_NEAR(reader.Edges()[7].y1, 75, 1e-9);    // B(0.5) of the first curve
-  EXPECT_NEAR(reader.Edges()[23].y1, -75, 1e-9);  // and of the reflected one
+  EXPECT_DOUBLE_EQ(reader.Edges()[15].y1, 10);
+  EXPECT_NEAR(reader.Edges()[7].y1, 85, 1e-9);    // B(0.5) of the first curve
+  EXPECT_NEAR(reader.Edges()[23].y1, -65, 1e-9);  // and of the reflected one
   EXPECT_NEAR(reader.Edges()[23].x1, 150, 1e-9);
 
   ASSERT_TRUE(reader.Parse("M0 0 q50 100 100 0 t100 0"));
