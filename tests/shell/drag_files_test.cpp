@@ -143,6 +143,7 @@ TEST(DragFiles, GuidNamesAndUtf16) {
        "b\xC3",
        {0xFFFD, u'b', 0xFFFD}},
       {"\xEF\xBF\xBF\xF0\x90\x80\x80", {0xFFFF, 0xD800, 0xDC00}},  // the last of one unit
+      {"\xF4\x8F\xBF\xBF", {0xDBFF, 0xDFFF}},                      // the largest code point
       {"\xF4\x90\x80\x80", {0xFFFD}},
       {"\xE2\x41", {0xFFFD, u'A'}},
   };

@@ -195,6 +195,21 @@ TEST(DirectoryWriter, SectorsInUseAreProtectedEvenWhenTheBamCallsThemFree) {
   }
   EXPECT_EQ(writer->ProtectedSectors(), nullptr);
 
+  // Sectors free in the BAM but in use are passed over on the way too: with every track full but
+  // 17/5 and 19/3, a two-block file takes those two and FIRST stays whole.
+  FillTracks(*writer, 1, 35);
+  for (const auto& [t, s] : ChainOf(*writer, first)) writer->SetSectorFree(t, s, true);
+  writer->SetSectorFree(17, 5, true);
+  writer->SetSectorFree(19, 3, true);
+  const TDkCbmEntry third = Add(*writer, "THIRD", 2 * 254);
+  EXPECT_EQ(ChainOf(*writer, third), (Chain{{17, 5}, {19, 3}}));
+  const auto reread = DkOpenImage(bytes, "x.d64", false);
+  EXPECT_EQ(reread->ReadFile(first), PatternBytes(3 * 254, 3 * 254));
+  EXPECT_EQ(reread->ReadFile(third), PatternBytes(2 * 254, 2 * 254));
+  // A sector outside its track is no place to read or write, whatever a link says.
+  EXPECT_THROW(writer->ReadSector(19, 19), EDkCbmMalformedDisk);
+  EXPECT_THROW(writer->WriteSector(17, 21, Bytes(256)), EDkCbmMalformedDisk);
+
   // A BAM count already at 0 stays 0 when its sector is taken: it does not wrap to 255.
   editor.Sector(18, 0)[4 * 2] = 0;
   writer->MarkSectorUsed(2, 0);
