@@ -2,8 +2,8 @@
 
 // The directory as a Commodore 64 prints it after LOAD"$",8 and LIST: the drive sends a BASIC
 // program whose line numbers are block counts, and LIST turns each line into screen cells
-// (tokens expanded, quote mode, colour codes, reverse video). This unit produces those cells,
-// and plain PETSCII byte lines for the header, entry and "BLOCKS FREE." lines.
+// (tokens expanded, quote mode, colour codes, reverse video). This unit produces the entry lines'
+// bodies and those cells, and plain PETSCII byte lines for the header and "BLOCKS FREE." lines.
 
 #include <cstdint>
 #include <vector>
