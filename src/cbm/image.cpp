@@ -36,12 +36,13 @@ kelvane::Bytes CheckedSectorRead(ByteView image, int track, int sector, int max_
 
 }  // namespace
 
-TDkCbmImage::TDkCbmImage(kelvane::Bytes bytes) : bytes_(std::move(bytes)) {}
+TDkCbmImage::TDkCbmImage(TDkImageBytes bytes)
+    : storage_(std::move(bytes)), bytes_(storage_.View()) {}
 
 TDkCbmImage::~TDkCbmImage() = default;
 
 kelvane::Bytes TDkCbmImage::ReadSector(int track, int sector) const {
-  const ByteView sector_data = ByteView(bytes_).first(std::min(bytes_.size(), sector_data_size_));
+  const ByteView sector_data = bytes_.first(std::min(bytes_.size(), sector_data_size_));
   return CheckedSectorRead(
       sector_data, track, sector, MaxTrack(), [this](int t) { return SectorsInTrack(t); },
       [this](int t, int s) { return SectorOffset(t, s); }, [this] { return FormatName(); });

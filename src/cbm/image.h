@@ -43,7 +43,7 @@ class TDkCbmImage {
   // The listing's last line: "N BLOCKS FREE." (a container says what fits it).
   virtual kelvane::Bytes LastLineBytes() const;
 
-  const kelvane::Bytes& Bytes() const { return bytes_; }
+  ByteView Bytes() const { return bytes_; }
   int TrackCount() const { return track_count_; }
   const std::string& DiskName() const { return disk_name_; }
   const std::string& DiskId() const { return disk_id_; }
@@ -60,7 +60,7 @@ class TDkCbmImage {
   int DirSector() const { return dir_sector_; }
 
  protected:
-  explicit TDkCbmImage(kelvane::Bytes bytes);
+  explicit TDkCbmImage(TDkImageBytes bytes);
 
   // Walks the directory from (track, sector) into Entries(). With `recover` the walk keeps what it
   // could read before a broken link and records a warning; without it a broken link throws.
@@ -74,7 +74,8 @@ class TDkCbmImage {
   // block) is never handed out as a sector, even where the geometry would reach into it.
   void SetSectorDataSize(std::size_t size) { sector_data_size_ = size; }
 
-  kelvane::Bytes bytes_;
+  TDkImageBytes storage_;
+  ByteView bytes_;  // storage_'s bytes; the image is never moved
   int track_count_ = 0;
   std::string disk_name_;
   std::string disk_id_;

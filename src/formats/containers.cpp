@@ -143,7 +143,7 @@ std::optional<ByteView> SignatureLine(LineReader& lines) {
 
 // ---- The common base
 
-TDkContainerImage::TDkContainerImage(kelvane::Bytes bytes) : TDkCbmImage(std::move(bytes)) {}
+TDkContainerImage::TDkContainerImage(TDkImageBytes bytes) : TDkCbmImage(std::move(bytes)) {}
 
 kelvane::Bytes TDkContainerImage::ReadFile(const TDkCbmEntry& entry) const {
   const auto index = static_cast<std::size_t>(entry.Location.Index);
@@ -192,7 +192,7 @@ bool DkT64HasSignature(ByteView first_bytes) {
          ContainsNoCase(first_bytes.first(std::min<std::size_t>(first_bytes.size(), 32)), "TAPE");
 }
 
-std::unique_ptr<TDkT64Image> TDkT64Image::Open(kelvane::Bytes bytes, bool recover) {
+std::unique_ptr<TDkT64Image> TDkT64Image::Open(TDkImageBytes bytes, bool recover) {
   std::unique_ptr<TDkT64Image> image(new TDkT64Image(std::move(bytes)));
   image->Load(recover);
   return image;
@@ -285,7 +285,7 @@ bool DkLynxHasSignature(ByteView first_bytes) {
   return line && ContainsNoCase(*line, "LYNX");
 }
 
-std::unique_ptr<TDkLynxImage> TDkLynxImage::Open(kelvane::Bytes bytes, bool recover) {
+std::unique_ptr<TDkLynxImage> TDkLynxImage::Open(TDkImageBytes bytes, bool recover) {
   std::unique_ptr<TDkLynxImage> image(new TDkLynxImage(std::move(bytes)));
   image->Load(recover);
   return image;

@@ -56,7 +56,7 @@ class TDkContainerImage : public TDkCbmImage {
   kelvane::Bytes LastLineBytes() const override;
 
  protected:
-  explicit TDkContainerImage(kelvane::Bytes bytes);
+  explicit TDkContainerImage(TDkImageBytes bytes);
 
   // A file: `prefix` (a T64 file's load address) and then `length` bytes from `offset`.
   struct TSpan {
@@ -80,7 +80,7 @@ class TDkContainerImage : public TDkCbmImage {
 class TDkT64Image final : public TDkContainerImage {
  public:
   // Throws EDkT64Image; with `recover`, damage past the header is listed as warnings instead.
-  static std::unique_ptr<TDkT64Image> Open(kelvane::Bytes bytes, bool recover);
+  static std::unique_ptr<TDkT64Image> Open(TDkImageBytes bytes, bool recover);
   std::string FormatName() const override { return "T64"; }
 
  private:
@@ -91,7 +91,7 @@ class TDkT64Image final : public TDkContainerImage {
 class TDkLynxImage final : public TDkContainerImage {
  public:
   // Throws EDkLynxImage; with `recover`, damage past the signature is listed as warnings instead.
-  static std::unique_ptr<TDkLynxImage> Open(kelvane::Bytes bytes, bool recover);
+  static std::unique_ptr<TDkLynxImage> Open(TDkImageBytes bytes, bool recover);
   std::string FormatName() const override { return "Lynx"; }
 
  private:

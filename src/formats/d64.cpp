@@ -161,8 +161,8 @@ int TDkD64Image::SectorOffset(int track, int sector) const {
   return DkD64Geometry().SectorOffset(track, sector);
 }
 
-std::unique_ptr<TDkD64Image> TDkD64Image::Open(kelvane::Bytes bytes, bool recover) {
-  const long long size = static_cast<long long>(bytes.size());
+std::unique_ptr<TDkD64Image> TDkD64Image::Open(TDkImageBytes bytes, bool recover) {
+  const long long size = static_cast<long long>(bytes.View().size());
   const TDkD64SizeInfo info = DkD64SizeMatch(size);
   if (!info.Matched) {
     throw EDkD64FormatError(

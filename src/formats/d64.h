@@ -61,7 +61,7 @@ int DkD64CountFree(ByteView bam, int track_count, const TDkD64VariantLayout& lay
 
 class TDkD64Image : public TDkCbmImage {
  public:
-  static std::unique_ptr<TDkD64Image> Open(kelvane::Bytes bytes, bool recover);
+  static std::unique_ptr<TDkD64Image> Open(TDkImageBytes bytes, bool recover);
 
   int MaxTrack() const override { return kD64MaxTrack; }
   int SectorsInTrack(int track) const override;
@@ -71,7 +71,7 @@ class TDkD64Image : public TDkCbmImage {
   TDkD64DosVariant Variant() const { return variant_; }
 
  private:
-  explicit TDkD64Image(kelvane::Bytes bytes) : TDkCbmImage(std::move(bytes)) {}
+  explicit TDkD64Image(TDkImageBytes bytes) : TDkCbmImage(std::move(bytes)) {}
   TDkD64DosVariant variant_ = ddvStandard35;
 };
 

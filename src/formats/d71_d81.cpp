@@ -50,8 +50,8 @@ int TDkD71Image::SectorOffset(int track, int sector) const {
   return DkD71Geometry().SectorOffset(track, sector);
 }
 
-std::unique_ptr<TDkD71Image> TDkD71Image::Open(kelvane::Bytes bytes, bool recover) {
-  const long long size = static_cast<long long>(bytes.size());
+std::unique_ptr<TDkD71Image> TDkD71Image::Open(TDkImageBytes bytes, bool recover) {
+  const long long size = static_cast<long long>(bytes.View().size());
   const TDkSizeMatch match = DkD71SizeMatch(size);
   if (!match.Matched) ThrowSize("D71", size, kD71Sectors);
 
@@ -83,8 +83,8 @@ int TDkD81Image::SectorOffset(int track, int sector) const {
   return ((track - 1) * kD81SectorsPerTrack + sector) * kSectorSize;
 }
 
-std::unique_ptr<TDkD81Image> TDkD81Image::Open(kelvane::Bytes bytes, bool recover) {
-  const long long size = static_cast<long long>(bytes.size());
+std::unique_ptr<TDkD81Image> TDkD81Image::Open(TDkImageBytes bytes, bool recover) {
+  const long long size = static_cast<long long>(bytes.View().size());
   const TDkSizeMatch match = DkD81SizeMatch(size);
   if (!match.Matched) ThrowSize("D81", size, kD81Sectors);
 

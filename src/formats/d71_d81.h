@@ -46,7 +46,7 @@ bool DkD81SizeMatches(long long size);
 
 class TDkD71Image : public TDkCbmImage {
  public:
-  static std::unique_ptr<TDkD71Image> Open(kelvane::Bytes bytes, bool recover);
+  static std::unique_ptr<TDkD71Image> Open(TDkImageBytes bytes, bool recover);
   int MaxTrack() const override { return kD71Tracks; }
   int SectorsInTrack(int track) const override;
   int SectorOffset(int track, int sector) const override;
@@ -58,7 +58,7 @@ class TDkD71Image : public TDkCbmImage {
 
 class TDkD81Image : public TDkCbmImage {
  public:
-  static std::unique_ptr<TDkD81Image> Open(kelvane::Bytes bytes, bool recover);
+  static std::unique_ptr<TDkD81Image> Open(TDkImageBytes bytes, bool recover);
   int MaxTrack() const override { return kD81Tracks; }
   int SectorsInTrack(int) const override { return kD81SectorsPerTrack; }
   int SectorOffset(int track, int sector) const override;

@@ -84,13 +84,13 @@ void TDkIeeeImage::OpenAs(bool recover) {
   SetErrorInfo(match.HasErrorInfo, sectors);
 }
 
-std::unique_ptr<TDkD80Image> TDkD80Image::Open(kelvane::Bytes bytes, bool recover) {
+std::unique_ptr<TDkD80Image> TDkD80Image::Open(TDkImageBytes bytes, bool recover) {
   std::unique_ptr<TDkD80Image> image(new TDkD80Image(std::move(bytes)));
   image->OpenAs(recover);
   return image;
 }
 
-std::unique_ptr<TDkD82Image> TDkD82Image::Open(kelvane::Bytes bytes, bool recover) {
+std::unique_ptr<TDkD82Image> TDkD82Image::Open(TDkImageBytes bytes, bool recover) {
   std::unique_ptr<TDkD82Image> image(new TDkD82Image(std::move(bytes)));
   image->OpenAs(recover);
   return image;

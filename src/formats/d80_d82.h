@@ -41,7 +41,7 @@ class TDkIeeeImage : public TDkCbmImage {
   }
 
  protected:
-  TDkIeeeImage(kelvane::Bytes bytes, const TDkZoneGeometry& geometry)
+  TDkIeeeImage(TDkImageBytes bytes, const TDkZoneGeometry& geometry)
       : TDkCbmImage(std::move(bytes)), geometry_(geometry) {}
   // The opening sequence both formats share.
   void OpenAs(bool recover);
@@ -52,20 +52,20 @@ class TDkIeeeImage : public TDkCbmImage {
 
 class TDkD80Image : public TDkIeeeImage {
  public:
-  static std::unique_ptr<TDkD80Image> Open(kelvane::Bytes bytes, bool recover);
+  static std::unique_ptr<TDkD80Image> Open(TDkImageBytes bytes, bool recover);
   std::string FormatName() const override { return "D80"; }
 
  private:
-  explicit TDkD80Image(kelvane::Bytes bytes) : TDkIeeeImage(std::move(bytes), DkD80Geometry()) {}
+  explicit TDkD80Image(TDkImageBytes bytes) : TDkIeeeImage(std::move(bytes), DkD80Geometry()) {}
 };
 
 class TDkD82Image : public TDkIeeeImage {
  public:
-  static std::unique_ptr<TDkD82Image> Open(kelvane::Bytes bytes, bool recover);
+  static std::unique_ptr<TDkD82Image> Open(TDkImageBytes bytes, bool recover);
   std::string FormatName() const override { return "D82"; }
 
  private:
-  explicit TDkD82Image(kelvane::Bytes bytes) : TDkIeeeImage(std::move(bytes), DkD82Geometry()) {}
+  explicit TDkD82Image(TDkImageBytes bytes) : TDkIeeeImage(std::move(bytes), DkD82Geometry()) {}
 };
 
 }  // namespace kelvane

@@ -108,8 +108,8 @@ void TDkFlatImage::CheckDirectoryTrack(ByteView header, const char* what) const 
   }
 }
 
-std::unique_ptr<TDkDnpImage> TDkDnpImage::Open(kelvane::Bytes bytes, bool recover) {
-  const long long size = static_cast<long long>(bytes.size());
+std::unique_ptr<TDkDnpImage> TDkDnpImage::Open(TDkImageBytes bytes, bool recover) {
+  const long long size = static_cast<long long>(bytes.View().size());
   const TDkDnpSizeInfo info = DkDnpSizeMatch(size);
   if (!info.Matched) ThrowSize("DNP", size);
 
@@ -131,11 +131,11 @@ std::unique_ptr<TDkDnpImage> TDkDnpImage::Open(kelvane::Bytes bytes, bool recove
   return image;
 }
 
-std::unique_ptr<TDkDfiImage> TDkDfiImage::Open(kelvane::Bytes bytes, bool recover) {
-  const long long size = static_cast<long long>(bytes.size());
+std::unique_ptr<TDkDfiImage> TDkDfiImage::Open(TDkImageBytes bytes, bool recover) {
+  const long long size = static_cast<long long>(bytes.View().size());
   const TDkDnpSizeInfo info = DkDnpSizeMatch(size);
   if (!info.Matched) ThrowSize("DFI", size);
-  if (!DkDfiHasSignature(bytes)) {
+  if (!DkDfiHasSignature(bytes.View())) {
     throw EDkCbmImageFormatError("Not a DFI: no 'DREAMLOAD FILE ARCHIVE' at byte 1.");
   }
 

@@ -60,7 +60,7 @@ class TDkFlatImage : public TDkCbmImage {
 
 class TDkDnpImage : public TDkFlatImage {
  public:
-  static std::unique_ptr<TDkDnpImage> Open(kelvane::Bytes bytes, bool recover);
+  static std::unique_ptr<TDkDnpImage> Open(TDkImageBytes bytes, bool recover);
   std::string FormatName() const override { return "DNP"; }
 
  private:
@@ -69,7 +69,7 @@ class TDkDnpImage : public TDkFlatImage {
 
 class TDkDfiImage : public TDkFlatImage {
  public:
-  static std::unique_ptr<TDkDfiImage> Open(kelvane::Bytes bytes, bool recover);
+  static std::unique_ptr<TDkDfiImage> Open(TDkImageBytes bytes, bool recover);
   std::string FormatName() const override { return "DFI"; }
 
  private:

@@ -167,9 +167,10 @@ std::string DkSizeErrorText(const std::string& file_name, long long size) {
   return DkFormatSizeErrorText(DkDetectImageFormat(file_name, size), size);
 }
 
-std::unique_ptr<TDkCbmImage> DkOpenImage(Bytes bytes, const std::string& file_name, bool recover) {
-  const long long size = static_cast<long long>(bytes.size());
-  const TDkCbmImageFormat format = DkDetectImageFormat(file_name, bytes, size);
+std::unique_ptr<TDkCbmImage> DkOpenImage(TDkImageBytes bytes, const std::string& file_name,
+                                         bool recover) {
+  const long long size = static_cast<long long>(bytes.View().size());
+  const TDkCbmImageFormat format = DkDetectImageFormat(file_name, bytes.View(), size);
   switch (format) {
     case cifD64:
       return TDkD64Image::Open(std::move(bytes), recover);

@@ -45,8 +45,10 @@ std::string DkSizeErrorText(const std::string& file_name, long long size);
 // The size message of one format ("Unrecognized D71 size: ..."), the generic one for the others.
 std::string DkFormatSizeErrorText(TDkCbmImageFormat format, long long size);
 
-// Opens `bytes` with the reader of the detected format. The image belongs to the caller.
-std::unique_ptr<TDkCbmImage> DkOpenImage(Bytes bytes, const std::string& file_name, bool recover);
+// Opens `bytes` with the reader of the detected format. The image belongs to the caller; bytes
+// given as TDkImageBytes::Borrow are read where they lie and must outlive it.
+std::unique_ptr<TDkCbmImage> DkOpenImage(TDkImageBytes bytes, const std::string& file_name,
+                                         bool recover);
 
 // Case-insensitive tests of the name's ending against the writable (.d64 .d71 .d81 .d80 .d82
 // .dnp .dfi), GCR (.g64 .g71 .nib), read-only (those and .t64 .lnx) and known (all of them)

@@ -260,7 +260,7 @@ bool DkReadListing(ByteView data, const std::string& file_name, TRenderRows& row
     const long long size = static_cast<long long>(data.size());
     if (!DkIsListableFormat(DkDetectImageFormat(file_name, data, size))) return false;
     // A damaged directory shows what can be read.
-    const auto opened = DkOpenImage(Bytes(data.begin(), data.end()), file_name, true);
+    const auto opened = DkOpenImage(TDkImageBytes::Borrow(data), file_name, true);
     const std::string name = opened->FormatName();
     // Only the drive families that fix a set of native file types name one; DFI and the
     // containers do not.

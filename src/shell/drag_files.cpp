@@ -79,7 +79,7 @@ bool BuildDragFiles(ByteView data, const std::string& detection_name,
   TDkDiskEntryReadArray reads;
   std::string error;
   {
-    const auto image = DkOpenImage(Bytes(data.begin(), data.end()), detection_name, false);
+    const auto image = DkOpenImage(TDkImageBytes::Borrow(data), detection_name, false);
     if (!ReadSelection(paths, *image, true, reads, error)) return false;
   }
 

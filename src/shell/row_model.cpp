@@ -35,7 +35,7 @@ bool BuildRowModel(ByteView data, const std::string& file_name, TKvRowModel& mod
     const long long size = static_cast<long long>(data.size());
     if (DkDetectImageFormat(file_name, data, size) == cifUnknown) return false;
     // A damaged directory offers what can be read, as the listing shows it.
-    const auto image = DkOpenImage(Bytes(data.begin(), data.end()), file_name, true);
+    const auto image = DkOpenImage(TDkImageBytes::Borrow(data), file_name, true);
     TKvRowModel loaded;
     loaded.Entries = image->Entries();
     loaded.Loaded = true;
