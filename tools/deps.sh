@@ -7,12 +7,12 @@ set -eu
 
 packages_for() {
   case "$1" in
-    build) echo "cmake make g++ libpng-dev" ;;
-    test) echo "cmake make g++ libpng-dev googletest libgtest-dev g++-mingw-w64-x86-64-posix wine64 xvfb xauth xdotool cc1541 cbmconvert zip wixl msitools dpkg-dev shared-mime-info" ;;
+    build) echo "cmake make g++ libpng-dev libarchive-dev" ;;
+    test) echo "cmake make g++ libpng-dev libarchive-dev googletest libgtest-dev g++-mingw-w64-x86-64-posix wine64 xvfb xauth xdotool cc1541 cbmconvert zip wixl msitools dpkg-dev shared-mime-info" ;;
     package) echo "wixl msitools zip dpkg-dev" ;;
     pictures) echo "imagemagick cc1541 xvfb xauth wine64" ;;
-    bench) echo "cmake make g++ libbenchmark-dev" ;;
-    fuzz) echo "cmake make clang libclang-rt-14-dev" ;;
+    bench) echo "cmake make g++ libpng-dev libarchive-dev libbenchmark-dev" ;;
+    fuzz) echo "cmake make clang libclang-rt-14-dev libarchive-dev zip" ;;
     *) echo "tools/deps.sh: unknown group '$1'" >&2; exit 2 ;;
   esac
 }

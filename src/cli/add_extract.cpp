@@ -219,6 +219,12 @@ int RunAdd(CommandArgs args, std::ostream& out, std::ostream& err) {
   if (paths.size() < 2) throw UsageError{"add: give an image and at least one file to add"};
   std::string image = paths.front();
   paths.erase(paths.begin());
+  const std::string archive = ArchiveOf(image);
+  if (!archive.empty()) {
+    throw Exception(Format("%s: is an archive; kelvane never writes into archives (unpack the "
+                           "image, add to it, and pack it again).",
+                           archive.c_str()));
+  }
 
   // A link to an image: the image it points to is the one replaced, and the link stays.
   std::error_code error;

@@ -36,6 +36,11 @@ const std::vector<Command>& Commands() {
        "      into DIR; --recurse makes partitions and sub-directories folders. Existing files\n"
        "      are kept unless --force is given",
        RunExtract},
+      {"find", "find PATTERN PATH... [--type T,...] [--disk] [--json] [--strict] [-j N]",
+       "every file named PATTERN (? any one character, * the rest of the name) on the images\n"
+       "      under PATH, archives included; prints where, the entry's index and its line;\n"
+       "      --disk matches disk names and ids. Exit status 1 when nothing matched",
+       RunFind},
       {"add", "add IMAGE FILE... [--verbose]",
        "write host files into the image (PC64 files under their stored name); the image is\n"
        "      replaced only after the new one has been verified. Prints what could not be\n"

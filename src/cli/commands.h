@@ -25,6 +25,7 @@ int RunRender(CommandArgs args, std::ostream& out, std::ostream& err);
 int RunThumbnail(CommandArgs args, std::ostream& out, std::ostream& err);
 int RunExtract(CommandArgs args, std::ostream& out, std::ostream& err);
 int RunAdd(CommandArgs args, std::ostream& out, std::ostream& err);
+int RunFind(CommandArgs args, std::ostream& out, std::ostream& err);
 
 // Writes a whole file through a temporary file beside it and a rename.
 void WriteFileWhole(const std::string& path, const Bytes& bytes);
@@ -34,16 +35,38 @@ struct UsageError {
   std::string message;
 };
 
-// Reads a whole image file. Files larger than any image format are refused with the registry's
-// size message before they are read.
-Bytes ReadImageFile(const std::string& path);
+// No image format is larger than 16 MiB (a 256-track DNP).
+inline constexpr long long kMaxImageFileSize = 16LL * 1024 * 1024;
+
+// An image's bytes and the base name its format is detected by.
+struct ImageFile {
+  Bytes bytes;
+  std::string name;
+};
+
+// Reads a whole image file, or the image in an archive: the archive's only image, or the member
+// a path such as "games.zip/disks/giana.d64" names. Files larger than any image format are
+// refused with the registry's size message before they are read.
+ImageFile ReadImageFile(const std::string& path);
+// The archive `path` is or lies inside; empty for a plain file.
+std::string ArchiveOf(const std::string& path);
+// Whether an archive member (or file) holds an image the tool reads.
+bool IsImageFile(const std::string& name, ByteView bytes);
 
 // G64 and NIB files, by extension or signature.
-bool IsGcrFile(const std::string& path, ByteView bytes);
+bool IsGcrFile(const std::string& name, ByteView bytes);
 // Decodes a G64 or NIB file into D64 sectors.
-TDkG64Sectors DecodeGcrFile(const std::string& path, ByteView bytes);
+TDkG64Sectors DecodeGcrFile(const std::string& name, ByteView bytes);
+// A G64 or NIB file as the D64 (D71) it decodes to; other images as they are.
+ImageFile DecodedImage(ImageFile file);
 // Opens any image the tool reads; G64 and NIB files through their D64 form.
 std::unique_ptr<TDkCbmImage> OpenAnyImage(const std::string& path, bool recover);
+
+// Texts shared by list and find.
+std::string HeaderLineText(const TDkCbmImage& image);  // "0 "NAME" ID 2A", as list prints it
+std::string EntryLineText(const TDkCbmEntry& entry);   // an entry's line, as list prints it
+std::string JsonString(const std::string& text);
+std::string Hex(ByteView bytes);
 
 // A path from the UTF-8 text the tool works in (on Windows the command line is converted to
 // UTF-8 at start-up, so names in any script reach the file system intact).

@@ -11,27 +11,28 @@
 
 namespace kelvane::cli {
 
-bool IsGcrFile(const std::string& path, ByteView bytes) {
-  return DkHasGcrExtension(path) ||
-         DkDetectImageFormat(path, bytes, static_cast<long long>(bytes.size())) == cifG64;
+bool IsGcrFile(const std::string& name, ByteView bytes) {
+  return DkHasGcrExtension(name) ||
+         DkDetectImageFormat(name, bytes, static_cast<long long>(bytes.size())) == cifG64;
 }
 
-TDkG64Sectors DecodeGcrFile(const std::string& path, ByteView bytes) {
-  if (DkEndsWithNoCase(path, ".nib"))
+TDkG64Sectors DecodeGcrFile(const std::string& name, ByteView bytes) {
+  if (DkEndsWithNoCase(name, ".nib"))
     return DkG64DecodeSectors(TDkG64Image::Parse(DkNibToG64(bytes)));
   return DkG64DecodeSectors(TDkG64Image::Parse(bytes));
 }
 
+ImageFile DecodedImage(ImageFile file) {
+  if (!IsGcrFile(file.name, file.bytes)) return file;
+  // GCR-level images are read through their D64 (a G71: D71) form.
+  TDkG64Sectors sectors = DecodeGcrFile(file.name, file.bytes);
+  return {std::move(sectors.ImageBytes),
+          std::string("converted") + DkGcrDecodedExtension(sectors.DoubleSided)};
+}
+
 std::unique_ptr<TDkCbmImage> OpenAnyImage(const std::string& path, bool recover) {
-  Bytes bytes = ReadImageFile(path);
-  if (IsGcrFile(path, bytes)) {
-    // GCR-level images are read through their D64 (a G71: D71) form.
-    TDkG64Sectors sectors = DecodeGcrFile(path, bytes);
-    return DkOpenImage(std::move(sectors.ImageBytes),
-                       std::string("converted") + DkGcrDecodedExtension(sectors.DoubleSided),
-                       recover);
-  }
-  return DkOpenImage(std::move(bytes), BaseName(path), recover);
+  ImageFile file = DecodedImage(ReadImageFile(path));
+  return DkOpenImage(std::move(file.bytes), file.name, recover);
 }
 
 // Writes `bytes` to `path` through a temporary file beside it, so that a failed write never
@@ -78,15 +79,15 @@ int RunConvert(CommandArgs args, std::ostream& out, std::ostream& err) {
   const std::string& input = paths[0];
   const std::string& output = paths[1];
 
-  const Bytes bytes = ReadImageFile(input);
-  if (!IsGcrFile(input, bytes)) {
+  const ImageFile file = ReadImageFile(input);
+  if (!IsGcrFile(file.name, file.bytes)) {
     throw Exception(Format("%s: not a G64, G71 or NIB file.", input.c_str()));
   }
   std::error_code error;
   if (!force && std::filesystem::exists(PathFromUtf8(output), error)) {
     throw Exception(Format("%s: already exists (use --force to replace it).", output.c_str()));
   }
-  const TDkG64Sectors sectors = DecodeGcrFile(input, bytes);
+  const TDkG64Sectors sectors = DecodeGcrFile(file.name, file.bytes);
   WriteFileWhole(output, sectors.ImageBytes);
 
   out << "Wrote " << output << ": " << sectors.TrackCount << " tracks, "

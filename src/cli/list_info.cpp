@@ -63,6 +63,8 @@ std::string PetsciiText(ByteView bytes) {
   return TrimRight(std::string(ascii.begin(), ascii.end()));
 }
 
+}  // namespace
+
 std::string Hex(ByteView bytes) {
   std::string hex;
   for (const std::uint8_t b : bytes) hex += Format("%.2x", b);
@@ -84,6 +86,21 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
+std::string HeaderLineText(const TDkCbmImage& image) {
+  return PetsciiText(DkCbmHeaderLineBytes(image.DiskNameBytes(), image.DiskIdBytes(), false));
+}
+
+std::string EntryLineText(const TDkCbmEntry& entry) {
+  std::uint8_t color = kListStartColor;  // colours do not change the characters
+  const TDkListCells cells =
+      DkListBasicLine(std::clamp(entry.Blocks, 0, 65535), DkCbmEntryLineBody(entry), color);
+  std::string line;
+  for (const TDkListCell& cell : cells) line += ScreenCodeToAscii(cell.Code);
+  return TrimRight(line);
+}
+
+namespace {
+
 std::string VariantName(const TDkCbmImage& image) {
   const auto* d64 = dynamic_cast<const TDkD64Image*>(&image);
   return d64 != nullptr ? DkD64VariantName(d64->Variant()) : std::string();
@@ -96,16 +113,8 @@ void PrintWarnings(const TDkCbmImage& image, std::ostream& err) {
 }
 
 void PrintListing(const TDkCbmImage& image, std::ostream& out) {
-  out << PetsciiText(DkCbmHeaderLineBytes(image.DiskNameBytes(), image.DiskIdBytes(), false))
-      << "\n";
-  std::uint8_t color = kListStartColor;
-  for (const TDkCbmEntry& entry : image.Entries()) {
-    const TDkListCells cells =
-        DkListBasicLine(std::clamp(entry.Blocks, 0, 65535), DkCbmEntryLineBody(entry), color);
-    std::string line;
-    for (const TDkListCell& cell : cells) line += ScreenCodeToAscii(cell.Code);
-    out << TrimRight(line) << "\n";
-  }
+  out << HeaderLineText(image) << "\n";
+  for (const TDkCbmEntry& entry : image.Entries()) out << EntryLineText(entry) << "\n";
   out << PetsciiText(image.LastLineBytes()) << "\n";
 }
 
@@ -157,9 +166,10 @@ int RunList(CommandArgs args, std::ostream& out, std::ostream& err) {
 
 namespace {
 
-int PrintSidecarInfo(const std::string& path, ByteView bytes, std::ostream& out) {
+int PrintSidecarInfo(const std::string& path, const std::string& name, ByteView bytes,
+                     std::ostream& out) {
   TDkPcSidecar sidecar;
-  const std::string error = DkPcSidecarParse(BaseName(path), bytes, sidecar);
+  const std::string error = DkPcSidecarParse(name, bytes, sidecar);
   if (!error.empty()) throw Exception(error);
   const std::size_t blocks = (sidecar.Data.size() + 253) / 254;
   out << "File:         " << path << "\n";
@@ -177,18 +187,19 @@ int PrintSidecarInfo(const std::string& path, ByteView bytes, std::ostream& out)
 
 int RunInfo(CommandArgs args, std::ostream& out, std::ostream& err) {
   const ImageOptions options = ParseImageOptions(args, "info", false);
-  Bytes bytes = ReadImageFile(options.path);
-  const std::string name = BaseName(options.path);
+  ImageFile file = ReadImageFile(options.path);
+  Bytes& bytes = file.bytes;
+  const std::string& name = file.name;
   if (DkDetectImageFormat(name, bytes, static_cast<long long>(bytes.size())) == cifPcSidecar) {
-    return PrintSidecarInfo(options.path, bytes, out);
+    return PrintSidecarInfo(options.path, name, bytes, out);
   }
   std::string source;
   std::unique_ptr<TDkCbmImage> image;
-  if (IsGcrFile(options.path, bytes)) {
-    const TDkG64Sectors sectors = DecodeGcrFile(options.path, bytes);
+  if (IsGcrFile(name, bytes)) {
+    const TDkG64Sectors sectors = DecodeGcrFile(name, bytes);
     source =
         Format("%s, decoded to %s (%d bad sectors)",
-               DkEndsWithNoCase(options.path, ".nib") ? "NIB"
+               DkEndsWithNoCase(name, ".nib") ? "NIB"
                : sectors.DoubleSided                  ? "G71"
                                                       : "G64",
                sectors.DoubleSided ? "D71" : "D64", static_cast<int>(sectors.BadSectors.size()));

@@ -27,23 +27,7 @@ int ParseInt(const std::string& text, const char* option, int low, int high) {
   return static_cast<int>(value);
 }
 
-// The image bytes the renderer reads: GCR images through their D64 form.
-struct RenderInput {
-  Bytes bytes;
-  std::string name;
-};
-
-RenderInput ReadRenderInput(const std::string& path) {
-  Bytes bytes = ReadImageFile(path);
-  if (IsGcrFile(path, bytes)) {
-    TDkG64Sectors sectors = DecodeGcrFile(path, bytes);
-    return {std::move(sectors.ImageBytes),
-            std::string("converted") + DkGcrDecodedExtension(sectors.DoubleSided)};
-  }
-  return {std::move(bytes), BaseName(path)};
-}
-
-TDkRenderImage Render(const RenderInput& input, int width, int scale, int rows,
+TDkRenderImage Render(const ImageFile& input, int width, int scale, int rows,
                       TDkCharset charset) {
   TDkRenderImage image;
   if (!DkRenderDiskPreview(input.bytes, input.name, width, scale, rows, image, charset)) {
@@ -119,7 +103,7 @@ int RunRender(CommandArgs args, std::ostream& out, std::ostream& err) {
       throw UsageError{Format("render: one image at a time ('%s' is extra)", arg.c_str())};
   }
   if (input.empty() || output.empty()) throw UsageError{"render: give an image and -o OUT.png"};
-  const TDkRenderImage image = Render(ReadRenderInput(input), width, scale, rows, charset);
+  const TDkRenderImage image = Render(DecodedImage(ReadImageFile(input)), width, scale, rows, charset);
   WriteFileWhole(output, EncodePng(image));
   out << "Wrote " << output << ": " << image.Width << " x " << image.Height << " pixels.\n";
   (void)err;
@@ -144,7 +128,7 @@ int RunThumbnail(CommandArgs args, std::ostream& out, std::ostream& err) {
     }
   }
   if (paths.size() != 2) throw UsageError{"thumbnail: give -s SIZE, the image and OUT.png"};
-  const RenderInput input = ReadRenderInput(paths[0]);
+  const ImageFile input = DecodedImage(ReadImageFile(paths[0]));
   TDkRenderImage thumbnail;
   if (!DkRenderThumbnail(input.bytes, input.name, size, charset, thumbnail)) {
     Render(input, 0, 1, 1, charset);  // raises the reader's own message
