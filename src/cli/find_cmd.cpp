@@ -108,31 +108,43 @@ class FileWalker {
   explicit FileWalker(std::vector<std::string>& problems) : problems_(problems) {}
 
   void Add(const std::string& path, std::vector<std::string>& files) {
-    const std::filesystem::path fs_path = PathFromUtf8(path);
     std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(fs_path, error);
-    if (std::filesystem::is_directory(status)) {
-      const std::filesystem::path real = std::filesystem::canonical(fs_path, error);
-      if (error || !visited_.insert(real).second) return;
-      std::vector<std::pair<std::string, std::filesystem::path>> children;
-      for (std::filesystem::directory_iterator it(
-               fs_path, std::filesystem::directory_options::skip_permission_denied, error);
-           !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
-        const std::u8string name = it->path().filename().u8string();
-        children.emplace_back(std::string(name.begin(), name.end()), it->path());
-      }
-      if (error) problems_.push_back(Format("%s: cannot read the folder.", path.c_str()));
-      std::sort(children.begin(), children.end());
-      const std::string prefix = path.back() == '/' ? path : path + "/";
-      for (const auto& child : children) Add(prefix + child.first, files);
-    } else if (std::filesystem::is_regular_file(status)) {
+    Add(path, std::filesystem::status(PathFromUtf8(path), error), files);
+  }
+
+ private:
+  void Add(const std::string& path, const std::filesystem::file_status& status,
+           std::vector<std::string>& files) {
+    if (std::filesystem::is_regular_file(status)) {
       files.push_back(path);
+    } else if (std::filesystem::is_directory(status)) {
+      AddFolder(path, files);
     } else if (!std::filesystem::exists(status)) {
       problems_.push_back(Format("%s: no such file or folder.", path.c_str()));
     }
   }
 
- private:
+  void AddFolder(const std::string& path, std::vector<std::string>& files) {
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(PathFromUtf8(path), error);
+    if (error || !visited_.insert(real).second) return;
+    // The entries' types come with the listing; only links cost a look at what they reach.
+    std::vector<std::pair<std::string, std::filesystem::file_status>> children;
+    for (std::filesystem::directory_iterator it(
+             PathFromUtf8(path), std::filesystem::directory_options::skip_permission_denied, error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+      const std::u8string name = it->path().filename().u8string();
+      std::error_code ignored;
+      children.emplace_back(std::string(name.begin(), name.end()),
+                            it->is_symlink(ignored) ? it->status(ignored) : it->symlink_status(ignored));
+    }
+    if (error) problems_.push_back(Format("%s: cannot read the folder.", path.c_str()));
+    std::sort(children.begin(), children.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    const std::string prefix = path.back() == '/' ? path : path + "/";
+    for (const auto& [name, status] : children) Add(prefix + name, status, files);
+  }
+
   std::vector<std::string>& problems_;
   std::set<std::filesystem::path> visited_;
 };
@@ -265,7 +277,11 @@ class Searcher {
   void SearchImage(const std::string& where, const std::string& file, const std::string& member,
                    const std::string& name, ByteView bytes, std::vector<Hit>& hits,
                    FileResult& result) {
-    if (!IsImageFile(name, bytes)) return;  // not an image and not named as one: not ours
+    if (!IsImageFile(name, bytes)) {
+      // Not an image; named only when its name says it is one.
+      if (DkHasKnownExtension(name)) Problem(result, where, "holds no disk image kelvane reads.");
+      return;
+    }
     ++result.images;
     try {
       std::unique_ptr<TDkCbmImage> image;
@@ -386,6 +402,7 @@ int RunFind(CommandArgs args, std::ostream& out, std::ostream& err) {
   std::mutex mutex;
   std::condition_variable ready;
   std::atomic<std::size_t> next{0};
+  std::size_t wanted = 0;  // the file the printer waits for
   std::atomic<int> images{0};
   Searcher searcher(options);
   const auto work = [&] {
@@ -395,19 +412,24 @@ int RunFind(CommandArgs args, std::ostream& out, std::ostream& err) {
       const std::lock_guard<std::mutex> lock(mutex);
       results[i] = std::move(result);
       done[i] = 1;
-      ready.notify_all();
+      if (i == wanted) ready.notify_one();
     }
   };
+  // One job runs in this thread: no hand-over per file.
   std::vector<std::thread> threads;
-  const int workers = std::min<int>(options.jobs, static_cast<int>(std::max<std::size_t>(files.size(), 1)));
-  for (int t = 0; t < workers; ++t) threads.emplace_back(work);
+  const std::size_t workers = options.jobs == 1 ? 0 : std::min<std::size_t>(options.jobs, files.size());
+  for (std::size_t t = 0; t < workers; ++t) threads.emplace_back(work);
 
   Progress progress(err);
   int hits = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
     FileResult result;
-    {
+    if (threads.empty()) {
+      result = searcher.Search(files[i]);
+      images += result.images;
+    } else {
       std::unique_lock<std::mutex> lock(mutex);
+      wanted = i;
       while (!done[i]) {
         if (!ready.wait_for(lock, std::chrono::milliseconds(250), [&] { return done[i] != 0; })) {
           lock.unlock();

@@ -82,6 +82,7 @@ kelvane::Bytes D81PartitionImage() {
   disk.PutEntry(40, 3, 0, {"README", 0x81, 20, 0, 2});
   disk.PutEntry(40, 3, 1, {"PART", 0x85, 10, 0, 160});
   disk.Link(10, 0, 10, 3);  // the partition's header -> its directory
+  disk.Sector(10, 0)[2] = 'D';  // formatted by the drive, as its header says
   disk.Link(10, 3, 0, 255);
   disk.WriteFile({{11, 0}, {11, 1}, {11, 2}}, PatternBytes(600, 7));
   disk.PutEntry(10, 3, 0, {"INSIDE", 0x82, 11, 0, 3});
