@@ -259,7 +259,8 @@ class Searcher {
   void SearchArchive(const std::string& path, ByteView bytes, std::vector<Hit>& hits,
                      FileResult& result) {
     try {
-      DkReadArchiveBytes(bytes, BaseName(path), kMaxImageFileSize, [&](const TDkArchiveMember& m) {
+      // The archive's messages name it by the path given.
+      DkReadArchiveBytes(bytes, path, kMaxImageFileSize, [&](const TDkArchiveMember& m) {
         const std::string where = m.WholeFile ? path : path + "/" + m.Name;
         if (!m.Error.empty()) {
           Problem(result, where, m.Error + ".");
@@ -270,7 +271,8 @@ class Searcher {
         return true;
       });
     } catch (const Exception& error) {
-      Problem(result, path, error.Message());
+      result.err += "kelvane find: " + error.Message() + "\n";
+      ++result.problems;
     }
   }
 

@@ -44,7 +44,7 @@ ImageFile ReadFromArchive(const std::string& archive, const std::string& member)
   std::vector<std::string> images;
   std::vector<std::string> skipped;
   std::optional<ImageFile> chosen;
-  DkReadArchiveFile(archive, BaseName(archive), kMaxImageFileSize, [&](const TDkArchiveMember& m) {
+  DkReadArchiveFile(archive, kMaxImageFileSize, [&](const TDkArchiveMember& m) {
     if (!member.empty() && m.Name == member) {
       if (!m.Error.empty())
         throw Exception(Format("%s/%s: %s.", archive.c_str(), m.Name.c_str(), m.Error.c_str()));

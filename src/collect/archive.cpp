@@ -140,9 +140,8 @@ bool DkArchivesSupported() {
   return true;
 }
 
-void DkReadArchiveFile(const std::string& path, const std::string& name, std::size_t limit,
-                       const TDkArchiveVisitor& visit) {
-  ReadWith(name, limit, visit,
+void DkReadArchiveFile(const std::string& path, std::size_t limit, const TDkArchiveVisitor& visit) {
+  ReadWith(path, limit, visit,
            [&](archive* a) { return archive_read_open_filename(a, path.c_str(), 64 * 1024); });
 }
 
@@ -169,9 +168,8 @@ bool DkArchivesSupported() {
   return false;
 }
 
-void DkReadArchiveFile(const std::string&, const std::string& name, std::size_t,
-                       const TDkArchiveVisitor&) {
-  Unsupported(name);
+void DkReadArchiveFile(const std::string& path, std::size_t, const TDkArchiveVisitor&) {
+  Unsupported(path);
 }
 
 void DkReadArchiveBytes(ByteView, const std::string& name, std::size_t, const TDkArchiveVisitor&) {

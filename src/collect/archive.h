@@ -32,12 +32,12 @@ bool DkLooksLikeArchive(ByteView first_bytes);
 // .zip .7z .tar .tgz .rar .gz .bz2 .xz .zst, ignoring case.
 bool DkHasArchiveExtension(const std::string& file_name);
 
-// Walks the members of the archive in the file at `path` (or held in `bytes`); `name` is the
-// archive's file name, which names a compressed file's one member. Members larger than `limit`
-// bytes are visited with an Error and never inflated beyond it. Throws Exception naming the
-// archive when it cannot be read at all or breaks off (members visited before stay visited).
-void DkReadArchiveFile(const std::string& path, const std::string& name, std::size_t limit,
-                       const TDkArchiveVisitor& visit);
+// Walks the members of the archive in `bytes` (or in the file at `path`); `name` is the archive's
+// path, which names a compressed file's one member and the archive in messages. Members larger
+// than `limit` bytes are visited with an Error and never inflated beyond it. Throws Exception
+// naming the archive when it cannot be read at all or breaks off (members visited before stay
+// visited).
+void DkReadArchiveFile(const std::string& path, std::size_t limit, const TDkArchiveVisitor& visit);
 void DkReadArchiveBytes(ByteView bytes, const std::string& name, std::size_t limit,
                         const TDkArchiveVisitor& visit);
 
