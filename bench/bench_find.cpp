@@ -52,8 +52,8 @@ Collections& Shared() {
 }
 
 void Find(benchmark::State& state, const char* kind) {
-  const std::string jobs = std::to_string(state.range(0) == 0 ? std::thread::hardware_concurrency()
-                                                              : state.range(0));
+  const std::string jobs =
+      std::to_string(state.range(0) == 0 ? std::thread::hardware_concurrency() : state.range(0));
   const std::string path = Shared().folder.Path(kind);
   for (auto _ : state) {
     std::ostringstream out;
@@ -64,8 +64,16 @@ void Find(benchmark::State& state, const char* kind) {
   state.SetItemsProcessed(state.iterations() * kImages);
   state.SetLabel(jobs + " threads");
 }
-BENCHMARK_CAPTURE(Find, PlainD64, "plain")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Find, ZippedD64, "zip")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(Find, PlainD64, "plain")
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Find, ZippedD64, "zip")
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Runs the tool as a child with its output thrown away; returns its peak resident size in KiB.
 long RunTool(const std::vector<std::string>& args) {
@@ -98,7 +106,8 @@ BENCHMARK(ListProcessPerImage)->Unit(benchmark::kMillisecond)->Iterations(1)->Us
 
 void FindPeakMemory10000Images(benchmark::State& state) {
   long peak = 0;
-  for (auto _ : state) peak = std::max(peak, RunTool({"find", "DISK 7*", Shared().folder.Path("many")}));
+  for (auto _ : state)
+    peak = std::max(peak, RunTool({"find", "DISK 7*", Shared().folder.Path("many")}));
   state.counters["peak_MiB"] = static_cast<double>(peak) / 1024.0;
   state.SetItemsProcessed(state.iterations() * 10000);
 }

@@ -68,6 +68,9 @@ std::string EntryLineText(const TDkCbmEntry& entry);   // an entry's line, as li
 std::string JsonString(const std::string& text);
 std::string Hex(ByteView bytes);
 
+// `text` as a whole number from `low` to `high`; otherwise a UsageError naming `option`.
+int ParseInt(const std::string& text, const char* option, int low, int high);
+
 // A path from the UTF-8 text the tool works in (on Windows the command line is converted to
 // UTF-8 at start-up, so names in any script reach the file system intact).
 std::filesystem::path PathFromUtf8(const std::string& path);

@@ -1,9 +1,11 @@
 // kelvane find: which disk, among many images and archives, holds a file of a given name.
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -55,8 +57,8 @@ std::vector<TDkCbmFileType> ParseTypes(const std::string& list) {
       }
     }
     if (!known)
-      throw UsageError{Format("find: unknown file type '%s' (del, seq, prg, usr, rel, cbm, dir)",
-                              name.c_str())};
+      throw UsageError{
+          Format("find: unknown file type '%s' (del, seq, prg, usr, rel, cbm, dir)", name.c_str())};
     start = comma + 1;
   }
   return types;
@@ -80,13 +82,7 @@ FindOptions ParseFindOptions(CommandArgs args) {
     } else if (arg == "--strict") {
       options.strict = true;
     } else if (arg == "-j" || arg == "--jobs") {
-      const std::string& text = value();
-      const bool digits = !text.empty() && text.size() <= 3 &&
-                          std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-      options.jobs = digits ? std::stoi(text) : 0;
-      if (options.jobs < 1 || options.jobs > 256)
-        throw UsageError{Format("find: -j wants a number of threads from 1 to 256, got '%s'",
-                                text.c_str())};
+      options.jobs = ParseInt(value(), "find: -j", 1, 256);
     } else if (arg.size() > 1 && arg[0] == '-') {
       throw UsageError{Format("find: unknown option '%s'", arg.c_str())};
     } else {
@@ -135,8 +131,9 @@ class FileWalker {
          !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
       const std::u8string name = it->path().filename().u8string();
       std::error_code ignored;
-      children.emplace_back(std::string(name.begin(), name.end()),
-                            it->is_symlink(ignored) ? it->status(ignored) : it->symlink_status(ignored));
+      children.emplace_back(
+          std::string(name.begin(), name.end()),
+          it->is_symlink(ignored) ? it->status(ignored) : it->symlink_status(ignored));
     }
     if (error) problems_.push_back(Format("%s: cannot read the folder.", path.c_str()));
     std::sort(children.begin(), children.end(),
@@ -149,8 +146,8 @@ class FileWalker {
   std::set<std::filesystem::path> visited_;
 };
 
-// A file's bytes: mapped where the system can (a D64's sectors are then read only where its
-// directory lies), read whole otherwise.
+// A file's bytes (failures say why, the caller says which file): mapped where the system can (a
+// D64's sectors are then read only where its directory lies), read whole otherwise.
 class FileBytes {
  public:
   FileBytes(const FileBytes&) = delete;
@@ -160,19 +157,20 @@ class FileBytes {
     std::ifstream in(PathFromUtf8(path), std::ios::binary);
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
-    if (!in || size < 0) throw Exception(Format("%s: cannot read the file.", path.c_str()));
+    if (!in || size < 0) throw Exception("cannot read the file.");
     // Without archive support nothing larger than an image is of use: read what names it.
     in.seekg(0);
     read_.resize(static_cast<std::size_t>(std::min<std::streamoff>(size, kMaxImageFileSize + 1)));
     if (!in.read(reinterpret_cast<char*>(read_.data()), static_cast<std::streamsize>(read_.size())))
-      throw Exception(Format("%s: cannot read the file.", path.c_str()));
+      throw Exception("cannot read the file.");
     view_ = read_;
 #else
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat info {};
     if (fd < 0 || fstat(fd, &info) != 0) {
+      const std::string reason = std::strerror(errno);
       if (fd >= 0) close(fd);
-      throw Exception(Format("%s: cannot read the file.", path.c_str()));
+      throw Exception(Format("cannot read the file (%s).", reason.c_str()));
     }
     const auto size = static_cast<std::size_t>(info.st_size);
     if (size > 0) {
@@ -180,8 +178,7 @@ class FileBytes {
       if (map_ == MAP_FAILED) map_ = nullptr;
     }
     close(fd);
-    if (size > 0 && map_ == nullptr)
-      throw Exception(Format("%s: cannot read the file.", path.c_str()));
+    if (size > 0 && map_ == nullptr) throw Exception("cannot read the file (it cannot be mapped).");
     size_ = size;
     if (map_ != nullptr) view_ = ByteView(static_cast<const std::uint8_t*>(map_), size);
 #endif
@@ -191,7 +188,9 @@ class FileBytes {
     if (map_ != nullptr) munmap(map_, size_);
 #endif
   }
-  ByteView View() const { return view_; }
+  ByteView View() const {
+    return view_;
+  }
 
  private:
   ByteView view_;
@@ -337,7 +336,8 @@ class Searcher {
     for (std::size_t i = 1; i < hit.Path.size(); ++i)
       within += (i == 1 ? "" : ", ") + std::to_string(hit.Path[i]);
     return head + ", \"index\": " + std::to_string(hit.Path.front()) + ", \"within\": [" + within +
-           "], \"name\": " + JsonString(e.Name) + ", \"name_hex\": " + JsonString(Hex(e.NameBytes)) +
+           "], \"name\": " + JsonString(e.Name) +
+           ", \"name_hex\": " + JsonString(Hex(e.NameBytes)) +
            ", \"type\": " + JsonString(DkCbmFileTypeName(e.FileType)) +
            ", \"blocks\": " + std::to_string(e.Blocks) +
            ", \"line\": " + JsonString(EntryLineText(e)) + "}\n";
@@ -419,7 +419,8 @@ int RunFind(CommandArgs args, std::ostream& out, std::ostream& err) {
   };
   // One job runs in this thread: no hand-over per file.
   std::vector<std::thread> threads;
-  const std::size_t workers = options.jobs == 1 ? 0 : std::min<std::size_t>(options.jobs, files.size());
+  const std::size_t workers =
+      options.jobs == 1 ? 0 : std::min<std::size_t>(options.jobs, files.size());
   for (std::size_t t = 0; t < workers; ++t) threads.emplace_back(work);
 
   Progress progress(err);

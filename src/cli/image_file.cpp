@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -90,6 +91,16 @@ bool SplitMemberPath(const std::string& path, std::string& archive, std::string&
 }
 
 }  // namespace
+
+int ParseInt(const std::string& text, const char* option, int low, int high) {
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || end == nullptr || *end != '\0' || value < low || value > high) {
+    throw UsageError{
+        Format("%s wants a whole number from %d to %d, got '%s'", option, low, high, text.c_str())};
+  }
+  return static_cast<int>(value);
+}
 
 std::filesystem::path PathFromUtf8(const std::string& path) {
   const std::u8string text(path.begin(), path.end());

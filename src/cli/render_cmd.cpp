@@ -1,6 +1,5 @@
 // kelvane render and kelvane thumbnail: the listing bitmap as a PNG file.
 #include <algorithm>
-#include <cstdlib>
 #include <ostream>
 
 #include "cli/commands.h"
@@ -16,16 +15,6 @@
 namespace kelvane::cli {
 
 namespace {
-
-int ParseInt(const std::string& text, const char* option, int low, int high) {
-  char* end = nullptr;
-  const long value = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || end == nullptr || *end != '\0' || value < low || value > high) {
-    throw UsageError{
-        Format("%s wants a whole number from %d to %d, got '%s'", option, low, high, text.c_str())};
-  }
-  return static_cast<int>(value);
-}
 
 TDkRenderImage Render(const ImageFile& input, int width, int scale, int rows,
                       TDkCharset charset) {

@@ -21,7 +21,8 @@ constexpr const char* kCompressionExtensions[] = {".gz", ".bz2", ".xz", ".zst"};
 constexpr const char* kArchiveExtensions[] = {".zip", ".7z", ".tar", ".tgz", ".rar"};
 
 bool StartsWith(ByteView bytes, std::size_t at, const char* signature, std::size_t length) {
-  return RangeInside(bytes.size(), at, length) && std::memcmp(bytes.data() + at, signature, length) == 0;
+  return RangeInside(bytes.size(), at, length) &&
+         std::memcmp(bytes.data() + at, signature, length) == 0;
 }
 
 }  // namespace
@@ -29,9 +30,12 @@ bool StartsWith(ByteView bytes, std::size_t at, const char* signature, std::size
 bool DkLooksLikeArchive(ByteView b) {
   return StartsWith(b, 0, "PK\x03\x04", 4) || StartsWith(b, 0, "PK\x05\x06", 4) ||
          StartsWith(b, 0, "\x1f\x8b", 2) || StartsWith(b, 0, "BZh", 3) ||
-         StartsWith(b, 0, "\xfd" "7zXZ\x00", 6) || StartsWith(b, 0, "7z\xbc\xaf\x27\x1c", 6) ||
-         StartsWith(b, 0, "\x28\xb5\x2f\xfd", 4) || StartsWith(b, 0, "Rar!\x1a\x07", 6) ||
-         StartsWith(b, 257, "ustar", 5);
+         StartsWith(b, 0,
+                    "\xfd"
+                    "7zXZ\x00",
+                    6) ||
+         StartsWith(b, 0, "7z\xbc\xaf\x27\x1c", 6) || StartsWith(b, 0, "\x28\xb5\x2f\xfd", 4) ||
+         StartsWith(b, 0, "Rar!\x1a\x07", 6) || StartsWith(b, 257, "ustar", 5);
 }
 
 bool DkHasArchiveExtension(const std::string& file_name) {
@@ -147,9 +151,8 @@ void DkReadArchiveFile(const std::string& path, std::size_t limit, const TDkArch
 
 void DkReadArchiveBytes(ByteView bytes, const std::string& name, std::size_t limit,
                         const TDkArchiveVisitor& visit) {
-  ReadWith(name, limit, visit, [&](archive* a) {
-    return archive_read_open_memory(a, bytes.data(), bytes.size());
-  });
+  ReadWith(name, limit, visit,
+           [&](archive* a) { return archive_read_open_memory(a, bytes.data(), bytes.size()); });
 }
 
 #else
@@ -157,9 +160,10 @@ void DkReadArchiveBytes(ByteView bytes, const std::string& name, std::size_t lim
 namespace {
 
 [[noreturn]] void Unsupported(const std::string& name) {
-  throw Exception(Format("%s: is an archive, and this build of kelvane does not read archives; "
-                         "unpack the image first.",
-                         name.c_str()));
+  throw Exception(
+      Format("%s: is an archive, and this build of kelvane does not read archives; "
+             "unpack the image first.",
+             name.c_str()));
 }
 
 }  // namespace

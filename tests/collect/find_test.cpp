@@ -29,12 +29,18 @@ TEST(NamePattern, MatchesAsTheDriveDoes) {
     Bytes name;
     bool matches;
   } rows[] = {
-      {"*", PaddedName("GAME"), true},          {"GA*", PaddedName("GAME"), true},
-      {"GA*", PaddedName("GOLD"), false},       {"GAME", PaddedName("GAMES"), false},
-      {"GAMES", PaddedName("GAME"), false},     {"G?ME", PaddedName("GAME"), true},
-      {"G?ME", PaddedName("GME"), false},       {"GA*ZZZ", PaddedName("GAME"), true},
-      {"game", PaddedName("GAME"), true},       {"giana", shifted, false},
-      {"?IANA", shifted, true},                 {"GAME", hidden, true},
+      {"*", PaddedName("GAME"), true},
+      {"GA*", PaddedName("GAME"), true},
+      {"GA*", PaddedName("GOLD"), false},
+      {"GAME", PaddedName("GAMES"), false},
+      {"GAMES", PaddedName("GAME"), false},
+      {"G?ME", PaddedName("GAME"), true},
+      {"G?ME", PaddedName("GME"), false},
+      {"GA*ZZZ", PaddedName("GAME"), true},
+      {"game", PaddedName("GAME"), true},
+      {"giana", shifted, false},
+      {"?IANA", shifted, true},
+      {"GAME", hidden, true},
       {"ABCDEFGHIJKLMNOP", PaddedName("ABCDEFGHIJKLMNOP"), true},
   };
   for (const auto& row : rows)
@@ -46,10 +52,11 @@ std::vector<std::vector<int>> Find(const Bytes& bytes, const char* name, const c
                                    std::vector<TDkCbmFileType> types = {}) {
   TDkStringList warnings;
   std::vector<std::vector<int>> paths;
-  for (const TDkFindHit& hit : DkFindEntries(*DkOpenImage(bytes, name, false),
-                                             {TDkNamePattern(pattern), types}, warnings))
+  for (const TDkFindHit& hit :
+       DkFindEntries(*DkOpenImage(bytes, name, false), {TDkNamePattern(pattern), types}, warnings))
     paths.push_back(hit.Path);
-  for (const std::string& warning : warnings) paths.push_back({static_cast<int>(warning.find("SUB/DEEPER"))});
+  for (const std::string& warning : warnings)
+    paths.push_back({static_cast<int>(warning.find("SUB/DEEPER"))});
   return paths;
 }
 
@@ -70,7 +77,8 @@ std::vector<std::string> Wheres(const std::string& text, bool errors) {
   std::vector<std::string> wheres;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);)
-    wheres.push_back(errors ? line.substr(14, line.find(": ", 14) - 14) : line.substr(0, line.rfind('\t')));
+    wheres.push_back(errors ? line.substr(14, line.find(": ", 14) - 14)
+                            : line.substr(0, line.rfind('\t')));
   return wheres;
 }
 
@@ -86,7 +94,8 @@ TEST(FindCollection, ReportsExactlyThePlantedHitsWhateverTheThreads) {
     EXPECT_EQ(Wheres(r.out, false), record.hits);
     const std::vector<std::string> named = Wheres(r.err, true);
     EXPECT_EQ(std::set<std::string>(named.begin(), named.end()), record.problems);
-    EXPECT_EQ(r.out, first.empty() ? (first = r.out) : first);
+    if (first.empty()) first = r.out;
+    EXPECT_EQ(r.out, first);
   }
   const Result strict = RunWith({"find", "GIANA*", root + "/d000", "--strict"});
   EXPECT_EQ(strict.status, 2);
@@ -107,16 +116,19 @@ TEST(FindArchives, AnImageInAnArchiveReadsAsItDoesOutside) {
   EXPECT_EQ(member, zip + "/a/x.d64");
   EXPECT_EQ(RunWith({"list", member}).out, RunWith({"list", plain}).out);
   EXPECT_EQ(RunWith({"list", folder.Path("x.d64.gz")}).out, RunWith({"list", plain}).out);
-  EXPECT_NE(RunWith({"list", zip}).err.find("2 disk images; name one as " + zip + "/MEMBER: a/x.d64, y.d81"),
+  EXPECT_NE(RunWith({"list", zip})
+                .err.find("2 disk images; name one as " + zip + "/MEMBER: a/x.d64, y.d81"),
             std::string::npos);
 
   ASSERT_EQ(RunWith({"extract", member, "-d", folder.Path("in")}).status, 0);
   ASSERT_EQ(RunWith({"extract", plain, "-d", folder.Path("out")}).status, 0);
   for (const auto& file : std::filesystem::directory_iterator(folder.Path("out")))
-    EXPECT_EQ(folder.Read("in/" + file.path().filename().string()), folder.Read("out/" + file.path().filename().string()));
+    EXPECT_EQ(folder.Read("in/" + file.path().filename().string()),
+              folder.Read("out/" + file.path().filename().string()));
 
   const Bytes before = folder.Read("two.zip");
-  EXPECT_NE(RunWith({"add", member, plain}).err.find("never writes into archives"), std::string::npos);
+  EXPECT_NE(RunWith({"add", member, plain}).err.find("never writes into archives"),
+            std::string::npos);
   EXPECT_EQ(folder.Read("two.zip"), before);
 }
 

@@ -23,7 +23,8 @@ void WriteSparse(const std::string& path, const Bytes& bytes) {
   for (std::size_t at = 0; at < bytes.size(); at += 4096) {
     const auto begin = bytes.begin() + at, end = bytes.begin() + std::min(at + 4096, bytes.size());
     if (std::any_of(begin, end, [](std::uint8_t b) { return b != 0; }))
-      out.seekp(static_cast<std::streamoff>(at)).write(reinterpret_cast<const char*>(&*begin), end - begin);
+      out.seekp(static_cast<std::streamoff>(at))
+          .write(reinterpret_cast<const char*>(&*begin), end - begin);
   }
   out.close();
   std::filesystem::resize_file(path, bytes.size());
@@ -62,15 +63,16 @@ Bytes MakeImage(int n, std::string& extension, bool damaged) {
   const auto blank = DkOpenImage(bytes, kind == 9 ? "blank.d64" : "blank" + extension, false);
   const int dir = blank->SectorOffset(blank->DirTrack(), blank->DirSector());
   SectorEditor disk(bytes, [dir](int, int) { return dir; });
-  for (std::size_t i = 0; i < count; ++i) disk.PutEntry(0, 0, static_cast<int>(i), {names[i], 0x82, 1, 0, 1});
+  for (std::size_t i = 0; i < count; ++i)
+    disk.PutEntry(0, 0, static_cast<int>(i), {names[i], 0x82, 1, 0, 1});
   if (damaged) disk.Link(0, 0, 99, 0);
   return kind == 9 ? BuildG64(GcrTracksOf(bytes, 35)) : bytes;
 }
 
 }  // namespace
 
-void WriteArchive(const std::string& path, const std::vector<std::pair<std::string, Bytes>>& members,
-                  bool gzip) {
+void WriteArchive(const std::string& path,
+                  const std::vector<std::pair<std::string, Bytes>>& members, bool gzip) {
   archive* a = archive_write_new();
   if (gzip) archive_write_add_filter_gzip(a);
   (gzip ? archive_write_set_format_raw : archive_write_set_format_zip)(a);
@@ -97,7 +99,7 @@ Collection MakeCollection(const std::string& root, int count) {
     std::string extension;
     const Bytes image = MakeImage(n, extension, n % 100 == 30);
     std::vector<std::pair<std::string, int>> planted;  // where, and the image n it holds
-    if (n % 89 == 5) {  // named as an image, holding none
+    if (n % 89 == 5) {                                 // named as an image, holding none
       WriteSparse(stem + extension, Bytes{'n', 'o', 'n', 'e'});
       record.problems.insert(stem + extension);
       continue;
@@ -124,7 +126,8 @@ Collection MakeCollection(const std::string& root, int count) {
     if (n % 50 == 7) WriteSparse(stem + ".txt", Bytes{'h', 'i'});  // no image, no image name
     if (n % 500 == 250) {  // an archive cut in half: named, and searched no further
       WriteArchive(stem + "-cut.zip", {{"cut.d64", BlankD64()}}, false);
-      std::filesystem::resize_file(stem + "-cut.zip", std::filesystem::file_size(stem + "-cut.zip") / 2);
+      std::filesystem::resize_file(stem + "-cut.zip",
+                                   std::filesystem::file_size(stem + "-cut.zip") / 2);
       record.problems.insert(stem + "-cut.zip");
     }
   }

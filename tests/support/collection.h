@@ -17,7 +17,7 @@
 namespace kelvane::testing {
 
 struct Collection {
-  std::vector<std::string> hits;  // "WHERE<tab>INDEX" of every GIANA file, in find's order
+  std::vector<std::string> hits;   // "WHERE<tab>INDEX" of every GIANA file, in find's order
   std::set<std::string> problems;  // every WHERE find must name on stderr
   int images = 0;
 };
