@@ -146,13 +146,16 @@ class FileWalker {
   std::set<std::filesystem::path> visited_;
 };
 
-// A file's bytes (failures say why, the caller says which file): mapped where the system can (a
-// D64's sectors are then read only where its directory lies), read whole otherwise.
+// A file's bytes (failures say why, the caller says which file). Mapped, a D64 is read only where
+// its directory lies. But unmapping interrupts every other thread of the process on its core (a
+// TLB shootdown per file), so with `buffered` a file up to an image's size is read into the
+// thread's own buffer instead: on two cores, two threads went through 26,000 mapped D64s a second
+// and 54,000 read ones; one thread 54,000 mapped and 42,000 read.
 class FileBytes {
  public:
   FileBytes(const FileBytes&) = delete;
   FileBytes& operator=(const FileBytes&) = delete;
-  explicit FileBytes(const std::string& path) {
+  FileBytes(const std::string& path, [[maybe_unused]] bool buffered) {
 #if defined(_WIN32)
     std::ifstream in(PathFromUtf8(path), std::ios::binary);
     in.seekg(0, std::ios::end);
@@ -173,6 +176,15 @@ class FileBytes {
       throw Exception(Format("cannot read the file (%s).", reason.c_str()));
     }
     const auto size = static_cast<std::size_t>(info.st_size);
+    if (buffered && size > 0 && size <= static_cast<std::size_t>(kMaxImageFileSize)) {
+      thread_local Bytes buffer;
+      buffer.resize(size);
+      const bool read = pread(fd, buffer.data(), size, 0) == static_cast<ssize_t>(size);
+      close(fd);
+      if (!read) throw Exception("cannot read the file.");
+      view_ = ByteView(buffer);
+      return;
+    }
     if (size > 0) {
       map_ = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
       if (map_ == MAP_FAILED) map_ = nullptr;
@@ -218,7 +230,7 @@ class Searcher {
     FileResult result;
     std::vector<Hit> hits;
     try {
-      const FileBytes file(path);
+      const FileBytes file(path, options_.jobs > 1);
       const ByteView bytes = file.View();
       const std::string name = BaseName(path);
       if (DkLooksLikeArchive(bytes.first(std::min<std::size_t>(bytes.size(), 512)))) {
