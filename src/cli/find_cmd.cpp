@@ -371,7 +371,7 @@ bool IsTerminal(const std::ostream& err) {
 // more than a second.
 class Progress {
  public:
-  explicit Progress(std::ostream& err) : err_(err), shown_(false), on_(IsTerminal(err)) {}
+  explicit Progress(std::ostream& err) : err_(err), on_(IsTerminal(err)) {}
 
   void Update(int images, int hits) {
     if (!on_) return;
@@ -379,23 +379,28 @@ class Progress {
     const double seconds = std::chrono::duration<double>(now - start_).count();
     if (seconds < 1.0 || now - last_ < std::chrono::milliseconds(200)) return;
     last_ = now;
-    err_ << Format("\r\x1b[Kkelvane find: %d images, %.0f a second, %d hits", images,
-                   images / seconds, hits)
-         << std::flush;
-    shown_ = true;
+    Show(Format("kelvane find: %d images, %.0f a second, %d hits", images, images / seconds, hits));
   }
-  void Clear() {
-    if (shown_) err_ << "\r\x1b[K" << std::flush;
-    shown_ = false;
-  }
+  void Clear() { Show(""); }
 
  private:
   using Clock = std::chrono::steady_clock;
+
+  // Over the line shown before, blanks past its end (no terminal escapes: consoles without them
+  // would print them).
+  void Show(const std::string& text) {
+    if (text.empty() && shown_ == 0) return;
+    const std::size_t width = std::max(text.size(), shown_);
+    err_ << '\r' << text << std::string(width - text.size(), ' ') << (text.empty() ? "\r" : "")
+         << std::flush;
+    shown_ = text.size();
+  }
+
   std::ostream& err_;
+  bool on_;
+  std::size_t shown_ = 0;
   Clock::time_point start_ = Clock::now();
   Clock::time_point last_ = start_;
-  bool shown_;
-  bool on_;
 };
 
 }  // namespace

@@ -140,10 +140,6 @@ void ReadWith(const std::string& name, std::size_t limit, const TDkArchiveVisito
 
 }  // namespace
 
-bool DkArchivesSupported() {
-  return true;
-}
-
 void DkReadArchiveFile(const std::string& path, std::size_t limit, const TDkArchiveVisitor& visit) {
   ReadWith(path, limit, visit,
            [&](archive* a) { return archive_read_open_filename(a, path.c_str(), 64 * 1024); });
@@ -167,10 +163,6 @@ namespace {
 }
 
 }  // namespace
-
-bool DkArchivesSupported() {
-  return false;
-}
 
 void DkReadArchiveFile(const std::string& path, std::size_t, const TDkArchiveVisitor&) {
   Unsupported(path);

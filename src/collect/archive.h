@@ -23,9 +23,6 @@ struct TDkArchiveMember {
 // Called for every regular member in the archive's order; returning false stops the walk.
 using TDkArchiveVisitor = std::function<bool(const TDkArchiveMember& member)>;
 
-// False in a build without archive support (the Windows build).
-bool DkArchivesSupported();
-
 // The signature of an archive or compressed file at the start of `first_bytes` (512 bytes are
 // enough for every kind, tar's included).
 bool DkLooksLikeArchive(ByteView first_bytes);
@@ -36,7 +33,7 @@ bool DkHasArchiveExtension(const std::string& file_name);
 // path, which names a compressed file's one member and the archive in messages. Members larger
 // than `limit` bytes are visited with an Error and never inflated beyond it. Throws Exception
 // naming the archive when it cannot be read at all or breaks off (members visited before stay
-// visited).
+// visited), and in a build without libarchive (the Windows one), saying so.
 void DkReadArchiveFile(const std::string& path, std::size_t limit, const TDkArchiveVisitor& visit);
 void DkReadArchiveBytes(ByteView bytes, const std::string& name, std::size_t limit,
                         const TDkArchiveVisitor& visit);
