@@ -105,13 +105,15 @@ Collection MakeCollection(const std::string& root, int count) {
       continue;
     } else if (n % 3 == 0) {  // zipped, every third zip with a second image
       std::vector<std::pair<std::string, Bytes>> members{{"disk" + extension, image}};
-      if (n % 9 == 0) members.emplace_back("more", MakeImage(n + 5, extension, false));
-      if (n % 9 == 0) members.back().first += extension;
+      if (n % 9 == 0) {  // stored after the first image, listed before it
+        members.emplace_back("a-more", MakeImage(n + 5, extension, false));
+        members.back().first += extension;
+        planted.emplace_back(stem + ".zip/" + members.back().first, n + 5);
+      }
       if (n % 211 == 21) members.emplace_back("zz-huge.d64", Bytes(17 << 20, 0));
       if (n % 211 == 21) record.problems.insert(stem + ".zip/zz-huge.d64");
       WriteArchive(stem + ".zip", members, false);
       planted.emplace_back(stem + ".zip/" + members[0].first, n);
-      if (n % 9 == 0) planted.emplace_back(stem + ".zip/" + members[1].first, n + 5);
     } else if (n % 4 == 1) {
       WriteArchive(stem + extension + ".gz", {{"disk" + extension, image}}, true);
       planted.emplace_back(stem + extension + ".gz", n);
@@ -120,7 +122,7 @@ Collection MakeCollection(const std::string& root, int count) {
       planted.emplace_back(stem + extension, n);
     }
     record.images += static_cast<int>(planted.size());
-    if (n % 100 == 30) record.problems.insert(planted.front().first);
+    if (n % 100 == 30) record.problems.insert(planted.back().first);
     for (const auto& [where, image_n] : planted)
       if (Hit(image_n)) record.hits.push_back(where + "\t1");
     if (n % 50 == 7) WriteSparse(stem + ".txt", Bytes{'h', 'i'});  // no image, no image name
