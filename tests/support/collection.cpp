@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 
 #include "common/format.h"
@@ -38,32 +39,29 @@ bool Hit(int n) {
 // Image n in the n-th of ten formats: entry 0 "FILLER n", and in the images with a hit entry 1
 // "GIANA n". `damaged` breaks a D64's directory after its first sector.
 Bytes MakeImage(int n, std::string& extension, bool damaged) {
-  const std::vector<std::string> names{Format("FILLER %d", n), Format("GIANA %d", n)};
-  const std::size_t count = Hit(n) ? 2 : 1;
+  std::vector<std::string> names{Format("FILLER %d", n)};
+  if (Hit(n)) names.push_back(Format("GIANA %d", n));
+  std::vector<T64File> tape;
+  std::vector<LynxFile> lynx;
+  for (const std::string& name : names) {
+    tape.push_back({name, 0x82, 0x0801, {1}});
+    lynx.push_back({name, 'P', {1, 8, 0}});
+  }
   const int kind = n % 10;
   extension = std::vector<std::string>{".d64", ".d71", ".d81", ".d80", ".d82",
                                        ".dnp", ".dfi", ".t64", ".lnx", ".g64"}[kind];
-  if (kind == 7 || kind == 8) {
-    std::vector<T64File> tape;
-    std::vector<LynxFile> lynx;
-    for (std::size_t i = 0; i < count; ++i) {
-      tape.push_back({names[i], 0x82, 0x0801, {1}});
-      lynx.push_back({names[i], 'P', {1, 8, 0}});
-    }
-    return kind == 7 ? BuildT64(tape) : BuildLynx(lynx);
-  }
-  Bytes bytes = kind == 1   ? BlankD71()
-                : kind == 2 ? BlankD81()
-                : kind == 3 ? BlankD80()
-                : kind == 4 ? BlankD82()
-                : kind == 5 ? BlankDnp(2)
-                : kind == 6 ? BlankDfi(2)
-                            : BlankD64();
+  const std::function<Bytes()> makers[] = {
+      [] { return BlankD64(); },  [] { return BlankD71(); },      [] { return BlankD81(); },
+      [] { return BlankD80(); },  [] { return BlankD82(); },      [] { return BlankDnp(2); },
+      [] { return BlankDfi(2); }, [&] { return BuildT64(tape); }, [&] { return BuildLynx(lynx); },
+      [] { return BlankD64(); }};
+  Bytes bytes = makers[kind]();
+  if (kind == 7 || kind == 8) return bytes;
   // The first directory sector, as the blank's own reader finds it.
   const auto blank = DkOpenImage(bytes, kind == 9 ? "blank.d64" : "blank" + extension, false);
   const int dir = blank->SectorOffset(blank->DirTrack(), blank->DirSector());
   SectorEditor disk(bytes, [dir](int, int) { return dir; });
-  for (std::size_t i = 0; i < count; ++i)
+  for (std::size_t i = 0; i < names.size(); ++i)
     disk.PutEntry(0, 0, static_cast<int>(i), {names[i], 0x82, 1, 0, 1});
   if (damaged) disk.Link(0, 0, 99, 0);
   return kind == 9 ? BuildG64(GcrTracksOf(bytes, 35)) : bytes;
