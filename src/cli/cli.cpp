@@ -24,9 +24,10 @@ struct Command {
 // Subcommands register here as they are built; the help text is generated from this table.
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
-      {"list", "list IMAGE [--json] [--strict]",
-       "print the directory as the machine lists it; --json for scripts. A damaged directory\n"
-       "      lists what can be read, with a warning on stderr (--strict makes it an error)",
+      {"list", "list IMAGE [--json | --unicode [--charset upper|lower]] [--strict]",
+       "print the directory as the machine lists it; --json for scripts, --unicode in the\n"
+       "      characters that look like the machine's (directory art included). A damaged\n"
+       "      directory lists what can be read, with a warning on stderr (--strict: an error)",
        RunList},
       {"info", "info IMAGE [--strict]",
        "show format, DOS variant, tracks, error-info block, free blocks and directory damage",

@@ -13,6 +13,7 @@
 #include "cbm/image.h"
 #include "common/bytes.h"
 #include "formats/gcr.h"
+#include "render/charset.h"
 
 namespace kelvane::cli {
 
@@ -70,6 +71,8 @@ std::string Hex(ByteView bytes);
 
 // `text` as a whole number from `low` to `high`; otherwise a UsageError naming `option`.
 int ParseInt(const std::string& text, const char* option, int low, int high);
+// "upper" or "lower"; otherwise a UsageError.
+TDkCharset ParseCharset(const std::string& text);
 
 // A path from the UTF-8 text the tool works in (on Windows the command line is converted to
 // UTF-8 at start-up, so names in any script reach the file system intact).

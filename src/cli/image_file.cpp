@@ -102,6 +102,12 @@ int ParseInt(const std::string& text, const char* option, int low, int high) {
   return static_cast<int>(value);
 }
 
+TDkCharset ParseCharset(const std::string& text) {
+  if (text == "upper") return csUpperGraphics;
+  if (text == "lower") return csLowerUpper;
+  throw UsageError{Format("--charset is 'upper' or 'lower', got '%s'", text.c_str())};
+}
+
 std::filesystem::path PathFromUtf8(const std::string& path) {
   const std::u8string text(path.begin(), path.end());
   return std::filesystem::path(text);

@@ -20,13 +20,21 @@ struct ImageOptions {
   std::string path;
   bool json = false;
   bool strict = false;
+  bool unicode = false;
+  TDkCharset charset = csUpperGraphics;
 };
 
-ImageOptions ParseImageOptions(CommandArgs args, const char* command, bool allow_json) {
+// `listing`: the options of list (--json, --unicode, --charset) are taken too.
+ImageOptions ParseImageOptions(CommandArgs args, const char* command, bool listing) {
   ImageOptions options;
-  for (const std::string& arg : args) {
-    if (allow_json && arg == "--json") {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (listing && arg == "--json") {
       options.json = true;
+    } else if (listing && arg == "--unicode") {
+      options.unicode = true;
+    } else if (listing && arg == "--charset" && i + 1 < args.size()) {
+      options.charset = ParseCharset(args[++i]);
     } else if (arg == "--strict") {
       options.strict = true;
     } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
@@ -118,6 +126,27 @@ void PrintListing(const TDkCbmImage& image, std::ostream& out) {
   out << PetsciiText(image.LastLineBytes()) << "\n";
 }
 
+// The listing in the characters that look like the machine's glyphs, blanks at the ends trimmed.
+void PrintUnicodeListing(const TDkCbmImage& image, TDkCharset charset, std::ostream& out) {
+  std::vector<Bytes> lines{DkCbmHeaderLineBytes(image.DiskNameBytes(), image.DiskIdBytes(), false)};
+  for (Bytes& line : lines)
+    std::transform(line.begin(), line.end(), line.begin(), DkPetsciiToScreenCode);
+  for (const TDkCbmEntry& entry : image.Entries()) {
+    std::uint8_t color = kListStartColor;
+    lines.emplace_back();
+    for (const TDkListCell& cell :
+         DkListBasicLine(std::clamp(entry.Blocks, 0, 65535), DkCbmEntryLineBody(entry), color))
+      lines.back().push_back(cell.Code);
+  }
+  lines.push_back(image.LastLineBytes());
+  std::transform(lines.back().begin(), lines.back().end(), lines.back().begin(),
+                 DkPetsciiToScreenCode);
+  for (Bytes& line : lines) {
+    while (!line.empty() && line.back() == 0x20) line.pop_back();
+    out << DkScreenCodesToUtf8(line, charset) << "\n";
+  }
+}
+
 void PrintJson(const TDkCbmImage& image, std::ostream& out) {
   const std::string variant = VariantName(image);
   out << "{\n";
@@ -157,6 +186,8 @@ int RunList(CommandArgs args, std::ostream& out, std::ostream& err) {
   const auto image = OpenAnyImage(options.path, !options.strict);
   if (options.json) {
     PrintJson(*image, out);
+  } else if (options.unicode) {
+    PrintUnicodeListing(*image, options.charset, out);
   } else {
     PrintListing(*image, out);
   }
@@ -200,8 +231,8 @@ int RunInfo(CommandArgs args, std::ostream& out, std::ostream& err) {
     source =
         Format("%s, decoded to %s (%d bad sectors)",
                DkEndsWithNoCase(name, ".nib") ? "NIB"
-               : sectors.DoubleSided                  ? "G71"
-                                                      : "G64",
+               : sectors.DoubleSided          ? "G71"
+                                              : "G64",
                sectors.DoubleSided ? "D71" : "D64", static_cast<int>(sectors.BadSectors.size()));
     image = DkOpenImage(sectors.ImageBytes,
                         std::string("converted") + DkGcrDecodedExtension(sectors.DoubleSided),

@@ -51,12 +51,6 @@ Bytes EncodePng(const TDkRenderImage& image) {
 #endif
 }
 
-TDkCharset ParseCharset(const std::string& text) {
-  if (text == "upper") return csUpperGraphics;
-  if (text == "lower") return csLowerUpper;
-  throw UsageError{Format("--charset is 'upper' or 'lower', got '%s'", text.c_str())};
-}
-
 }  // namespace
 
 int RunRender(CommandArgs args, std::ostream& out, std::ostream& err) {

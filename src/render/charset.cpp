@@ -102,7 +102,81 @@ constexpr std::array<std::uint8_t, 4096> BuildRom() {
 
 constexpr std::array<std::uint8_t, 4096> kRom = BuildRom();
 
+// The upper/graphics set's characters for codes 0x40-0x7F, in the order of the glyph sheet. Bars
+// and lines two pixels thick take the Unicode piece whose edge lies where the glyph's top or left
+// edge does (the machine has no one-pixel lines).
+constexpr char32_t kUpperGraphics[64] = {
+    U'\u2500',     U'\u2660',     U'\u2502',     U'\u2500',     U'\U0001FB77', U'\U0001FB76',
+    U'\U0001FB79', U'\U0001FB71', U'\U0001FB73', U'\u256E',     U'\u2570',     U'\u256F',
+    U'\U0001FB7C', U'\u2572',     U'\u2571',     U'\U0001FB7D', U'\U0001FB7E', U'\u25CF',
+    U'\U0001FB7A', U'\u2665',     U'\U0001FB70', U'\u256D',     U'\u2573',     U'\u25CB',
+    U'\u2663',     U'\U0001FB74', U'\u2666',     U'\u253C',     U'\U0001FB8C', U'\u2502',
+    U'\u03C0',     U'\u25E5',     U'\u00A0',     U'\u258C',     U'\u2584',     U'\u2594',
+    U'\u2581',     U'\u258F',     U'\u2592',     U'\u2595',     U'\U0001FB8F', U'\u25E4',
+    U'\U0001FB87', U'\u251C',     U'\u2597',     U'\u2514',     U'\u2510',     U'\u2582',
+    U'\u250C',     U'\u2534',     U'\u252C',     U'\u2524',     U'\u258E',     U'\u258D',
+    U'\U0001FB88', U'\U0001FB82', U'\U0001FB83', U'\u2583',     U'\U0001FB7F', U'\u2596',
+    U'\u259D',     U'\u2518',     U'\u2598',     U'\u259A'};
+
 }  // namespace
+
+char32_t DkGlyphCharacter(std::uint8_t code, TDkCharset charset) {
+  code &= 0x7F;
+  const bool lower = charset == csLowerUpper;
+  if (code == 0x00) return U'@';
+  if (code <= 0x1A) return static_cast<char32_t>((lower ? U'a' : U'A') + code - 1);
+  if (code < 0x40) {
+    switch (code) {
+      case 0x1C:
+        return U'\u00A3';  // pound
+      case 0x1E:
+        return U'\u2191';  // up arrow
+      case 0x1F:
+        return U'\u2190';  // left arrow
+      default:
+        return code;  // [ ] and ASCII from the space to "?"
+    }
+  }
+  if (lower) {
+    if (code >= 0x41 && code <= 0x5A) return static_cast<char32_t>(U'A' + code - 0x41);
+    switch (code) {
+      case 0x5E:
+        return U'\U0001FB96';  // checker board, its top left corner empty
+      case 0x5F:
+        return U'\U0001FB98';  // diagonal fill, upper left to lower right
+      case 0x69:
+        return U'\U0001FB99';  // diagonal fill, upper right to lower left
+      case 0x7A:
+        return U'\u2713';  // check mark
+      default:
+        break;
+    }
+  }
+  return kUpperGraphics[code - 0x40];
+}
+
+std::string DkScreenCodesToUtf8(ByteView codes, TDkCharset charset) {
+  std::string text;
+  for (const std::uint8_t code : codes) {
+    const char32_t c = DkGlyphCharacter(code, charset);
+    if (c < 0x80) {
+      text += static_cast<char>(c);
+    } else if (c < 0x800) {
+      text += static_cast<char>(0xC0 | (c >> 6));
+      text += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      text += static_cast<char>(0xE0 | (c >> 12));
+      text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      text += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      text += static_cast<char>(0xF0 | (c >> 18));
+      text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      text += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return text;
+}
 
 const std::array<std::uint8_t, 4096>& DkCharacterRom() {
   return kRom;

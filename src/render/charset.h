@@ -6,7 +6,9 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
+#include "common/bytes.h"
 #include "common/exception.h"
 
 namespace kelvane {
@@ -31,6 +33,14 @@ class EDkRangeError : public Exception {
 const std::array<std::uint8_t, 4096>& DkCharacterRom();
 // Glyph `code` of a charset.
 TDkGlyph DkCharsetGlyph(std::uint8_t code, TDkCharset charset);
+
+// The Unicode character that looks like glyph `code` of a charset: letters, digits and punctuation
+// as themselves, line and box pieces from Box Drawing and Block Elements, the rest from Geometric
+// Shapes and Symbols for Legacy Computing. Reverse glyphs (128-255) have no form of their own and
+// map like their plain glyph.
+char32_t DkGlyphCharacter(std::uint8_t code, TDkCharset charset);
+// Screen codes as UTF-8 text of those characters.
+std::string DkScreenCodesToUtf8(ByteView codes, TDkCharset charset);
 
 // The pixel at (row, column), both 0..7.
 bool DkGlyphPixel(const TDkGlyph& glyph, int row, int column);

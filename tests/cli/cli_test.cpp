@@ -68,6 +68,32 @@ TEST(CliList, ListsLikeTheMachineWithGraphicsAsQuestionMarks) {
             "1    \"?--?--?J--K L???\" PRG\n"
             "661 BLOCKS FREE.\n");
 
+  // In the characters that look like the glyphs, in either charset; the name's $A0 padding is a
+  // shifted space, U+00A0.
+  const std::string pad = "\u00A0";
+  EXPECT_EQ(RunWith({"list", "tests/data/dirart.d64", "--unicode"}).out,
+            "0 \"DIRECTORY ART" + pad + pad + pad +
+                "\" DA 2A\n"
+                "1    \"┌──┬──┐╭──╮ 🭽🮂🮂🭾\" PRG\n"
+                "1    \"├──┼──┤│  │ ▏  ▕\" PRG\n"
+                "1    \"└──┴──┘╰──╯ 🭼▂▂🭿\" PRG\n"
+                "661 BLOCKS FREE.\n");
+  std::string padded;
+  for (int i = 0; i < 7; ++i) padded += pad;
+  EXPECT_EQ(RunWith({"list", "tests/data/cc1541.d64", "--unicode", "--charset", "lower"}).out,
+            "0 \"PEER DISK" + padded +
+                "\" PD 2A\n"
+                "4    \"HELLO\"            prg\n"
+                "20   \"ODD NAME!\"        seq\n"
+                "1    \"LOCKED\"           prg<\n"
+                "1    \"X\"                usr\n"
+                "1    \"SPLAT\"           *prg\n"
+                "2    \"lower name\"       prg\n"
+                "1    \"SHIFT\"left$right$str$str$valN      prg\n"
+                "1    \"DEL FILE\"         del\n"
+                "158  \"BIG\"              prg\n"
+                "475 blocks free.\n");
+
   r = RunWith({"list", "--json", "samples/demo.d64"});
   EXPECT_EQ(r.status, kExitOk);
   for (const char* part :

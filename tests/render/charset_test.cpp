@@ -139,6 +139,89 @@ TEST(CharacterRom, LineAndBoxGlyphsJoinAcrossCells) {
   EXPECT_EQ(Upper(0x7A), Union(lower_quarter, right_quarter));
 }
 
+// The solid rectangle a glyph's pixels make: top, left, bottom, right; {-1} when they make none.
+std::array<int, 4> SolidBox(const TDkGlyph& glyph) {
+  std::array<int, 4> box{8, 8, -1, -1};
+  int lit = 0;
+  for (int r = 0; r < 8; ++r) {
+    for (int c = 0; c < 8; ++c) {
+      if (!DkGlyphPixel(glyph, r, c)) continue;
+      box = {std::min(box[0], r), std::min(box[1], c), std::max(box[2], r), std::max(box[3], c)};
+      ++lit;
+    }
+  }
+  const bool solid = lit > 0 && lit == (box[2] - box[0] + 1) * (box[3] - box[1] + 1);
+  return solid ? box : std::array<int, 4>{-1, -1, -1, -1};
+}
+
+// Whether the box fits the block or line character `c`; true for characters of other shapes.
+// The machine's bars and lines are two pixels thick where Unicode has eighths: a bar is checked
+// by the edge it stands on, a line by where its top or left edge lies.
+bool FitsShape(char32_t c, const std::array<int, 4>& b) {
+  const bool tall = b[0] == 0 && b[2] == 7, wide = b[1] == 0 && b[3] == 7;
+  if (c >= 0x1FB70 && c <= 0x1FB75) return tall && b[1] == static_cast<int>(c - 0x1FB6F);
+  if (c >= 0x1FB76 && c <= 0x1FB7B) return wide && b[0] == static_cast<int>(c - 0x1FB75);
+  using Box = std::array<int, 4>;
+  switch (c) {
+    case 0x2500:
+      return wide && b[0] == 3;
+    case 0x2502:
+      return tall && b[1] == 3;
+    case 0x258C:
+      return b == Box{0, 0, 7, 3};
+    case 0x2584:
+      return b == Box{4, 0, 7, 7};
+    case 0x2596:
+      return b == Box{4, 0, 7, 3};
+    case 0x2597:
+      return b == Box{4, 4, 7, 7};
+    case 0x2598:
+      return b == Box{0, 0, 3, 3};
+    case 0x259D:
+      return b == Box{0, 4, 3, 7};
+    case 0x258D:
+    case 0x258E:
+    case 0x258F:
+      return tall && b[1] == 0 && b[3] < 3;
+    case 0x2595:
+    case 0x1FB87:
+    case 0x1FB88:
+      return tall && b[3] == 7 && b[1] > 4;
+    case 0x2594:
+    case 0x1FB82:
+    case 0x1FB83:
+      return wide && b[0] == 0 && b[2] < 3;
+    case 0x2581:
+    case 0x2582:
+    case 0x2583:
+      return wide && b[2] == 7 && b[0] > 4;
+    default:
+      return true;
+  }
+}
+
+// Every character is held against its glyph: a letter or digit is drawn as the machine draws
+// that letter or digit, a block or line piece has its glyph's shape, and reverse glyphs read like
+// their plain ones.
+TEST(GlyphCharacter, EveryCharacterLooksLikeItsGlyph) {
+  for (const TDkCharset set : {csUpperGraphics, csLowerUpper}) {
+    for (int code = 0; code < 256; ++code) {
+      const auto plain = static_cast<std::uint8_t>(code & 0x7F);
+      const char32_t c = DkGlyphCharacter(static_cast<std::uint8_t>(code), set);
+      EXPECT_EQ(c, DkGlyphCharacter(plain, set));
+      EXPECT_TRUE(FitsShape(c, SolidBox(DkCharsetGlyph(plain, set)))) << code << " " << set;
+      const TDkGlyph glyph = DkCharsetGlyph(plain, set);
+      // The code that draws the letter or digit in the set that has it.
+      const int drawn = c >= 'A' && c <= 'Z' ? c - 'A' + 1 : c >= 'a' && c <= 'z' ? c - 'a' + 1 : c;
+      if (std::isalnum(static_cast<int>(c)) && c < 0x80) {
+        EXPECT_EQ(glyph, DkCharsetGlyph(static_cast<std::uint8_t>(drawn),
+                                        c >= 'a' ? csLowerUpper : csUpperGraphics));
+      }
+      EXPECT_NE(c, 0u);
+    }
+  }
+}
+
 TEST(GlyphPixel, GridAndScaling) {
   const TDkGlyph a = DkCharsetGlyph(0x01, csUpperGraphics);
   EXPECT_FALSE(DkGlyphPixel(a, 7, 7));
