@@ -86,6 +86,22 @@ int DifferingPixels(const Bytes& a, const Bytes& b, int width, std::string* wher
 // The GDI objects alive in the process, up to a constant. Wine hands out GDI handle slots from
 // a list of freed ones first and then in order: once enough brushes are made to use up the freed
 // slots, the highest slot taken is the number of live objects plus the brushes made.
+// Bytes in use on every heap of the process.
+std::size_t HeapBytesInUse() {
+  HANDLE heaps[64];
+  const DWORD count = std::min<DWORD>(::GetProcessHeaps(64, heaps), 64);
+  std::size_t total = 0;
+  for (DWORD h = 0; h < count; ++h) {
+    if (!::HeapLock(heaps[h])) continue;
+    PROCESS_HEAP_ENTRY entry{};
+    while (::HeapWalk(heaps[h], &entry)) {
+      if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) total += entry.cbData;
+    }
+    ::HeapUnlock(heaps[h]);
+  }
+  return total;
+}
+
 int GdiObjectsInUse() {
   std::vector<HBRUSH> brushes(8000);
   unsigned highest = 0;

@@ -42,6 +42,8 @@ int DifferingPixels(const Bytes& a, const Bytes& b, int width, std::string* wher
 
 // The number of live GDI objects in the process, up to a constant (Wine's handle slots).
 int GdiObjectsInUse();
+// Bytes in use on every heap of the process.
+std::size_t HeapBytesInUse();
 
 // The screen's DPI as the handler reads it.
 int ScreenDpi();

@@ -544,22 +544,6 @@ TEST_F(PreviewDll, KelvaneViewSavesThePreviewAsABitmap) {
   EXPECT_EQ(seen[0].event, SHCNE_ASSOCCHANGED);
 }
 
-// Bytes in use on every heap of the process.
-std::size_t HeapBytesInUse() {
-  HANDLE heaps[64];
-  const DWORD count = std::min<DWORD>(::GetProcessHeaps(64, heaps), 64);
-  std::size_t total = 0;
-  for (DWORD h = 0; h < count; ++h) {
-    if (!::HeapLock(heaps[h])) continue;
-    PROCESS_HEAP_ENTRY entry{};
-    while (::HeapWalk(heaps[h], &entry)) {
-      if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) total += entry.cbData;
-    }
-    ::HeapUnlock(heaps[h]);
-  }
-  return total;
-}
-
 int ThreadWindows() {
   int count = 0;
   ::EnumThreadWindows(

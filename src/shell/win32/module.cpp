@@ -11,6 +11,7 @@
 #include "shell/win32/com_object.h"
 #include "shell/win32/kelvane_clsid.h"
 #include "shell/win32/preview_handler.h"
+#include "shell/win32/property_handler.h"
 #include "shell/win32/thumbnail_provider.h"
 
 namespace kelvane::win {
@@ -22,29 +23,30 @@ std::atomic<long> g_server_locks{0};
 HINSTANCE g_instance = nullptr;
 HBRUSH g_page_brush = nullptr;
 
-// Makes preview handlers or thumbnail providers.
-class TKvPreviewFactory final : public TKvComObject<IClassFactory> {
+// A new object of class T as interface `iid`; the object starts with one reference, which
+// nobody taking it frees again.
+template <class T>
+HRESULT Create(REFIID iid, void** out) {
+  auto* object = new (std::nothrow) T();
+  if (object == nullptr) return E_OUTOFMEMORY;
+  const HRESULT result = object->QueryInterface(iid, out);
+  object->Release();
+  return result;
+}
+
+// Makes preview handlers, thumbnail providers or property handlers.
+class TKvClassFactory final : public TKvComObject<IClassFactory> {
  public:
-  explicit TKvPreviewFactory(bool thumbnails) : thumbnails_(thumbnails) {}
+  explicit TKvClassFactory(const CLSID& clsid) : clsid_(clsid) {}
 
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     try {
-      // The object starts with one reference; nobody taking it frees it again.
-      if (thumbnails_) {
-        auto* provider = new (std::nothrow) TKvThumbnailProvider();
-        if (provider == nullptr) return E_OUTOFMEMORY;
-        const HRESULT result = provider->QueryInterface(iid, out);
-        provider->Release();
-        return result;
-      }
-      auto* handler = new (std::nothrow) TKvPreviewHandler();
-      if (handler == nullptr) return E_OUTOFMEMORY;
-      const HRESULT result = handler->QueryInterface(iid, out);
-      handler->Release();
-      return result;
+      if (clsid_ == kKvThumbnailProviderClsid) return Create<TKvThumbnailProvider>(iid, out);
+      if (clsid_ == kKvPropertyHandlerClsid) return Create<TKvPropertyHandler>(iid, out);
+      return Create<TKvPreviewHandler>(iid, out);
     } catch (...) {
       return E_FAIL;
     }
@@ -56,9 +58,9 @@ class TKvPreviewFactory final : public TKvComObject<IClassFactory> {
   }
 
  private:
-  ~TKvPreviewFactory() override = default;
+  ~TKvClassFactory() override = default;
   LiveObject live_;
-  bool thumbnails_;
+  CLSID clsid_;
 };
 
 }  // namespace
@@ -104,10 +106,11 @@ void ModuleShutdown() {
 HRESULT KvGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  const bool thumbnails = clsid == kKvThumbnailProviderClsid;
-  if (clsid != kKvPreviewHandlerClsid && !thumbnails) return CLASS_E_CLASSNOTAVAILABLE;
+  if (clsid != kKvPreviewHandlerClsid && clsid != kKvThumbnailProviderClsid &&
+      clsid != kKvPropertyHandlerClsid)
+    return CLASS_E_CLASSNOTAVAILABLE;
   try {
-    auto* factory = new (std::nothrow) TKvPreviewFactory(thumbnails);
+    auto* factory = new (std::nothrow) TKvClassFactory(clsid);
     if (factory == nullptr) return E_OUTOFMEMORY;
     const HRESULT result = factory->QueryInterface(iid, out);
     factory->Release();
