@@ -8,7 +8,10 @@
 #   MajorUpgrade/@Schedule and puts RemoveExistingProducts after InstallFinalize);
 # - the searches read the 64-bit registry (wixl leaves them in the 32-bit view);
 # - the two "tell Explorer" actions run where the sequence names them (wixl appends custom
-#   actions after InstallFinalize, where deferred actions may not run).
+#   actions after InstallFinalize, where deferred actions may not run);
+# - which components each install takes: those under HKEY_CURRENT_USER and %LOCALAPPDATA% the
+#   per-user one (the default), those under HKEY_LOCAL_MACHINE and Program Files the one for
+#   every user (ALLUSERS=1), with the property handler, which Windows reads from there only.
 # Usage: tools/windows-msi.sh MINGW_BUILD_DIR OUT.msi [VERSION]   (VERSION: the CMake project's)
 set -eu
 build=$(cd "$1" && pwd)
@@ -25,6 +28,12 @@ preview_clsid='{c1ca61c5-f30b-4bde-9457-ff81a9e316d4}'
 thumbnail_clsid='{e17eed19-37b8-4991-b543-d557fc76c06d}'
 preview_key='{8895b1c6-b41f-4c1c-a562-0d564250836f}'
 thumbnail_key='{e357fccd-a995-4576-b01f-234630154e96}'
+property_clsid='{92d182a1-ba99-437b-9686-6f51c26a95fe}'
+property_handlers='SOFTWARE\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers'
+# What Explorer's Details pane, details view and tooltips show of an image.
+preview_details='prop:System.Title;System.Keywords;System.Comment;System.FileCount;System.Size;System.DateModified'
+full_details='prop:System.PropGroup.Description;System.Title;System.Keywords;System.Comment;System.FileCount;System.PropGroup.FileSystem;System.ItemNameDisplay;System.ItemTypeText;System.ItemFolderPathDisplay;System.Size;System.DateCreated;System.DateModified'
+info_tip='prop:System.ItemTypeText;System.Title;System.Comment;System.Size;System.DateModified'
 
 stage="$work/stage"
 mkdir -p "$stage"
@@ -48,6 +57,7 @@ handlers() {
         echo "  <Property Id=\"${root}_${kind}_${upper}\"><RegistrySearch Id=\"Find${root}${kind}_$e\" Root=\"$root\" Key=\"Software\\Classes\\.$e\\ShellEx\\$key\" Name=\"\" Type=\"raw\"/></Property>"
       done
     done
+    echo "  <Property Id=\"HKLM_PROPERTY_${upper}\"><RegistrySearch Id=\"FindHKLMPROPERTY_$e\" Root=\"HKLM\" Key=\"$property_handlers\\.$e\" Name=\"\" Type=\"raw\"/></Property>"
   done
   echo '</Include>'
 } >"$work/extension-searches.wxi"
@@ -64,11 +74,42 @@ handlers() {
   echo '</Include>'
 } >"$work/extension-components.wxi"
 
+# The install for every user: the classes and handler list as for one user, under HKLM, and per
+# extension the two handlers, the "Open with" entry, the property handler and the property lists.
 {
   echo '<?xml version="1.0" encoding="utf-8"?>'
   echo '<Include>'
+  echo '  <Component Id="MachineClasses" Guid="*">'
+  sed -n '/<Component Id="Classes"/,/<\/Component>/p' "$here/packaging/windows/kelvane.wxs" |
+    grep '<RegistryValue' | sed 's/Root="HKCU"/Root="HKLM"/; s/KeyPath="yes"//; s/\[#PreviewDll\]/[#MachinePreviewDll]/; s/\[#ViewExe\]/[#MachineViewExe]/'
+  echo "    <RegistryValue Root=\"HKLM\" Key=\"Software\\Classes\\CLSID\\$property_clsid\" Type=\"string\" Value=\"Kelvane disk image properties\" KeyPath=\"yes\"/>"
+  echo "    <RegistryValue Root=\"HKLM\" Key=\"Software\\Classes\\CLSID\\$property_clsid\\InprocServer32\" Type=\"string\" Value=\"[#MachinePreviewDll]\"/>"
+  echo "    <RegistryValue Root=\"HKLM\" Key=\"Software\\Classes\\CLSID\\$property_clsid\\InprocServer32\" Name=\"ThreadingModel\" Type=\"string\" Value=\"Apartment\"/>"
+  echo '  </Component>'
+  for e in $extensions; do
+    handlers | while read -r kind key clsid; do
+      echo "  <Component Id=\"${kind}_M_$e\" Guid=\"*\"><RegistryValue Root=\"HKLM\" Key=\"Software\\Classes\\.$e\\ShellEx\\$key\" Type=\"string\" Value=\"$clsid\" KeyPath=\"yes\"/></Component>"
+    done
+    echo "  <Component Id=\"OpenWith_M_$e\" Guid=\"*\"><RegistryValue Root=\"HKLM\" Key=\"Software\\Classes\\.$e\\OpenWithProgids\" Name=\"Kelvane.DiskImage\" Type=\"string\" Value=\"\" KeyPath=\"yes\"/></Component>"
+    echo "  <Component Id=\"PROPERTY_M_$e\" Guid=\"*\"><RegistryValue Root=\"HKLM\" Key=\"$property_handlers\\.$e\" Type=\"string\" Value=\"$property_clsid\" KeyPath=\"yes\"/></Component>"
+    details="Software\\Classes\\SystemFileAssociations\\.$e"
+    echo "  <Component Id=\"DETAILS_M_$e\" Guid=\"*\">"
+    echo "    <RegistryValue Root=\"HKLM\" Key=\"$details\" Name=\"PreviewDetails\" Type=\"string\" Value=\"$preview_details\" KeyPath=\"yes\"/>"
+    echo "    <RegistryValue Root=\"HKLM\" Key=\"$details\" Name=\"FullDetails\" Type=\"string\" Value=\"$full_details\"/>"
+    echo "    <RegistryValue Root=\"HKLM\" Key=\"$details\" Name=\"InfoTip\" Type=\"string\" Value=\"$info_tip\"/>"
+    echo "  </Component>"
+  done
+  echo '</Include>'
+} >"$work/machine-components.wxi"
+
+{
+  echo '<?xml version="1.0" encoding="utf-8"?>'
+  echo '<Include>'
+  echo '  <ComponentRef Id="MachineClasses"/>'
   for e in $extensions; do
     echo "  <ComponentRef Id=\"PREVIEW_$e\"/><ComponentRef Id=\"THUMBNAIL_$e\"/><ComponentRef Id=\"OpenWith_$e\"/>"
+    echo "  <ComponentRef Id=\"PREVIEW_M_$e\"/><ComponentRef Id=\"THUMBNAIL_M_$e\"/><ComponentRef Id=\"OpenWith_M_$e\"/>"
+    echo "  <ComponentRef Id=\"PROPERTY_M_$e\"/><ComponentRef Id=\"DETAILS_M_$e\"/>"
   done
   echo '</Include>'
 } >"$work/extension-refs.wxi"
@@ -77,13 +118,28 @@ cp "$here/packaging/windows/kelvane.wxs" "$work/"
 (cd "$work" && wixl -a x64 -D "Version=$version" -D "Stage=stage" -o "$work/kelvane.msi" kelvane.wxs)
 
 sql() { msibuild "$work/kelvane.msi" -q "$1"; }
+condition() { sql "UPDATE \`Component\` SET \`Condition\` = '$2' WHERE \`Component\` = '$1'"; }
+user='ALLUSERS<>1'
+machine='ALLUSERS=1'
+for c in ProgramsFolder Programs Classes; do condition "$c" "$user"; done
+for c in MachinePrograms MachineClasses; do condition "$c" "$machine"; done
 for e in $extensions; do
   upper=$(echo "$e" | tr a-z A-Z)
   handlers | while read -r kind key clsid; do
-    condition="(NOT HKCU_${kind}_$upper OR HKCU_${kind}_$upper=\"$clsid\") AND (NOT HKLM_${kind}_$upper OR HKLM_${kind}_$upper=\"$clsid\")"
-    sql "UPDATE \`Component\` SET \`Condition\` = '$condition' WHERE \`Component\` = '${kind}_$e'"
+    free="(NOT HKCU_${kind}_$upper OR HKCU_${kind}_$upper=\"$clsid\") AND (NOT HKLM_${kind}_$upper OR HKLM_${kind}_$upper=\"$clsid\")"
+    condition "${kind}_$e" "$user AND $free"
+    condition "${kind}_M_$e" "$machine AND $free"
   done
+  condition "OpenWith_$e" "$user"
+  condition "OpenWith_M_$e" "$machine"
+  condition "DETAILS_M_$e" "$machine"
+  condition "PROPERTY_M_$e" "$machine AND (NOT HKLM_PROPERTY_$upper OR HKLM_PROPERTY_$upper=\"$property_clsid\")"
 done
+# Every component is a 64-bit one (wixl -a x64 leaves the bit clear): a 32-bit component's keys
+# would go to the registry's 32-bit view, where the 64-bit Explorer and preview host never look
+# (HKCU\Software\Classes\CLSID and HKLM\SOFTWARE are redirected for 32-bit programs).
+sql "UPDATE \`Component\` SET \`Attributes\` = 260 WHERE \`Attributes\` = 4"
+sql "UPDATE \`Component\` SET \`Attributes\` = 256 WHERE \`Attributes\` = 0"
 # Both registry views of a 64-bit Windows are searched in the 64-bit one (raw value, 64-bit).
 sql "UPDATE \`RegLocator\` SET \`Type\` = 18"
 sequence_of() {
@@ -91,8 +147,10 @@ sequence_of() {
     awk -F '\t' -v action="$1" '$1 == action { print $3 }'
 }
 sql "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = $(($(sequence_of InstallInitialize) + 1)) WHERE \`Action\` = 'RemoveExistingProducts'"
-sql "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = $(($(sequence_of WriteRegistryValues) + 1)) WHERE \`Action\` = 'TellShellInstalled'"
-sql "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = $(($(sequence_of RemoveRegistryValues) + 1)) WHERE \`Action\` = 'TellShellRemoved'"
+for scope in "" Machine; do
+  sql "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = $(($(sequence_of WriteRegistryValues) + 1)) WHERE \`Action\` = 'TellShellInstalled$scope'"
+  sql "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = $(($(sequence_of RemoveRegistryValues) + 1)) WHERE \`Action\` = 'TellShellRemoved$scope'"
+done
 
 mv "$work/kelvane.msi" "$out"
-echo "The Windows installer is $out (Kelvane $version, per user)."
+echo "The Windows installer is $out (Kelvane $version, per user; ALLUSERS=1 for every user)."

@@ -65,6 +65,11 @@ expect "open with command" "$(value "$classes\\Kelvane.DiskImage\\shell\\open\\c
 expect ".d64 default" "$(value "$classes\\.d64" '')" "VICE.D64"
 expect ".d71 other handler" "$(value "$classes\\.d71\\ShellEx\\$preview" '')" "$other"
 key_exists "$classes\\.d82\\ShellEx\\$thumbnail" && fail ".d82 thumbnails set over another program's"
+# The per-user install writes nothing for every user.
+for k in "$machine\\CLSID\\$clsid" "$machine\\CLSID\\$propclsid" "HKLM\\$properties\\.d64" \
+  "$machine\\SystemFileAssociations\\.d64"; do
+  key_exists "$k" && fail "the per-user install wrote $k"
+done
 
 # The DLL that InprocServer32 names previews the sample as the build's own DLL does (Wine reads
 # no per-user classes for CoCreateInstance, so the host loads it from that path).
@@ -99,5 +104,47 @@ expect ".d64 default after" "$(value "$classes\\.d64" '')" "VICE.D64"
 expect ".d71 other handler after" "$(value "$classes\\.d71\\ShellEx\\$preview" '')" "$other"
 expect ".d82 machine thumbnails after" "$(value "$machine\\.d82\\ShellEx\\$thumbnail" '')" "$other"
 
-[ "$failures" -eq 0 ] && echo "installer: install, upgrade and uninstall: all checks passed"
+# For every user (ALLUSERS=1, elevated): Program Files, the same registration under HKLM, the
+# property handler (except where another program's is set) and the lists of properties Explorer
+# shows; nothing for this user alone; and all of it gone again after the uninstall. (Wine's
+# propsys cannot be asked which handler it would use: PSLookupPropertyHandlerCLSID is not
+# implemented and SHGetPropertyStoreFromParsingName answers E_NOTIMPL.)
+reg add "HKLM\\$properties\\.dnp" /ve /d "$other" /f >/dev/null
+msiexec /i "$(win "$work/kelvane-$version-x64.msi")" ALLUSERS=1 || fail "install for every user"
+mdir="$WINEPREFIX/drive_c/Program Files/Kelvane"
+for f in kelvane_preview.dll kelvane-view.exe kelvane.exe README.txt; do
+  [ -f "$mdir/$f" ] || fail "$f not installed for every user"
+done
+user_classes=$classes
+classes=$machine
+handlers='HKLM\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers'
+expect_classes 'C:\Program Files\Kelvane\kelvane_preview.dll'
+expect "property server" "$(value "$machine\\CLSID\\$propclsid\\InprocServer32" '')" \
+  'C:\Program Files\Kelvane\kelvane_preview.dll'
+for e in .d64 .d71 .d81 .d80 .d82 .dfi .g64 .g71 .nib .t64 .lnx; do
+  expect "$e property handler" "$(value "HKLM\\$properties\\$e" '')" "$propclsid"
+done
+expect ".dnp other property handler" "$(value "HKLM\\$properties\\.dnp" '')" "$other"
+for e in .d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx; do
+  for list in PreviewDetails FullDetails InfoTip; do
+    shown=$(value "$machine\\SystemFileAssociations\\$e" "$list")
+    case "$shown" in
+      prop:*System.Title*System.Comment*) ;;
+      *) fail "$e $list: $shown" ;;
+    esac
+  done
+done
+expect ".d64 handler for every user" "$(value "$machine\\.d64\\ShellEx\\$preview" '')" "$clsid"
+expect ".d82 other machine thumbnails kept" "$(value "$machine\\.d82\\ShellEx\\$thumbnail" '')" "$other"
+key_exists "$user_classes\\CLSID\\$clsid" && fail "the install for every user wrote the user's classes"
+msiexec /x "$(win "$work/kelvane-$version-x64.msi")" ALLUSERS=1 || fail "uninstall for every user"
+[ -e "$mdir" ] && fail "the program folder is left: $(ls "$mdir")"
+for k in "$machine\\CLSID\\$clsid" "$machine\\CLSID\\$thumbclsid" "$machine\\CLSID\\$propclsid" \
+  "$machine\\Kelvane.DiskImage" "HKLM\\$properties\\.d64" "$machine\\SystemFileAssociations\\.d64" \
+  "$machine\\.d64\\ShellEx"; do
+  key_exists "$k" && fail "$k left after the uninstall for every user"
+done
+expect ".dnp other property handler after" "$(value "HKLM\\$properties\\.dnp" '')" "$other"
+
+[ "$failures" -eq 0 ] && echo "installer: install, upgrade and uninstall, for one user and for all: all checks passed"
 exit "$failures"
