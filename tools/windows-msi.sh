@@ -132,8 +132,10 @@ for e in $extensions; do
   done
   condition "OpenWith_$e" "$user"
   condition "OpenWith_M_$e" "$machine"
-  condition "DETAILS_M_$e" "$machine"
-  condition "PROPERTY_M_$e" "$machine AND (NOT HKLM_PROPERTY_$upper OR HKLM_PROPERTY_$upper=\"$property_clsid\")"
+  # The property lists only where the property handler is ours.
+  ours="$machine AND (NOT HKLM_PROPERTY_$upper OR HKLM_PROPERTY_$upper=\"$property_clsid\")"
+  condition "PROPERTY_M_$e" "$ours"
+  condition "DETAILS_M_$e" "$ours"
 done
 # Every component is a 64-bit one (wixl -a x64 leaves the bit clear): a 32-bit component's keys
 # would go to the registry's 32-bit view, where the 64-bit Explorer and preview host never look

@@ -68,6 +68,35 @@ for e in .d80 .d82 .dnp .dfi .nib; do
 done
 key_exists 'HKCU\Software\Kelvane\Installed' && { echo "FAIL: install record left"; failures=$((failures + 1)); }
 
+# For every user (/machine; Wine runs everything as an administrator, so the refusal without one
+# is not run here): the same under HKLM, with the property handler (another program's kept) and
+# the properties Explorer shows; uninstall.cmd /machine takes all of it back.
+reg add "HKLM\\$properties\\.dnp" /ve /d "$other" /f >/dev/null
+output=$(run "install.cmd /machine")
+user_classes=$classes
+classes='HKLM\Software\Classes'
+handlers='HKLM\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers'
+expect_classes "$win_work\\kelvane_preview.dll"
+expect "property server" "$(value "$classes\\CLSID\\$propclsid\\InprocServer32" '')" "$win_work\\kelvane_preview.dll"
+for e in .d64 .d71 .d81 .d80 .d82 .dfi .g64 .g71 .nib .t64 .lnx; do
+  expect "$e property handler" "$(value "HKLM\\$properties\\$e" '')" "$propclsid"
+  case "$(value "$classes\\SystemFileAssociations\\$e" InfoTip)" in
+    prop:*System.Title*) ;;
+    *) fail "$e has no tooltip properties" ;;
+  esac
+done
+expect ".dnp other property handler" "$(value "HKLM\\$properties\\.dnp" '')" "$other"
+key_exists "$classes\\SystemFileAssociations\\.dnp" && fail ".dnp property lists set beside another handler"
+key_exists "$user_classes\\CLSID\\$clsid" && fail "/machine wrote the user's classes"
+run "uninstall.cmd /machine" >/dev/null
+for k in "$classes\\CLSID\\$clsid" "$classes\\CLSID\\$propclsid" "HKLM\\$properties\\.d64" \
+  "$classes\\SystemFileAssociations\\.d64" "$classes\\.d80" 'HKLM\Software\Kelvane'; do
+  key_exists "$k" && fail "$k left after uninstall.cmd /machine"
+done
+expect ".dnp other property handler after" "$(value "HKLM\\$properties\\.dnp" '')" "$other"
+reg delete "HKLM\\$properties\\.dnp" /f >/dev/null
+classes=$user_classes
+
 # Leave the prefix as it was found.
 reg delete "$classes\\.d64" /f >/dev/null
 reg delete "$classes\\.d71" /f >/dev/null

@@ -125,7 +125,8 @@ for e in .d64 .d71 .d81 .d80 .d82 .dfi .g64 .g71 .nib .t64 .lnx; do
   expect "$e property handler" "$(value "HKLM\\$properties\\$e" '')" "$propclsid"
 done
 expect ".dnp other property handler" "$(value "HKLM\\$properties\\.dnp" '')" "$other"
-for e in .d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx; do
+key_exists "$machine\\SystemFileAssociations\\.dnp" && fail ".dnp property lists set beside another handler"
+for e in .d64 .d71 .d81 .d80 .d82 .dfi .g64 .g71 .nib .t64 .lnx; do
   for list in PreviewDetails FullDetails InfoTip; do
     shown=$(value "$machine\\SystemFileAssociations\\$e" "$list")
     case "$shown" in
