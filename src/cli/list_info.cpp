@@ -98,12 +98,28 @@ std::string HeaderLineText(const TDkCbmImage& image) {
   return PetsciiText(DkCbmHeaderLineBytes(image.DiskNameBytes(), image.DiskIdBytes(), false));
 }
 
-std::string EntryLineText(const TDkCbmEntry& entry) {
+namespace {
+
+// An entry's line as LIST prints it, in screen codes.
+Bytes EntryLineCodes(const TDkCbmEntry& entry) {
   std::uint8_t color = kListStartColor;  // colours do not change the characters
-  const TDkListCells cells =
-      DkListBasicLine(std::clamp(entry.Blocks, 0, 65535), DkCbmEntryLineBody(entry), color);
+  Bytes codes;
+  for (const TDkListCell& cell :
+       DkListBasicLine(std::clamp(entry.Blocks, 0, 65535), DkCbmEntryLineBody(entry), color))
+    codes.push_back(cell.Code);
+  return codes;
+}
+
+Bytes ScreenCodes(Bytes petscii) {
+  std::transform(petscii.begin(), petscii.end(), petscii.begin(), DkPetsciiToScreenCode);
+  return petscii;
+}
+
+}  // namespace
+
+std::string EntryLineText(const TDkCbmEntry& entry) {
   std::string line;
-  for (const TDkListCell& cell : cells) line += ScreenCodeToAscii(cell.Code);
+  for (const std::uint8_t code : EntryLineCodes(entry)) line += ScreenCodeToAscii(code);
   return TrimRight(line);
 }
 
@@ -128,19 +144,10 @@ void PrintListing(const TDkCbmImage& image, std::ostream& out) {
 
 // The listing in the characters that look like the machine's glyphs, blanks at the ends trimmed.
 void PrintUnicodeListing(const TDkCbmImage& image, TDkCharset charset, std::ostream& out) {
-  std::vector<Bytes> lines{DkCbmHeaderLineBytes(image.DiskNameBytes(), image.DiskIdBytes(), false)};
-  for (Bytes& line : lines)
-    std::transform(line.begin(), line.end(), line.begin(), DkPetsciiToScreenCode);
-  for (const TDkCbmEntry& entry : image.Entries()) {
-    std::uint8_t color = kListStartColor;
-    lines.emplace_back();
-    for (const TDkListCell& cell :
-         DkListBasicLine(std::clamp(entry.Blocks, 0, 65535), DkCbmEntryLineBody(entry), color))
-      lines.back().push_back(cell.Code);
-  }
-  lines.push_back(image.LastLineBytes());
-  std::transform(lines.back().begin(), lines.back().end(), lines.back().begin(),
-                 DkPetsciiToScreenCode);
+  std::vector<Bytes> lines{
+      ScreenCodes(DkCbmHeaderLineBytes(image.DiskNameBytes(), image.DiskIdBytes(), false))};
+  for (const TDkCbmEntry& entry : image.Entries()) lines.push_back(EntryLineCodes(entry));
+  lines.push_back(ScreenCodes(image.LastLineBytes()));
   for (Bytes& line : lines) {
     while (!line.empty() && line.back() == 0x20) line.pop_back();
     out << DkScreenCodesToUtf8(line, charset) << "\n";
