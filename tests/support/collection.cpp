@@ -119,7 +119,6 @@ Collection MakeCollection(const std::string& root, int count) {
       WriteSparse(stem + extension, image);
       planted.emplace_back(stem + extension, n);
     }
-    record.images += static_cast<int>(planted.size());
     if (n % 100 == 30) record.problems.insert(planted.back().first);
     for (const auto& [where, image_n] : planted)
       if (Hit(image_n)) record.hits.push_back(where + "\t1");

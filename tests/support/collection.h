@@ -19,7 +19,6 @@ namespace kelvane::testing {
 struct Collection {
   std::vector<std::string> hits;   // "WHERE<tab>INDEX" of every GIANA file, in find's order
   std::set<std::string> problems;  // every WHERE find must name on stderr
-  int images = 0;
 };
 
 // A zip of the members (name, bytes), or with `gzip` the one member as a .gz file.
