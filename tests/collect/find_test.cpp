@@ -7,8 +7,10 @@
 #include <sstream>
 
 #include "cli/run_cli.h"
+#include "collect/properties.h"
 #include "registry/registry.h"
 #include "support/collection.h"
+#include "support/container_builder.h"
 #include "support/disk_builder.h"
 #include "support/temp_folder.h"
 
@@ -61,6 +63,24 @@ TEST(FindEntries, SearchesPartitionsAndSubDirectoriesDepthFirst) {
   EXPECT_EQ(Find(dnp, "t.dnp", "*"), (P{{0}, {1}, {1, 0}, {1, 1}, {2}, {0}}));
 }
 
+// What a file manager shows, for names of plain letters what list --json and info say: the summary
+// in words (a tape's in its own), every file's name and type, folders' files included.
+TEST(ImageProperties, NameIdSummaryAndEveryFile) {
+  const auto disk = DkOpenImage(testing::ReadTestFile("tests/data/cbmconvert.d64"), "c.d64", false);
+  const TDkImageProperties found = DkImageProperties(*disk);
+  EXPECT_EQ(found.Title, disk->DiskName());
+  EXPECT_EQ(found.Keywords, disk->DiskId().substr(0, 2));
+  EXPECT_EQ(found.Comment, "D64, 4 files, " + std::to_string(disk->FreeBlocks()) + " blocks free");
+  EXPECT_EQ(found.FileCount, disk->Entries().size());
+  const TDkImageProperties tree =
+      DkImageProperties(*DkOpenImage(testing::DnpTreeImage(), "t.dnp", false));
+  EXPECT_EQ(tree.Comment, "DNP, 3 files, 192 blocks free");
+  EXPECT_EQ(tree.Contents, "FILE PRG\nSUB DIR\nINNER PRG\nDEEPER DIR\nLEAF USR\nTEXT SEQ\n");
+  const Bytes tape = testing::BuildT64({{"TAPE FILE", 0x82, 0x801, {1}}});
+  EXPECT_EQ(DkImageProperties(*DkOpenImage(tape, "t.t64", false)).Comment,
+            "T64, 1 file, 0 slots free");
+}
+
 // Each line's "WHERE<tab>INDEX" (a hit) or "WHERE" (an error line: "kelvane find: WHERE: ...").
 std::vector<std::string> Wheres(const std::string& text, bool errors) {
   std::vector<std::string> wheres;
@@ -103,6 +123,12 @@ TEST(FindArchives, AnImageInAnArchiveReadsAsItDoesOutside) {
   const Result found = RunWith({"find", "HELLO", zip});
   const std::string member = found.out.substr(0, found.out.find('\t'));
   EXPECT_EQ(member, zip + "/a/x.d64");
+  EXPECT_NE(
+      RunWith({"find", "HELLO", zip, "--json"}).out.find("\"member\": \"a/x.d64\", \"index\": 0"),
+      std::string::npos);
+  // A path below a file that is no archive names no member.
+  EXPECT_NE(RunWith({"list", plain + "/x.d64"}).err.find("cannot read the file"),
+            std::string::npos);
   EXPECT_EQ(RunWith({"list", member}).out, RunWith({"list", plain}).out);
   EXPECT_EQ(RunWith({"list", folder.Path("x.d64.gz")}).out, RunWith({"list", plain}).out);
   EXPECT_NE(RunWith({"list", zip})

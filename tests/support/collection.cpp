@@ -36,8 +36,13 @@ bool Hit(int n) {
   return n / 10 % 3 == 0;
 }
 
+// A D64 and a G64 in every hundred, both with a hit.
+bool Damaged(int n) {
+  return n % 100 == 30 || n % 100 == 39;
+}
+
 // Image n in the n-th of ten formats: entry 0 "FILLER n", and in the images with a hit entry 1
-// "GIANA n". `damaged` breaks a D64's directory after its first sector.
+// "GIANA n". `damaged` breaks a sector image's directory after its first sector.
 Bytes MakeImage(int n, std::string& extension, bool damaged) {
   std::vector<std::string> names{Format("FILLER %d", n)};
   if (Hit(n)) names.push_back(Format("GIANA %d", n));
@@ -95,7 +100,7 @@ Collection MakeCollection(const std::string& root, int count) {
     std::filesystem::create_directories(folder);
     const std::string stem = Format("%s/i%05d", folder.c_str(), n);
     std::string extension;
-    const Bytes image = MakeImage(n, extension, n % 100 == 30);
+    const Bytes image = MakeImage(n, extension, Damaged(n));
     std::vector<std::pair<std::string, int>> planted;  // where, and the image n it holds
     if (n % 89 == 5) {                                 // named as an image, holding none
       WriteSparse(stem + extension, Bytes{'n', 'o', 'n', 'e'});
@@ -119,7 +124,7 @@ Collection MakeCollection(const std::string& root, int count) {
       WriteSparse(stem + extension, image);
       planted.emplace_back(stem + extension, n);
     }
-    if (n % 100 == 30) record.problems.insert(planted.back().first);
+    if (Damaged(n)) record.problems.insert(planted.back().first);
     for (const auto& [where, image_n] : planted)
       if (Hit(image_n)) record.hits.push_back(where + "\t1");
     if (n % 50 == 7) WriteSparse(stem + ".txt", Bytes{'h', 'i'});  // no image, no image name
