@@ -87,6 +87,21 @@ void KvApplyGcrStep(Bytes& data, std::string& detection_name) {
   detection_name = DkGcrDecodedExtension(converted.DoubleSided);
 }
 
+bool KvReadInitStream(IStream* stream, Bytes& data, std::string& detection_name, bool& too_large) {
+  too_large = false;
+  std::wstring name;
+  STATSTG stat{};
+  if (SUCCEEDED(stream->Stat(&stat, STATFLAG_DEFAULT))) {
+    const TaskString stat_name(stat.pwcsName);
+    if (stat_name) name = stat_name.get();
+    too_large = stat.cbSize.QuadPart > kKvMaxItemSize;
+    if (too_large) return false;
+  }
+  if (!KvReadWholeStream(stream, data)) return false;
+  detection_name = KvExtensionOf(name);
+  return true;
+}
+
 bool KvReadWholeStream(IStream* stream, Bytes& bytes) {
   LARGE_INTEGER start{};
   stream->Seek(start, STREAM_SEEK_SET, nullptr);  // a stream that cannot seek is read as it is

@@ -32,6 +32,11 @@ void KvApplyGcrStep(Bytes& data, std::string& detection_name);
 // more than 16 MiB. The buffer starts at 64 KiB and doubles when full.
 bool KvReadWholeStream(IStream* stream, Bytes& bytes);
 
+// The stream an IInitializeWithStream handler is given: its bytes and its name's extension (""
+// for a stream without a name: Explorer's may have none, and the content alone then tells the
+// format). False when the stream says it holds more than 16 MiB (`too_large` set) or a read fails.
+bool KvReadInitStream(IStream* stream, Bytes& data, std::string& detection_name, bool& too_large);
+
 // S_OK with `out` filled, or E_FAIL with `out` untouched.
 HRESULT KvReadFileItem(const std::wstring& path, TKvItemBytes& out);
 HRESULT KvReadStreamItem(IShellItem* item, TKvItemBytes& out);

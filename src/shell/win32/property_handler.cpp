@@ -8,7 +8,6 @@
 #include "common/exception.h"
 #include "registry/registry.h"
 #include "shell/win32/item_bytes.h"
-#include "shell/win32/win_raii.h"
 
 namespace kelvane::win {
 
@@ -90,16 +89,11 @@ STDMETHODIMP TKvPropertyHandler::Initialize(IStream* stream, DWORD) {
   if (stream == nullptr) return E_INVALIDARG;
   if (initialised_) return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
   try {
-    std::wstring name;
-    STATSTG stat{};
-    if (SUCCEEDED(stream->Stat(&stat, STATFLAG_DEFAULT))) {
-      const TaskString stat_name(stat.pwcsName);
-      if (stat_name) name = stat_name.get();
-      if (stat.cbSize.QuadPart > kKvMaxItemSize) return HRESULT_FROM_WIN32(ERROR_BAD_FORMAT);
-    }
     Bytes data;
-    if (!KvReadWholeStream(stream, data)) return E_FAIL;
-    std::string detection = KvExtensionOf(name);
+    std::string detection;
+    bool too_large = false;
+    if (!KvReadInitStream(stream, data, detection, too_large))
+      return too_large ? HRESULT_FROM_WIN32(ERROR_BAD_FORMAT) : E_FAIL;
     TDkImageProperties found;
     try {
       KvApplyGcrStep(data, detection);

@@ -7,7 +7,6 @@
 #include "render/thumbnail.h"
 #include "shell/win32/dib.h"
 #include "shell/win32/item_bytes.h"
-#include "shell/win32/win_raii.h"
 
 namespace kelvane::win {
 
@@ -47,17 +46,10 @@ STDMETHODIMP TKvThumbnailProvider::Initialize(IStream* stream, DWORD) {
   if (stream == nullptr) return E_INVALIDARG;
   if (initialised_) return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
   try {
-    std::wstring name;
-    STATSTG stat{};
-    if (SUCCEEDED(stream->Stat(&stat, STATFLAG_DEFAULT))) {
-      const TaskString stat_name(stat.pwcsName);
-      if (stat_name) name = stat_name.get();
-      if (stat.cbSize.QuadPart > kKvMaxItemSize) return E_FAIL;
-    }
     Bytes data;
-    if (!KvReadWholeStream(stream, data)) return E_FAIL;
-    // A stream without a name (Explorer's may have none) is told by its content alone.
-    std::string detection = KvExtensionOf(name);
+    std::string detection;
+    bool too_large = false;
+    if (!KvReadInitStream(stream, data, detection, too_large)) return E_FAIL;
     KvApplyGcrStep(data, detection);
     data_ = std::move(data);
     detection_name_ = std::move(detection);
