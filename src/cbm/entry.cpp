@@ -21,6 +21,18 @@ const char* DkCbmFileTypeChars(TDkCbmFileType type) {
   return kNames[static_cast<std::size_t>(ordinal)];
 }
 
+const char* DkCmdPartitionTypeChars(std::uint8_t type) {
+  static constexpr std::array<const char*, 8> kNames = {"?",    "NAT", "1541", "1571",
+                                                        "1581", "CPM", "PRN",  "FRN"};
+  if (type == 0xFF) return "SYS";
+  return type < kNames.size() ? kNames[type] : "?";
+}
+
+const char* DkCbmEntryTypeChars(const TDkCbmEntry& entry) {
+  return entry.Partition != 0 ? DkCmdPartitionTypeChars(entry.PartitionType)
+                              : DkCbmFileTypeChars(entry.FileType);
+}
+
 std::string DkCbmFileTypeName(TDkCbmFileType type) {
   return DkCbmFileTypeChars(type);
 }

@@ -64,6 +64,10 @@ struct TDkCbmEntry {
   int GeosInfoSector = 0;
   std::uint8_t GeosStructure = 0;
   std::array<std::uint8_t, 5> GeosStamp{};  // year, month, day, hour, minute as stored
+  // A row of a CMD partition directory listed beside the files: the partition's number (1..31)
+  // and its type byte; 0 for a file.
+  int Partition = 0;
+  std::uint8_t PartitionType = 0;
 };
 
 using TDkCbmEntryArray = std::vector<TDkCbmEntry>;
@@ -107,6 +111,12 @@ TDkCbmFileType DkCbmFileTypeFromByte(std::uint8_t type_bits);
 std::string DkCbmFileTypeName(TDkCbmFileType type);
 // The same text without building a string, for tight loops.
 const char* DkCbmFileTypeChars(TDkCbmFileType type);
+
+// The type column of a CMD partition row: "NAT", "1541", "1571", "1581", "CPM", "PRN", "FRN",
+// "SYS"; "?" for a type byte no drive writes.
+const char* DkCmdPartitionTypeChars(std::uint8_t type);
+// The type column of any row: a partition's type, a file's type name.
+const char* DkCbmEntryTypeChars(const TDkCbmEntry& entry);
 
 // Highest file type a format holds natively, by format name (case-insensitive).
 int DkCbmMaxFileType(const std::string& format_name);

@@ -42,6 +42,9 @@ class TDkCbmImage {
   virtual kelvane::Bytes ReadFile(const TDkCbmEntry& entry) const;
   // The listing's last line: "N BLOCKS FREE." (a container says what fits it).
   virtual kelvane::Bytes LastLineBytes() const;
+  // The image a partition row of Entries() opens (a CMD disk lists its partitions beside the
+  // default one's files); null for every other entry and for a partition that holds no directory.
+  virtual const TDkCbmImage* PartitionImage(const TDkCbmEntry& /*entry*/) const { return nullptr; }
 
   ByteView Bytes() const { return bytes_; }
   int TrackCount() const { return track_count_; }

@@ -82,7 +82,7 @@ Bytes DkCbmEntryLineBody(const TDkCbmEntry& entry) {
   }
   body.push_back(closed ? kSpace : kQuote);
   body.push_back(entry.Closed ? kSpace : 0x2A);
-  for (const char* c = DkCbmFileTypeChars(entry.FileType); *c != '\0'; ++c) {
+  for (const char* c = DkCbmEntryTypeChars(entry); *c != '\0'; ++c) {
     body.push_back(static_cast<std::uint8_t>(*c));
   }
   body.push_back(entry.Locked ? 0x3C : kSpace);

@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "common/format.h"
 #include "common/text.h"
+#include "formats/cmd.h"
 #include "formats/d64.h"
 #include "formats/pc64.h"
 #include "registry/registry.h"
@@ -164,6 +165,8 @@ void PrintJson(const TDkCbmImage& image, std::ostream& out) {
   out << "  \"disk_id\": " << JsonString(image.DiskId()) << ",\n";
   out << "  \"disk_id_hex\": " << JsonString(Hex(image.DiskIdBytes())) << ",\n";
   out << "  \"free_blocks\": " << image.FreeBlocks() << ",\n";
+  if (const auto* cmd = dynamic_cast<const TDkCmdImage*>(&image))
+    out << "  \"default_partition\": " << cmd->DefaultPartition() << ",\n";
   out << "  \"entries\": [";
   const TDkCbmEntryArray& entries = image.Entries();
   for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -171,11 +174,13 @@ void PrintJson(const TDkCbmImage& image, std::ostream& out) {
     out << (i == 0 ? "\n" : ",\n") << "    {\"index\": " << i
         << ", \"name\": " << JsonString(e.Name)
         << ", \"name_hex\": " << JsonString(Hex(e.NameBytes))
-        << ", \"type\": " << JsonString(DkCbmFileTypeName(e.FileType))
+        << ", \"type\": " << JsonString(DkCbmEntryTypeChars(e))
         << ", \"raw_type\": " << int{e.RawType} << ", \"blocks\": " << e.Blocks
         << ", \"closed\": " << (e.Closed ? "true" : "false")
         << ", \"locked\": " << (e.Locked ? "true" : "false")
-        << ", \"first_track\": " << e.FirstTrack << ", \"first_sector\": " << e.FirstSector << "}";
+        << ", \"first_track\": " << e.FirstTrack << ", \"first_sector\": " << e.FirstSector;
+    if (e.Partition != 0) out << ", \"partition\": " << e.Partition;
+    out << "}";
   }
   out << (entries.empty() ? "],\n" : "\n  ],\n");
   out << "  \"warnings\": [";
@@ -268,6 +273,19 @@ int RunInfo(CommandArgs args, std::ostream& out, std::ostream& err) {
   out << "Directory:    " << Format("T%d/S%d", image->DirTrack(), image->DirSector()) << "\n";
   out << "Entries:      " << image->Entries().size() << "\n";
   out << "Free blocks:  " << image->FreeBlocks() << "\n";
+  if (const auto* cmd = dynamic_cast<const TDkCmdImage*>(image.get())) {
+    out << "Default partition: " << cmd->DefaultPartition() << "\n";
+    out << "Partitions:\n";
+    for (const TDkCmdPartition& partition : cmd->Partitions()) {
+      const std::string format = cmd->PartitionFormat(partition.Number);
+      out << Format("  %2d %-18s %-4s %5d blocks from unit $%.4X%s\n", partition.Number,
+                    ("\"" + DkCbmNameToString(partition.NameBytes) + "\"").c_str(),
+                    DkCmdPartitionTypeChars(partition.Type),
+                    static_cast<int>(partition.Size / kSectorSize),
+                    static_cast<unsigned>(partition.Start / kCmdUnitBytes),
+                    format.empty() ? "" : (", " + format).c_str());
+    }
+  }
   const TDkStringList* warnings = image->RecoveryWarnings();
   if (warnings != nullptr && !warnings->empty()) {
     out << "Directory damage:\n";

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include "common/exception.h"
 #include "common/format.h"
+#include "formats/cmd.h"
 #include "write/names.h"
 
 namespace kelvane {
@@ -20,11 +22,10 @@ constexpr std::uint8_t kNameEnd = 0xA0;
 constexpr int kMaxDepth = 8;
 
 struct Search {
-  const TDkCbmImage& image;
   const TDkFindQuery& query;
   TDkStringList& warnings;
   std::vector<TDkFindHit> hits;
-  std::set<std::pair<int, int>> visited;
+  std::set<std::tuple<const TDkCbmImage*, int, int>> visited;
 
   bool Wanted(const TDkCbmEntry& entry) const {
     const bool type_ok = query.Types.empty() || std::find(query.Types.begin(), query.Types.end(),
@@ -34,7 +35,8 @@ struct Search {
 
   // A sub-directory, or a 1581 partition formatted as one (its header says DOS 'D'); other
   // partitions are plain reserved space.
-  bool FolderFirstSector(const TDkCbmEntry& entry, int& track, int& sector) const {
+  static bool FolderFirstSector(const TDkCbmImage& image, const TDkCbmEntry& entry, int& track,
+                                int& sector) {
     if (image.MaxTrack() == 0 || (entry.FileType != cftDIR && entry.FileType != cftCBM))
       return false;
     const Bytes header = image.ReadSector(entry.FirstTrack, entry.FirstSector);
@@ -44,27 +46,41 @@ struct Search {
     return true;
   }
 
-  void Walk(const TDkCbmEntryArray& entries, std::vector<int>& path, const std::string& where) {
+  // The folders below an entry: a CMD partition other than the default one (whose files are
+  // the top directory already) is an image of its own; a sub-directory or formatted 1581
+  // partition a chain in the same image.
+  void Descend(const TDkCbmImage& image, const TDkCbmEntry& entry, std::vector<int>& path,
+               const std::string& name, int top_partition) {
+    if (entry.Partition != 0) {
+      const TDkCbmImage* partition = image.PartitionImage(entry);
+      if (partition == nullptr || entry.Partition == top_partition) return;
+      Walk(*partition, partition->Entries(), path, name + "/", 0);
+      return;
+    }
+    int track = 0;
+    int sector = 0;
+    if (!FolderFirstSector(image, entry, track, sector)) return;
+    if (path.size() > kMaxDepth || !visited.insert({&image, track, sector}).second) {
+      warnings.push_back(Format("%s: this directory loops back into itself.", name.c_str()));
+      return;
+    }
+    TDkParseStatus status = psComplete;
+    TDkStringList inner;
+    const TDkCbmEntryArray children =
+        DkCbmParseDirectory(track, sector, image.SectorReader(), &inner, status);
+    for (const std::string& warning : inner) warnings.push_back(name + ": " + warning);
+    Walk(image, children, path, name + "/", 0);
+  }
+
+  void Walk(const TDkCbmImage& image, const TDkCbmEntryArray& entries, std::vector<int>& path,
+            const std::string& where, int top_partition) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
       const TDkCbmEntry& entry = entries[i];
       path.push_back(static_cast<int>(i));
       if (Wanted(entry)) hits.push_back({path, entry});
-      int track = 0;
-      int sector = 0;
       const std::string name = where + DkCbmNameToString(entry.NameBytes);
       try {
-        if (FolderFirstSector(entry, track, sector)) {
-          if (path.size() > kMaxDepth || !visited.insert({track, sector}).second) {
-            warnings.push_back(Format("%s: this directory loops back into itself.", name.c_str()));
-          } else {
-            TDkParseStatus status = psComplete;
-            TDkStringList inner;
-            const TDkCbmEntryArray children =
-                DkCbmParseDirectory(track, sector, image.SectorReader(), &inner, status);
-            for (const std::string& warning : inner) warnings.push_back(name + ": " + warning);
-            Walk(children, path, name + "/");
-          }
-        }
+        Descend(image, entry, path, name, top_partition);
       } catch (const Exception& error) {
         warnings.push_back(name + ": " + error.Message());
       }
@@ -97,10 +113,13 @@ bool TDkNamePattern::Matches(ByteView name) const {
 
 std::vector<TDkFindHit> DkFindEntries(const TDkCbmImage& image, const TDkFindQuery& query,
                                       TDkStringList& warnings) {
-  Search search{image, query, warnings, {}, {}};
-  search.visited.insert({image.DirTrack(), image.DirSector()});
+  Search search{query, warnings, {}, {}};
+  search.visited.insert({&image, image.DirTrack(), image.DirSector()});
   std::vector<int> path;
-  search.Walk(image.Entries(), path, "");
+  int top_partition = 0;
+  if (const auto* cmd = dynamic_cast<const TDkCmdImage*>(&image))
+    top_partition = cmd->DefaultPartition();
+  search.Walk(image, image.Entries(), path, "", top_partition);
   return std::move(search.hits);
 }
 

@@ -12,6 +12,8 @@ namespace kelvane {
 // and lengths before it touches a byte.
 using Bytes = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
+// Bytes changed in place: a whole image, or one partition of it.
+using WritableBytes = std::span<std::uint8_t>;
 
 // An image's bytes, owned or borrowed. A reader given borrowed bytes (a mapped file, a buffer an
 // archive member was read into) never copies them, so opening an image touches only the sectors

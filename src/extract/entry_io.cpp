@@ -56,17 +56,26 @@ void ReadEntryInto(const TDkCbmImage& image, const TDkCbmEntry& entry, bool recu
     return;
   }
   reads[item].IsDirectory = true;
-  const std::string key = Format("%d/%d", entry.FirstTrack, entry.FirstSector);
+  // A CMD partition is an image of its own: its folder holds that image's top directory.
+  const TDkCbmImage* partition = image.PartitionImage(entry);
+  const TDkCbmImage& inner = partition != nullptr ? *partition : image;
+  if (partition == nullptr && entry.Partition != 0) return;  // no directory to show
+  const std::string key = partition != nullptr
+                              ? Format("P%d", entry.Partition)
+                              : Format("%p %d/%d", static_cast<const void*>(&image),
+                                       entry.FirstTrack, entry.FirstSector);
   if (!visited.insert(key).second) {
     std::string name = entry.Name;
     while (!name.empty() && name.back() == ' ') name.pop_back();
     throw Exception(Format("%s: this directory loops back into itself.", name.c_str()));
   }
-  for (const TDkCbmEntry& child : ListFolder(image, entry)) {
+  const TDkCbmEntryArray children =
+      partition != nullptr ? partition->Entries() : ListFolder(image, entry);
+  for (const TDkCbmEntry& child : children) {
     reads.push_back(TDkDiskEntryRead{});
     const std::size_t child_item = reads.size() - 1;
     reads[child_item].Parent = static_cast<int>(item);
-    ReadEntryInto(image, child, recurse, child_item, reads, visited);
+    ReadEntryInto(inner, child, recurse, child_item, reads, visited);
   }
 }
 

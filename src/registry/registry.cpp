@@ -5,6 +5,7 @@
 
 #include "cbm/errors.h"
 #include "common/format.h"
+#include "formats/cmd.h"
 #include "formats/common.h"
 #include "formats/containers.h"
 #include "formats/d64.h"
@@ -16,8 +17,8 @@ namespace kelvane {
 
 namespace {
 
-constexpr std::array<const char*, 7> kWritableExtensions = {".d64", ".d71", ".d81", ".d80",
-                                                            ".d82", ".dnp", ".dfi"};
+constexpr std::array<const char*, 10> kWritableExtensions = {
+    ".d64", ".d71", ".d81", ".d80", ".d82", ".dnp", ".dfi", ".d1m", ".d2m", ".d4m"};
 constexpr std::array<const char*, 3> kGcrExtensions = {".g64", ".g71", ".nib"};
 constexpr std::array<const char*, 2> kContainerExtensions = {".t64", ".lnx"};
 
@@ -37,6 +38,12 @@ bool EndsWithAny(const std::string& name, const std::array<const char*, N>& list
   return false;
 }
 
+TDkCbmImageFormat CmdFormat(const TDkCmdKind& kind) {
+  if (kind.Name == nullptr) return cifUnknown;
+  const std::string name = kind.Name;
+  return name == "D1M" ? cifD1M : name == "D2M" ? cifD2M : cifD4M;
+}
+
 std::string PairText(int sectors) {
   return DkSizePairText(sectors * kSectorSize, sectors * (kSectorSize + 1));
 }
@@ -44,9 +51,9 @@ std::string PairText(int sectors) {
 }  // namespace
 
 std::string DkImageFormatName(TDkCbmImageFormat format) {
-  static constexpr std::array<const char*, 13> kNames = {"disk", "D64",       "D71", "D81", "D80",
-                                                         "D82",  "DNP",       "DFI", "G64", "Tap",
-                                                         "T64",  "PcSidecar", "Lynx"};
+  static constexpr std::array<const char*, 16> kNames = {
+      "disk", "D64", "D71", "D81",       "D80",  "D82", "DNP", "DFI",
+      "G64",  "Tap", "T64", "PcSidecar", "Lynx", "D1M", "D2M", "D4M"};
   const int ordinal = static_cast<int>(format);
   if (ordinal < 0 || ordinal >= static_cast<int>(kNames.size())) return "disk";
   return kNames[static_cast<std::size_t>(ordinal)];
@@ -64,6 +71,15 @@ TDkCbmImageFormat DkDetectImageFormat(const std::string& file_name, ByteView fir
   if (BeginsWith(first_bytes, "C64File") && first_bytes.size() >= 8 && first_bytes[7] == 0) {
     return cifPcSidecar;
   }
+  // A D1M is as large as an 81-track D81: the system area's signature tells them apart.
+  if (const TDkCmdKind kind = DkCmdSizeMatch(size); kind.Name != nullptr) {
+    const bool named = DkEndsWithNoCase(file_name, ".d1m") || DkEndsWithNoCase(file_name, ".d2m") ||
+                       DkEndsWithNoCase(file_name, ".d4m");
+    if (named ||
+        (static_cast<long long>(first_bytes.size()) == size && DkCmdHasSignature(first_bytes))) {
+      return CmdFormat(kind);
+    }
+  }
   if (DkD64SizeMatches(size)) return cifD64;
   if (DkD71SizeMatches(size)) return cifD71;
   if (DkD81SizeMatches(size)) return cifD81;
@@ -71,7 +87,10 @@ TDkCbmImageFormat DkDetectImageFormat(const std::string& file_name, ByteView fir
   if (DkD82SizeMatches(size)) return cifD82;
   if (DkEndsWithNoCase(file_name, ".dnp") && DkDnpSizeMatches(size)) return cifDnp;
 
-  static constexpr std::array<std::pair<const char*, TDkCbmImageFormat>, 8> kByExtension = {{
+  static constexpr std::array<std::pair<const char*, TDkCbmImageFormat>, 11> kByExtension = {{
+      {".d1m", cifD1M},
+      {".d2m", cifD2M},
+      {".d4m", cifD4M},
       {".d64", cifD64},
       {".d41", cifD64},
       {".d71", cifD71},
@@ -92,7 +111,7 @@ TDkCbmImageFormat DkDetectImageFormat(const std::string& file_name, long long si
 }
 
 bool DkIsWritableFormat(TDkCbmImageFormat format) {
-  return format >= cifD64 && format <= cifDfi;
+  return (format >= cifD64 && format <= cifDfi) || (format >= cifD1M && format <= cifD4M);
 }
 
 bool DkIsListableFormat(TDkCbmImageFormat format) {
@@ -114,6 +133,10 @@ bool DkIsValidImageSize(const std::string& file_name, long long size) {
     case cifDnp:
     case cifDfi:
       return DkDnpSizeMatches(size);
+    case cifD1M:
+    case cifD2M:
+    case cifD4M:
+      return DkCmdSizeMatch(size).Name != nullptr;
     default:
       return false;
   }
@@ -156,6 +179,11 @@ std::string DkFormatSizeErrorText(TDkCbmImageFormat format, long long size) {
     case cifDfi:
       expected = DkDnpSizesText();
       break;
+    case cifD1M:
+    case cifD2M:
+    case cifD4M:
+      expected = DkCmdSizesText();
+      break;
     default:
       return Format("Unrecognized disk-image size: %lld bytes.", size);
   }
@@ -190,6 +218,10 @@ std::unique_ptr<TDkCbmImage> DkOpenImage(TDkImageBytes bytes, const std::string&
       return TDkT64Image::Open(std::move(bytes), recover);
     case cifLynx:
       return TDkLynxImage::Open(std::move(bytes), recover);
+    case cifD1M:
+    case cifD2M:
+    case cifD4M:
+      return TDkCmdImage::Open(std::move(bytes), recover);
     case cifUnknown:
       throw EDkCbmImageFormatError(DkSizeErrorText(file_name, size));
     default:

@@ -26,6 +26,9 @@ enum TDkCbmImageFormat : int {
   cifT64 = 10,
   cifPcSidecar = 11,
   cifLynx = 12,
+  cifD1M = 13,  // CMD FD2000 DD disk
+  cifD2M = 14,  // CMD FD2000 HD disk
+  cifD4M = 15,  // CMD FD4000 ED disk
 };
 
 // "disk", "D64", ... "PcSidecar".
@@ -35,7 +38,7 @@ TDkCbmImageFormat DkDetectImageFormat(const std::string& file_name, ByteView fir
                                       long long size);
 TDkCbmImageFormat DkDetectImageFormat(const std::string& file_name, long long size);
 
-// D64 .. DFI.
+// D64 .. DFI and the CMD FD disks.
 bool DkIsWritableFormat(TDkCbmImageFormat format);
 // What DkOpenImage reads: the writable formats and the T64 and Lynx containers.
 bool DkIsListableFormat(TDkCbmImageFormat format);

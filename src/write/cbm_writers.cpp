@@ -54,7 +54,7 @@ bool TDkZonedWriter::TakeFromSector(int track, int start, int& sector) {
 
 // --- D64 ----------------------------------------------------------------------------------------
 
-TDkD64Writer::TDkD64Writer(Bytes& bytes, int track_count, bool has_error_info,
+TDkD64Writer::TDkD64Writer(WritableBytes bytes, int track_count, bool has_error_info,
                            TDkD64DosVariant variant)
     : TDkZonedWriter(bytes, DkD64Geometry(), track_count, has_error_info, 18), variant_(variant) {
   const TDkD64VariantLayout layout = DkD64VariantOffsets(variant);
@@ -62,7 +62,7 @@ TDkD64Writer::TDkD64Writer(Bytes& bytes, int track_count, bool has_error_info,
   ext_bam_tracks_ = layout.ExtraTracks;
 }
 
-std::unique_ptr<TDkD64Writer> TDkD64Writer::FromBytes(Bytes& bytes) {
+std::unique_ptr<TDkD64Writer> TDkD64Writer::FromBytes(WritableBytes bytes) {
   const long long size = static_cast<long long>(bytes.size());
   const TDkD64SizeInfo info = DkD64SizeMatch(size);
   if (!info.Matched) {
@@ -148,7 +148,7 @@ bool TDkD64Writer::ExtendDirectory(int last_track, int last_sector, int& track, 
 
 // --- D71 ----------------------------------------------------------------------------------------
 
-std::unique_ptr<TDkD71Writer> TDkD71Writer::FromBytes(Bytes& bytes) {
+std::unique_ptr<TDkD71Writer> TDkD71Writer::FromBytes(WritableBytes bytes) {
   const long long size = static_cast<long long>(bytes.size());
   const TDkSizeMatch match = DkD71SizeMatch(size);
   if (!match.Matched) {
@@ -218,7 +218,8 @@ bool TDkD71Writer::ExtendDirectory(int last_track, int last_sector, int& track, 
 
 // --- D80, D82 -----------------------------------------------------------------------------------
 
-TDkIeeeWriter::TDkIeeeWriter(Bytes& bytes, const TDkZoneGeometry& geometry, bool has_error_info)
+TDkIeeeWriter::TDkIeeeWriter(WritableBytes bytes, const TDkZoneGeometry& geometry,
+                             bool has_error_info)
     : TDkZonedWriter(bytes, geometry, geometry.Tracks(), has_error_info, 39) {
   const std::size_t byte3 = static_cast<std::size_t>(geometry.SectorOffset(38, 0)) + 3;
   old_layout_ = byte3 < bytes.size() && bytes[byte3] == 255;
@@ -272,7 +273,7 @@ bool TDkIeeeWriter::ExtendDirectory(int last_track, int last_sector, int& track,
   return ClaimEmptyDirSector(last_track, last_sector, track, sector, slot);
 }
 
-std::unique_ptr<TDkD80Writer> TDkD80Writer::FromBytes(Bytes& bytes) {
+std::unique_ptr<TDkD80Writer> TDkD80Writer::FromBytes(WritableBytes bytes) {
   const long long size = static_cast<long long>(bytes.size());
   const TDkSizeMatch match = DkD80SizeMatch(size);
   if (!match.Matched) {
@@ -282,7 +283,7 @@ std::unique_ptr<TDkD80Writer> TDkD80Writer::FromBytes(Bytes& bytes) {
       new TDkD80Writer(bytes, DkD80Geometry(), match.HasErrorInfo));
 }
 
-std::unique_ptr<TDkD82Writer> TDkD82Writer::FromBytes(Bytes& bytes) {
+std::unique_ptr<TDkD82Writer> TDkD82Writer::FromBytes(WritableBytes bytes) {
   const long long size = static_cast<long long>(bytes.size());
   const TDkSizeMatch match = DkD82SizeMatch(size);
   if (!match.Matched) {

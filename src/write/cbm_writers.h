@@ -30,7 +30,7 @@ class TDkZonedWriter : public TDkCbmImageWriter {
   int FirstDirSector() const override { return 1; }
 
  protected:
-  TDkZonedWriter(Bytes& bytes, const TDkZoneGeometry& geometry, int track_count,
+  TDkZonedWriter(WritableBytes bytes, const TDkZoneGeometry& geometry, int track_count,
                  bool has_error_info, int system_track)
       : TDkCbmImageWriter(bytes),
         geometry_(geometry),
@@ -51,7 +51,7 @@ class TDkZonedWriter : public TDkCbmImageWriter {
 
 class TDkD64Writer : public TDkZonedWriter {
  public:
-  static std::unique_ptr<TDkD64Writer> FromBytes(Bytes& bytes);
+  static std::unique_ptr<TDkD64Writer> FromBytes(WritableBytes bytes);
   TDkD64DosVariant Variant() const { return variant_; }
 
   void LocateBam(TDkBamLocation& location, int track) const override;
@@ -63,7 +63,7 @@ class TDkD64Writer : public TDkZonedWriter {
                        int& slot) override;
 
  private:
-  TDkD64Writer(Bytes& bytes, int track_count, bool has_error_info, TDkD64DosVariant variant);
+  TDkD64Writer(WritableBytes bytes, int track_count, bool has_error_info, TDkD64DosVariant variant);
   TDkD64DosVariant variant_;
   int ext_bam_offset_;
   int ext_bam_tracks_;
@@ -71,7 +71,7 @@ class TDkD64Writer : public TDkZonedWriter {
 
 class TDkD71Writer : public TDkZonedWriter {
  public:
-  static std::unique_ptr<TDkD71Writer> FromBytes(Bytes& bytes);
+  static std::unique_ptr<TDkD71Writer> FromBytes(WritableBytes bytes);
 
   void LocateBam(TDkBamLocation& location, int track) const override;
   std::string FormatName() const override { return "D71"; }
@@ -98,7 +98,7 @@ class TDkIeeeWriter : public TDkZonedWriter {
   bool IsOldLayout() const override { return old_layout_; }
 
  protected:
-  TDkIeeeWriter(Bytes& bytes, const TDkZoneGeometry& geometry, bool has_error_info);
+  TDkIeeeWriter(WritableBytes bytes, const TDkZoneGeometry& geometry, bool has_error_info);
 
  private:
   bool old_layout_;
@@ -106,7 +106,7 @@ class TDkIeeeWriter : public TDkZonedWriter {
 
 class TDkD80Writer : public TDkIeeeWriter {
  public:
-  static std::unique_ptr<TDkD80Writer> FromBytes(Bytes& bytes);
+  static std::unique_ptr<TDkD80Writer> FromBytes(WritableBytes bytes);
   std::string FormatName() const override { return "D80"; }
   std::string DriveName() const override { return "8050"; }
 
@@ -116,7 +116,7 @@ class TDkD80Writer : public TDkIeeeWriter {
 
 class TDkD82Writer : public TDkIeeeWriter {
  public:
-  static std::unique_ptr<TDkD82Writer> FromBytes(Bytes& bytes);
+  static std::unique_ptr<TDkD82Writer> FromBytes(WritableBytes bytes);
   std::string FormatName() const override { return "D82"; }
   std::string DriveName() const override { return "8250"; }
 

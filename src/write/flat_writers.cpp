@@ -75,12 +75,12 @@ std::tm LocalNow() {
 
 // --- D81 ----------------------------------------------------------------------------------------
 
-TDkD81Writer::TDkD81Writer(Bytes& bytes, bool has_error_info)
+TDkD81Writer::TDkD81Writer(WritableBytes bytes, bool has_error_info)
     : TDkCbmImageWriter(bytes),
       has_error_info_(has_error_info),
       old_layout_(HasOldPartition(bytes, kHeaderTrack, 1, 80, 0)) {}
 
-std::unique_ptr<TDkD81Writer> TDkD81Writer::FromBytes(Bytes& bytes) {
+std::unique_ptr<TDkD81Writer> TDkD81Writer::FromBytes(WritableBytes bytes) {
   const long long size = static_cast<long long>(bytes.size());
   const TDkSizeMatch match = DkD81SizeMatch(size);
   if (!match.Matched) {
@@ -147,7 +147,7 @@ bool TDkD81Writer::ExtendDirectory(int last_track, int last_sector, int& track, 
 
 // --- DNP and DFI --------------------------------------------------------------------------------
 
-TDkFlatWriter::TDkFlatWriter(Bytes& bytes, int reserved)
+TDkFlatWriter::TDkFlatWriter(WritableBytes bytes, int reserved)
     : TDkCbmImageWriter(bytes),
       track_count_(static_cast<int>(bytes.size() / 65536)),
       first_dir_sector_(bytes.size() >= 512 ? bytes[257] : 0),
@@ -193,7 +193,7 @@ bool TDkFlatWriter::AllocateDataSector(int prev_track, int prev_sector, int& tra
   return NextFreeFrom(prev_track, prev_sector, track, sector);
 }
 
-TDkDnpWriter::TDkDnpWriter(Bytes& bytes)
+TDkDnpWriter::TDkDnpWriter(WritableBytes bytes)
     : TDkFlatWriter(bytes, 64), old_layout_(!DkDnpIsCurrentLayout(bytes)), clock_(LocalNow) {
   if (old_layout_) {
     SetReadOnlyReason(
@@ -206,7 +206,7 @@ TDkDnpWriter::TDkDnpWriter(Bytes& bytes)
   }
 }
 
-std::unique_ptr<TDkDnpWriter> TDkDnpWriter::FromBytes(Bytes& bytes) {
+std::unique_ptr<TDkDnpWriter> TDkDnpWriter::FromBytes(WritableBytes bytes) {
   const long long size = static_cast<long long>(bytes.size());
   if (!DkDnpSizeMatches(size)) {
     throw EDkCbmImageFormatError(DkFormatSizeErrorText(cifDnp, size));
@@ -263,7 +263,7 @@ void TDkDnpWriter::FinishEntry(Bytes& dir_sector, int entry_offset) const {
   dir_sector[at + 29] = static_cast<std::uint8_t>(now.tm_min);
 }
 
-TDkDfiWriter::TDkDfiWriter(Bytes& bytes) : TDkFlatWriter(bytes, 48) {
+TDkDfiWriter::TDkDfiWriter(WritableBytes bytes) : TDkFlatWriter(bytes, 48) {
   const int dir_track = bytes.size() >= 512 ? bytes[256] : 0;
   if (TrackCount() > 255) {
     SetReadOnlyReason(
@@ -276,7 +276,7 @@ TDkDfiWriter::TDkDfiWriter(Bytes& bytes) : TDkFlatWriter(bytes, 48) {
   }
 }
 
-std::unique_ptr<TDkDfiWriter> TDkDfiWriter::FromBytes(Bytes& bytes) {
+std::unique_ptr<TDkDfiWriter> TDkDfiWriter::FromBytes(WritableBytes bytes) {
   const long long size = static_cast<long long>(bytes.size());
   if (!DkDnpSizeMatches(size)) {
     throw EDkCbmImageFormatError(DkFormatSizeErrorText(cifDfi, size));

@@ -13,7 +13,7 @@ namespace kelvane {
 
 class TDkD81Writer : public TDkCbmImageWriter {
  public:
-  static std::unique_ptr<TDkD81Writer> FromBytes(Bytes& bytes);
+  static std::unique_ptr<TDkD81Writer> FromBytes(WritableBytes bytes);
 
   void LocateBam(TDkBamLocation& location, int track) const override;
   void CheckWritable() const override;
@@ -37,7 +37,7 @@ class TDkD81Writer : public TDkCbmImageWriter {
 
  private:
   static constexpr int kHeaderTrack = 40;
-  TDkD81Writer(Bytes& bytes, bool has_error_info);
+  TDkD81Writer(WritableBytes bytes, bool has_error_info);
   bool has_error_info_;
   bool old_layout_;
 };
@@ -64,7 +64,7 @@ class TDkFlatWriter : public TDkCbmImageWriter {
 
  protected:
   // `reserved` sectors at the start of track 1 are never handed out.
-  TDkFlatWriter(Bytes& bytes, int reserved);
+  TDkFlatWriter(WritableBytes bytes, int reserved);
   void SetReadOnlyReason(std::string reason) { read_only_reason_ = std::move(reason); }
   // The disk-wide search from (track, sector) on: the next free sector, marked used.
   bool NextFreeFrom(int track, int sector, int& found_track, int& found_sector);
@@ -78,7 +78,7 @@ class TDkFlatWriter : public TDkCbmImageWriter {
 
 class TDkDnpWriter : public TDkFlatWriter {
  public:
-  static std::unique_ptr<TDkDnpWriter> FromBytes(Bytes& bytes);
+  static std::unique_ptr<TDkDnpWriter> FromBytes(WritableBytes bytes);
 
   void LocateBam(TDkBamLocation& location, int track) const override;
   std::uint8_t BamBitMask(int sector) const override {
@@ -96,14 +96,14 @@ class TDkDnpWriter : public TDkFlatWriter {
   void SetClock(std::function<std::tm()> clock) { clock_ = std::move(clock); }
 
  private:
-  explicit TDkDnpWriter(Bytes& bytes);
+  explicit TDkDnpWriter(WritableBytes bytes);
   bool old_layout_;
   std::function<std::tm()> clock_;
 };
 
 class TDkDfiWriter : public TDkFlatWriter {
  public:
-  static std::unique_ptr<TDkDfiWriter> FromBytes(Bytes& bytes);
+  static std::unique_ptr<TDkDfiWriter> FromBytes(WritableBytes bytes);
 
   void LocateBam(TDkBamLocation& location, int track) const override;
   bool BamBitMeansFree() const override { return false; }
@@ -114,7 +114,7 @@ class TDkDfiWriter : public TDkFlatWriter {
                        int& slot) override;
 
  private:
-  explicit TDkDfiWriter(Bytes& bytes);
+  explicit TDkDfiWriter(WritableBytes bytes);
 };
 
 }  // namespace kelvane

@@ -94,7 +94,6 @@ class TDkCbmImageWriter {
   bool TrackMayHaveFree(int track) const;
   void SetSectorFree(int track, int sector, bool free);
   void MarkSectorUsed(int track, int sector) { SetSectorFree(track, sector, false); }
-  Bytes ImageBytes() const { return bytes_; }
   void BuildSystemSectorMap(int dir_track, int dir_sector, TDkSectorOccupancy& map) const;
   void LinkNewDirSector(int prev_track, int prev_sector, int new_track, int new_sector);
   bool ClaimEmptyDirSector(int last_track, int last_sector, int& track, int& sector, int& slot);
@@ -115,8 +114,8 @@ class TDkCbmImageWriter {
 
  protected:
   // Refers to the caller's bytes: every change is visible to the caller at once.
-  explicit TDkCbmImageWriter(Bytes& bytes) : bytes_(bytes) {}
-  const Bytes& ImageBytesRef() const { return bytes_; }
+  explicit TDkCbmImageWriter(WritableBytes bytes) : bytes_(bytes) {}
+  ByteView ImageBytesRef() const { return bytes_; }
 
  private:
   // True when (track, sector) lies inside the geometry, the 0..255 link range and the image.
@@ -125,7 +124,7 @@ class TDkCbmImageWriter {
   // Records the `length` bytes at `offset` before they change, when a journal runs.
   void Remember(std::size_t offset, std::size_t length);
 
-  Bytes& bytes_;
+  WritableBytes bytes_;
   const TDkSectorOccupancy* protected_sectors_ = nullptr;
   bool journaling_ = false;
   std::vector<std::pair<std::size_t, std::size_t>> journal_spans_;  // offset, length

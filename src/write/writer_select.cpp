@@ -7,7 +7,7 @@
 
 namespace kelvane {
 
-std::unique_ptr<TDkCbmImageWriter> DkCreateWriter(Bytes& bytes, const std::string& file_name,
+std::unique_ptr<TDkCbmImageWriter> DkCreateWriter(WritableBytes bytes, const std::string& file_name,
                                                   TDkCbmImageFormat format) {
   switch (format) {
     case cifD64:
@@ -33,7 +33,7 @@ std::unique_ptr<TDkCbmImageWriter> DkCreateWriter(Bytes& bytes, const std::strin
   }
 }
 
-std::unique_ptr<TDkCbmImageWriter> DkOpenWriter(Bytes& bytes, const std::string& file_name) {
+std::unique_ptr<TDkCbmImageWriter> DkOpenWriter(WritableBytes bytes, const std::string& file_name) {
   return DkCreateWriter(
       bytes, file_name,
       DkDetectImageFormat(file_name, bytes, static_cast<long long>(bytes.size())));

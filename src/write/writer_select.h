@@ -12,11 +12,11 @@
 namespace kelvane {
 
 // A new writer of `format` on the caller's bytes (which it changes in place).
-std::unique_ptr<TDkCbmImageWriter> DkCreateWriter(Bytes& bytes, const std::string& file_name,
+std::unique_ptr<TDkCbmImageWriter> DkCreateWriter(WritableBytes bytes, const std::string& file_name,
                                                   TDkCbmImageFormat format);
 // The writer for the format detected from the name and bytes. An image in an old layout gets a
 // writer that refuses every change (see its IsOldLayout).
-std::unique_ptr<TDkCbmImageWriter> DkOpenWriter(Bytes& bytes, const std::string& file_name);
+std::unique_ptr<TDkCbmImageWriter> DkOpenWriter(WritableBytes bytes, const std::string& file_name);
 // Empty when the detected format is writable; otherwise the size text of the registry.
 std::string DkWriteBlockReason(const std::string& file_name, long long size);
 // The texts of the old layouts that stay read-only.
