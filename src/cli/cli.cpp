@@ -55,6 +55,12 @@ const std::vector<Command>& Commands() {
        "render IMAGE -o OUT.png [--charset upper|lower] [--scale N] [--rows N] [--width PX]",
        "draw the listing as the machine shows it into a PNG (scale 2, all rows by default)",
        RunRender},
+      {"new", "new IMAGE [--name NAME,ID] [--tracks N] [--force]",
+       "make a blank formatted disk of the kind the extension names (D64 of 35, 40 or 42\n"
+       "      tracks, D71, D81, D80, D82, DNP and DFI of N tracks, D1M, D2M, D4M with one\n"
+       "      native partition); the name defaults to the file's. An existing file is only\n"
+       "      replaced with --force",
+       RunNew},
       {"thumbnail", "thumbnail -s SIZE [--charset upper|lower] IMAGE OUT.png",
        "the top of the listing fitted into a SIZE x SIZE box, for file managers", RunThumbnail},
   };

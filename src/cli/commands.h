@@ -27,6 +27,7 @@ int RunThumbnail(CommandArgs args, std::ostream& out, std::ostream& err);
 int RunExtract(CommandArgs args, std::ostream& out, std::ostream& err);
 int RunAdd(CommandArgs args, std::ostream& out, std::ostream& err);
 int RunFind(CommandArgs args, std::ostream& out, std::ostream& err);
+int RunNew(CommandArgs args, std::ostream& out, std::ostream& err);
 
 // Writes a whole file through a temporary file beside it and a rename.
 void WriteFileWhole(const std::string& path, const Bytes& bytes);

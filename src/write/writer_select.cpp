@@ -2,10 +2,42 @@
 
 #include "cbm/errors.h"
 #include "common/format.h"
+#include "formats/cmd.h"
 #include "write/cbm_writers.h"
 #include "write/flat_writers.h"
 
 namespace kelvane {
+
+namespace {
+
+// A CMD FD disk takes files into its default partition, written by that partition's own writer
+// over its bytes; nothing outside them changes. A partition table with a fault is not written.
+std::unique_ptr<TDkCbmImageWriter> CreateCmdWriter(WritableBytes bytes) {
+  const TDkCmdTable table = DkCmdReadTable(bytes);
+  if (!table.Problems.empty()) throw EDkCbmMalformedDisk(table.Problems.front());
+  const TDkCmdPartition& target = *table.Default();
+  const WritableBytes inner = bytes.subspan(target.Start, DkCmdImageSize(target));
+  switch (target.Type) {
+    case cptNative:
+      return TDkDnpWriter::FromBytes(inner);
+    case cpt1541:
+      return TDkD64Writer::FromBytes(inner);
+    case cpt1571:
+      return TDkD71Writer::FromBytes(inner);
+    case cpt1581:
+      return TDkD81Writer::FromBytes(inner);
+    default:
+      break;
+  }
+  const char* holds = target.Type == cpt1581Cpm       ? "a CP/M disk"
+                      : target.Type == cptPrintBuffer ? "a print buffer"
+                                                      : "a foreign format";
+  throw EDkUnsupportedImageFormat(
+      Format("The default partition %d \"%s\" holds %s, not Commodore files: it cannot be written.",
+             target.Number, DkCbmNameToString(target.NameBytes).c_str(), holds));
+}
+
+}  // namespace
 
 std::unique_ptr<TDkCbmImageWriter> DkCreateWriter(WritableBytes bytes, const std::string& file_name,
                                                   TDkCbmImageFormat format) {
@@ -24,6 +56,10 @@ std::unique_ptr<TDkCbmImageWriter> DkCreateWriter(WritableBytes bytes, const std
       return TDkDnpWriter::FromBytes(bytes);
     case cifDfi:
       return TDkDfiWriter::FromBytes(bytes);
+    case cifD1M:
+    case cifD2M:
+    case cifD4M:
+      return CreateCmdWriter(bytes);
     case cifUnknown:
       throw EDkCbmImageFormatError(
           DkSizeErrorText(file_name, static_cast<long long>(bytes.size())));
