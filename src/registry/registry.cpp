@@ -80,12 +80,13 @@ TDkCbmImageFormat DkDetectImageFormat(const std::string& file_name, ByteView fir
       return CmdFormat(kind);
     }
   }
+  // A 3-track DNP is as large as a 40-track D64: named .dnp, it is the DNP.
+  if (DkEndsWithNoCase(file_name, ".dnp") && DkDnpSizeMatches(size)) return cifDnp;
   if (DkD64SizeMatches(size)) return cifD64;
   if (DkD71SizeMatches(size)) return cifD71;
   if (DkD81SizeMatches(size)) return cifD81;
   if (DkD80SizeMatches(size)) return cifD80;
   if (DkD82SizeMatches(size)) return cifD82;
-  if (DkEndsWithNoCase(file_name, ".dnp") && DkDnpSizeMatches(size)) return cifDnp;
 
   static constexpr std::array<std::pair<const char*, TDkCbmImageFormat>, 11> kByExtension = {{
       {".d1m", cifD1M},

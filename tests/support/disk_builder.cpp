@@ -7,6 +7,7 @@
 #include "formats/d64.h"
 #include "formats/d71_d81.h"
 #include "formats/d80_d82.h"
+#include "write/blank.h"
 
 namespace kelvane::testing {
 
@@ -237,6 +238,17 @@ VariantLayout LayoutOf(TDkD64DosVariant variant) {
   }
 }
 
+// The tool's own blank, named "TEST DISK", id "12".
+kelvane::Bytes Blank(TDkCbmImageFormat format, int tracks) {
+  TDkBlankSpec spec{format, tracks, PaddedName("TEST DISK"), {'1', '2'}};
+  return DkBlankImage(spec);
+}
+
+kelvane::Bytes WithErrorInfo(kelvane::Bytes bytes, bool error_info) {
+  if (error_info) bytes.resize(bytes.size() + bytes.size() / 256, 1);
+  return bytes;
+}
+
 // A 1541-style four-byte BAM entry: free count, then three bitmap bytes.
 void PutBam4(std::span<std::uint8_t> entry, int sectors, std::initializer_list<int> used) {
   FreeBits(entry.subspan(1, 3), sectors);
@@ -247,6 +259,8 @@ void PutBam4(std::span<std::uint8_t> entry, int sectors, std::initializer_list<i
 }  // namespace
 
 kelvane::Bytes BlankD64(int tracks, bool error_info, TDkD64DosVariant variant) {
+  if (variant == ddvStandard35 || variant == ddvSpeedDOS40 || variant == ddvExtended42)
+    return WithErrorInfo(Blank(cifD64, tracks), error_info);
   const int sectors = SectorsBefore(Sectors1541, tracks + 1);
   kelvane::Bytes bytes(static_cast<std::size_t>(sectors) * 256, 0);
   SectorEditor disk(bytes, D64Offset);
@@ -279,116 +293,18 @@ kelvane::Bytes BlankD64(int tracks, bool error_info, TDkD64DosVariant variant) {
 }
 
 kelvane::Bytes BlankD71(bool error_info) {
-  kelvane::Bytes bytes(1366 * 256, 0);
-  SectorEditor disk(bytes, D71Offset);
-  auto bam = disk.Sector(18, 0);
-  bam[0] = 18;
-  bam[1] = 1;
-  bam[2] = 0x41;
-  bam[3] = 0x80;
-  for (int t = 1; t <= 35; ++t) {
-    const int n = Sectors1571(t);
-    PutBam4(bam.subspan(static_cast<std::size_t>(4 * t), 4), n,
-            t == 18 ? std::initializer_list<int>{0, 1} : std::initializer_list<int>{});
-  }
-  std::fill(bam.begin() + 0x90, bam.begin() + 0xAB, 0xA0);
-  PutHeaderName(bam, 0x90, 0xA2, "2A");
-  auto bam2 = disk.Sector(53, 0);
-  for (int t = 36; t <= 70; ++t) {
-    const int n = Sectors1571(t);
-    // Track 53 holds the second side's BAM and is kept allocated, as a 1571 formats it.
-    bam[static_cast<std::size_t>(0xDD + t - 36)] = static_cast<std::uint8_t>(t == 53 ? 0 : n);
-    if (t != 53) FreeBits(bam2.subspan(static_cast<std::size_t>(3 * (t - 36)), 3), n);
-  }
-  disk.Link(18, 1, 0, 255);
-  if (error_info) bytes.resize(bytes.size() + 1366, 1);
-  return bytes;
+  return WithErrorInfo(Blank(cifD71, 0), error_info);
 }
 
 kelvane::Bytes BlankD81(bool error_info) {
-  kelvane::Bytes bytes(3200 * 256, 0);
-  SectorEditor disk(bytes, D81Offset);
-  auto header = disk.Sector(40, 0);
-  header[0] = 40;
-  header[1] = 3;
-  header[2] = 0x44;
-  std::fill(header.begin() + 4, header.begin() + 0x1D, 0xA0);
-  PutHeaderName(header, 4, 0x16, "3D");
-  for (int side = 0; side < 2; ++side) {
-    auto bam = disk.Sector(40, 1 + side);
-    bam[0] = side == 0 ? 40 : 0;
-    bam[1] = side == 0 ? 2 : 255;
-    bam[2] = 0x44;
-    bam[3] = 0xBB;
-    bam[4] = '1';
-    bam[5] = '2';
-    bam[6] = 0xC0;
-    for (int i = 0; i < 40; ++i) {
-      const int track = side * 40 + i + 1;
-      auto entry = bam.subspan(static_cast<std::size_t>(16 + 6 * i), 6);
-      FreeBits(entry.subspan(1, 5), 40);
-      entry[0] = 40;
-      if (track == 40) {
-        for (int s = 0; s < 4; ++s) UseBit(entry.subspan(1, 5), s);
-        entry[0] = 36;
-      }
-    }
-  }
-  disk.Link(40, 3, 0, 255);
-  if (error_info) bytes.resize(bytes.size() + 3200, 1);
-  return bytes;
+  return WithErrorInfo(Blank(cifD81, 0), error_info);
 }
-
-namespace {
-
-kelvane::Bytes BlankIeee(int tracks, bool error_info) {
-  const int sectors = SectorsBefore(Sectors8050, tracks + 1);
-  kelvane::Bytes bytes(static_cast<std::size_t>(sectors) * 256, 0);
-  SectorEditor disk(bytes, D80Offset);
-  auto header = disk.Sector(39, 0);
-  header[0] = 38;
-  header[1] = 0;
-  header[2] = 0x43;
-  std::fill(header.begin() + 6, header.begin() + 0x1D, 0xA0);
-  PutHeaderName(header, 6, 0x18, "2C");
-  const int bam_sectors = (tracks + 49) / 50;
-  for (int i = 0; i < bam_sectors; ++i) {
-    auto bam = disk.Sector(38, 3 * i);
-    const bool last = i + 1 == bam_sectors;
-    bam[0] = static_cast<std::uint8_t>(last ? 39 : 38);
-    bam[1] = static_cast<std::uint8_t>(last ? 1 : 3 * (i + 1));
-    bam[2] = 0x43;
-    bam[4] = static_cast<std::uint8_t>(1 + 50 * i);
-    bam[5] = static_cast<std::uint8_t>(std::min(tracks + 1, 51 + 50 * i));
-    for (int k = 0; k < 50 && 50 * i + k < tracks; ++k) {
-      const int track = 50 * i + k + 1;
-      const int n = Sectors8050(track);
-      auto entry = bam.subspan(static_cast<std::size_t>(6 + 5 * k), 5);
-      FreeBits(entry.subspan(1, 4), n);
-      int used = 0;
-      if (track == 39) {
-        UseBit(entry.subspan(1, 4), 0);
-        UseBit(entry.subspan(1, 4), 1);
-        used = 2;
-      } else if (track == 38) {
-        for (int b = 0; b < bam_sectors; ++b) UseBit(entry.subspan(1, 4), 3 * b);
-        used = bam_sectors;
-      }
-      entry[0] = static_cast<std::uint8_t>(n - used);
-    }
-  }
-  disk.Link(39, 1, 0, 255);
-  if (error_info) bytes.resize(bytes.size() + static_cast<std::size_t>(sectors), 1);
-  return bytes;
-}
-
-}  // namespace
 
 kelvane::Bytes BlankD80(bool error_info) {
-  return BlankIeee(77, error_info);
+  return WithErrorInfo(Blank(cifD80, 0), error_info);
 }
 kelvane::Bytes BlankD82(bool error_info) {
-  return BlankIeee(154, error_info);
+  return WithErrorInfo(Blank(cifD82, 0), error_info);
 }
 
 kelvane::Bytes BlankDnp(int tracks, bool current_layout) {
@@ -420,21 +336,7 @@ kelvane::Bytes BlankDnp(int tracks, bool current_layout) {
 }
 
 kelvane::Bytes BlankDfi(int tracks) {
-  kelvane::Bytes bytes(static_cast<std::size_t>(tracks) * 65536, 0);
-  const std::string signature = "DREAMLOAD FILE ARCHIVE";
-  std::copy(signature.begin(), signature.end(), bytes.begin() + 1);
-  SectorEditor disk(bytes, FlatOffset);
-  auto header = disk.Sector(1, 1);
-  header[0] = 1;
-  header[1] = 2;
-  header[2] = 0x41;
-  std::fill(header.begin() + 0x90, header.begin() + 0xAB, 0xA0);
-  PutHeaderName(header, 0x90, 0xA2, "2A");
-  // Bitmap at $1000 (track 1 sector 16): set = used. Sectors 0-2 and the bitmap itself are used.
-  for (const int s : {0, 1, 2, 16})
-    bytes[0x1000 + static_cast<std::size_t>(s / 8)] |= static_cast<std::uint8_t>(1 << (s % 8));
-  disk.Link(1, 2, 0, 255);
-  return bytes;
+  return Blank(cifDfi, tracks);
 }
 
 }  // namespace kelvane::testing
