@@ -40,6 +40,15 @@ mkdir -p "$stage"
 cp "$build/src/kelvane_preview.dll" "$build/src/kelvane-view.exe" "$build/src/cli/kelvane.exe" "$stage/"
 x86_64-w64-mingw32-strip "$stage/kelvane_preview.dll" "$stage/kelvane-view.exe" "$stage/kelvane.exe"
 sed "s/@VERSION@/$version/g" "$here/packaging/windows/README.txt" >"$stage/README.txt"
+"$here/tools/windows-template.sh" "$stage"
+
+# Explorer's New menu entry for .d64 (component id, root, the template's file id).
+new_menu() {
+  echo "  <Component Id=\"$1\" Guid=\"*\">"
+  echo "    <RegistryValue Root=\"$2\" Key=\"Software\\Classes\\.d64\\ShellNew\" Name=\"FileName\" Type=\"string\" Value=\"[#$3]\" KeyPath=\"yes\"/>"
+  echo "    <RegistryValue Root=\"$2\" Key=\"Software\\Classes\\.d64\\ShellNew\" Name=\"ItemName\" Type=\"string\" Value=\"Commodore disk image (D64)\"/>"
+  echo "  </Component>"
+}
 
 # kind key clsid: one handler association per extension.
 handlers() {
@@ -59,6 +68,9 @@ handlers() {
     done
     echo "  <Property Id=\"HKLM_PROPERTY_${upper}\"><RegistrySearch Id=\"FindHKLMPROPERTY_$e\" Root=\"HKLM\" Key=\"$property_handlers\\.$e\" Name=\"\" Type=\"raw\"/></Property>"
   done
+  for root in HKCU HKLM; do
+    echo "  <Property Id=\"${root}_NEW_D64\"><RegistrySearch Id=\"Find${root}New\" Root=\"$root\" Key=\"Software\\Classes\\.d64\\ShellNew\" Name=\"FileName\" Type=\"raw\"/></Property>"
+  done
   echo '</Include>'
 } >"$work/extension-searches.wxi"
 
@@ -71,6 +83,7 @@ handlers() {
     done
     echo "  <Component Id=\"OpenWith_$e\" Guid=\"*\"><RegistryValue Root=\"HKCU\" Key=\"Software\\Classes\\.$e\\OpenWithProgids\" Name=\"Kelvane.DiskImage\" Type=\"string\" Value=\"\" KeyPath=\"yes\"/></Component>"
   done
+  new_menu NewMenu HKCU BlankD64
   echo '</Include>'
 } >"$work/extension-components.wxi"
 
@@ -99,13 +112,14 @@ handlers() {
     echo "    <RegistryValue Root=\"HKLM\" Key=\"$details\" Name=\"InfoTip\" Type=\"string\" Value=\"$info_tip\"/>"
     echo "  </Component>"
   done
+  new_menu NewMenu_M HKLM MachineBlankD64
   echo '</Include>'
 } >"$work/machine-components.wxi"
 
 {
   echo '<?xml version="1.0" encoding="utf-8"?>'
   echo '<Include>'
-  echo '  <ComponentRef Id="MachineClasses"/>'
+  echo '  <ComponentRef Id="MachineClasses"/><ComponentRef Id="NewMenu"/><ComponentRef Id="NewMenu_M"/>'
   for e in $extensions; do
     echo "  <ComponentRef Id=\"PREVIEW_$e\"/><ComponentRef Id=\"THUMBNAIL_$e\"/><ComponentRef Id=\"OpenWith_$e\"/>"
     echo "  <ComponentRef Id=\"PREVIEW_M_$e\"/><ComponentRef Id=\"THUMBNAIL_M_$e\"/><ComponentRef Id=\"OpenWith_M_$e\"/>"
@@ -137,6 +151,11 @@ for e in $extensions; do
   condition "PROPERTY_M_$e" "$ours"
   condition "DETAILS_M_$e" "$ours"
 done
+# The New menu entry only where no other program's is set (ours, from an older version, is
+# replaced).
+ours_new='(NOT HKCU_NEW_D64 OR HKCU_NEW_D64 >> "kelvane-blank.d64") AND (NOT HKLM_NEW_D64 OR HKLM_NEW_D64 >> "kelvane-blank.d64")'
+condition NewMenu "$user AND $ours_new"
+condition NewMenu_M "$machine AND $ours_new"
 # Every component is a 64-bit one (wixl -a x64 leaves the bit clear): a 32-bit component's keys
 # would go to the registry's 32-bit view, where the 64-bit Explorer and preview host never look
 # (HKCU\Software\Classes\CLSID and HKLM\SOFTWARE are redirected for 32-bit programs).

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Builds the Windows download: the DLL, the two programs, the install scripts and the read-me.
+# Builds the Windows download: the DLL, the two programs, the install scripts, the read-me and
+# the New menu's blank D64.
 # Usage: tools/windows-package.sh MINGW_BUILD_DIR OUT.zip
 set -eu
 build=$1
@@ -14,6 +15,7 @@ cp "$build/src/kelvane_preview.dll" "$build/src/kelvane-view.exe" "$build/src/cl
   "$here/packaging/windows/install.cmd" "$here/packaging/windows/uninstall.cmd" "$dir/"
 sed "s/@VERSION@/$("$here/tools/version.sh")/g" "$here/packaging/windows/README.txt" >"$dir/README.txt"
 x86_64-w64-mingw32-strip "$dir/kelvane_preview.dll" "$dir/kelvane-view.exe" "$dir/kelvane.exe"
+"$here/tools/windows-template.sh" "$dir"
 rm -f "$out"
 (cd "$stage" && zip -q -r -X "$out" kelvane-windows-x64)
 echo "The Windows package is $out:"

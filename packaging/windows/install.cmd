@@ -35,6 +35,7 @@ if /i "%~1"=="/machine" (
 set "CLASSES=%ROOT%\Software\Classes"
 set "RECORD=%ROOT%\Software\Kelvane\Installed"
 set "DLL=%~dp0kelvane_preview.dll"
+set "BLANK=%~dp0kelvane-blank.d64"
 set "FAILED="
 
 if not exist "%DLL%" (
@@ -66,6 +67,7 @@ for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx) do (
   call :extension %%E %PREVIEW% %CLSID% preview
   call :extension %%E %THUMBNAIL% %THUMBCLSID% thumbnail
 )
+call :shellnew
 if "%ROOT%"=="HKLM" (
   call :add "%CLASSES%\CLSID\%PROPCLSID%" /ve /d "%PROPNAME%"
   call :add "%CLASSES%\CLSID\%PROPCLSID%\InprocServer32" /ve /d "%DLL%"
@@ -102,6 +104,26 @@ reg query "%KEY%" >nul 2>&1
 if errorlevel 1 set "MADE=extension"
 call :add "%KEY%\ShellEx\%2" /ve /d "%3"
 call :add "%RECORD%" /v "%1 %4" /d %MADE%
+exit /b 0
+
+rem Explorer's New menu: "Commodore disk image (D64)" makes a copy of the blank D64 beside this
+rem script, unless another program's New entry has .d64.
+:shellnew
+if not exist "%BLANK%" exit /b 0
+set "KEY=%CLASSES%\.d64"
+set "TEMPLATE="
+for /f "tokens=2*" %%a in ('reg query "%KEY%\ShellNew" /v FileName 2^>nul ^| find "REG_"') do set "TEMPLATE=%%b"
+if "%TEMPLATE%"=="" goto :shellnew_add
+if /i "%TEMPLATE%"=="%BLANK%" goto :shellnew_add
+echo .d64 keeps its New menu entry %TEMPLATE%.
+exit /b 0
+:shellnew_add
+set "MADE=shellnew"
+reg query "%KEY%" >nul 2>&1
+if errorlevel 1 set "MADE=extension"
+call :add "%KEY%\ShellNew" /v FileName /d "%BLANK%"
+call :add "%KEY%\ShellNew" /v ItemName /d "Commodore disk image (D64)"
+call :add "%RECORD%" /v ".d64 new" /d %MADE%
 exit /b 0
 
 rem The property handler of extension %1 and the properties Explorer shows for it, unless another

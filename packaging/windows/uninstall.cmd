@@ -24,6 +24,7 @@ if /i "%~1"=="/machine" (
 )
 set "CLASSES=%ROOT%\Software\Classes"
 set "RECORD=%ROOT%\Software\Kelvane\Installed"
+set "BLANK=%~dp0kelvane-blank.d64"
 if "%ROOT%"=="HKLM" (
   reg add "HKLM\Software\Kelvane" /f >nul 2>&1
   if errorlevel 1 (
@@ -38,6 +39,7 @@ for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx) do (
   call :extension %%E %THUMBNAIL% %THUMBCLSID% thumbnail
   call :extension %%E %PREVIEW% %CLSID% preview
 )
+call :shellnew
 reg delete "%ROOT%\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers" /v "%CLSID%" /f >nul 2>&1
 reg delete "%CLASSES%\CLSID\%CLSID%" /f >nul 2>&1
 reg delete "%CLASSES%\CLSID\%THUMBCLSID%" /f >nul 2>&1
@@ -58,6 +60,20 @@ for /f "tokens=2*" %%a in ('reg query "%PROPERTIES%\%1" /ve 2^>nul ^| find "REG_
 if /i "%HANDLER%"=="%PROPCLSID%" reg delete "%PROPERTIES%\%1" /f >nul 2>&1
 for %%V in (PreviewDetails FullDetails InfoTip) do reg delete "%CLASSES%\SystemFileAssociations\%1" /v %%V /f >nul 2>&1
 call :delete_if_empty "%CLASSES%\SystemFileAssociations\%1"
+exit /b 0
+
+rem The New menu entry for .d64, where install.cmd wrote it and it still names our template.
+:shellnew
+set "KEY=%CLASSES%\.d64"
+set "MADE="
+for /f "tokens=3*" %%a in ('reg query "%RECORD%" /v ".d64 new" 2^>nul ^| find "REG_"') do set "MADE=%%b"
+reg delete "%RECORD%" /v ".d64 new" /f >nul 2>&1
+if "%MADE%"=="" exit /b 0
+set "TEMPLATE="
+for /f "tokens=2*" %%a in ('reg query "%KEY%\ShellNew" /v FileName 2^>nul ^| find "REG_"') do set "TEMPLATE=%%b"
+if /i not "%TEMPLATE%"=="%BLANK%" exit /b 0
+reg delete "%KEY%\ShellNew" /f >nul 2>&1
+if /i "%MADE%"=="extension" call :delete_if_empty "%KEY%"
 exit /b 0
 
 :extension

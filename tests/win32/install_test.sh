@@ -13,6 +13,10 @@ trap 'rm -rf "$work"' EXIT
 cp "$source_dir/packaging/windows/install.cmd" "$source_dir/packaging/windows/uninstall.cmd" \
   "$dll" "$(dirname "$dll")/kelvane-view.exe" "$work/"
 win_work="Z:$(echo "$work" | tr / '\\')"
+# The New menu's template, made as the packages make it.
+tool="$(cd "$(dirname "$dll")" && pwd)/cli/kelvane.exe"
+(cd "$work" && "$wine" "$tool" new kelvane-blank.d64 --name "NEW DISK,00" \
+  </dev/null >/dev/null 2>&1) || true
 
 . "$source_dir/tests/win32/registry_checks.sh"
 run() { "$wine" cmd /c "$win_work\\$1" </dev/null 2>&1 | tr -d '\r'; }
@@ -27,6 +31,7 @@ for e in .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx; do reg delete "$classes\\
 output=$(run install.cmd)
 printf '%s\n' "$output"
 expect_classes "$win_work\\kelvane_preview.dll"
+expect_new_menu "$win_work"
 for e in .d64 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx; do
   expect "$e handler" "$(value "$classes\\$e\\ShellEx\\$preview" '')" "$clsid"
 done
@@ -55,6 +60,7 @@ key_exists "$classes\\CLSID\\$thumbclsid" && { echo "FAIL: thumbnail class left"
 key_exists "$classes\\.d71\\ShellEx\\$thumbnail" && { echo "FAIL: .d71 thumbnails left"; failures=$((failures + 1)); }
 expect "handler list after" "$(value 'HKCU\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers' "$clsid")" '<none>'
 expect ".d64 default after" "$(value "$classes\\.d64" '')" "VICE.D64"
+expect_new_menu ""
 key_exists "$classes\\.d64\\ShellEx\\$preview" && { echo "FAIL: .d64 handler left"; failures=$((failures + 1)); }
 expect ".d71 handler after" "$(value "$classes\\.d71\\ShellEx\\$preview" '')" "$other"
 key_exists "$classes\\.d81\\ShellEx" || { echo "FAIL: .d81's own ShellEx key removed"; failures=$((failures + 1)); }
@@ -78,6 +84,7 @@ classes='HKLM\Software\Classes'
 handlers='HKLM\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers'
 expect_classes "$win_work\\kelvane_preview.dll"
 expect "property server" "$(value "$classes\\CLSID\\$propclsid\\InprocServer32" '')" "$win_work\\kelvane_preview.dll"
+expect_new_menu "$win_work"
 for e in .d64 .d71 .d81 .d80 .d82 .dfi .g64 .g71 .nib .t64 .lnx; do
   expect "$e property handler" "$(value "HKLM\\$properties\\$e" '')" "$propclsid"
   case "$(value "$classes\\SystemFileAssociations\\$e" InfoTip)" in
@@ -93,6 +100,7 @@ for k in "$classes\\CLSID\\$clsid" "$classes\\CLSID\\$propclsid" "HKLM\\$propert
   "$classes\\SystemFileAssociations\\.d64" "$classes\\.d80" 'HKLM\Software\Kelvane'; do
   key_exists "$k" && fail "$k left after uninstall.cmd /machine"
 done
+expect_new_menu ""
 expect ".dnp other property handler after" "$(value "HKLM\\$properties\\.dnp" '')" "$other"
 reg delete "HKLM\\$properties\\.dnp" /f >/dev/null
 classes=$user_classes

@@ -44,12 +44,14 @@ reg add "$machine\\.d82\\ShellEx\\$thumbnail" /ve /d "$other" /f >/dev/null
 msiexec /i "$(win "$work/kelvane-$version-x64.msi")" || fail "install"
 dir="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Programs/Kelvane"
 installed_dll="C:\\users\\$(id -un)\\AppData\\Local\\Programs\\Kelvane\\kelvane_preview.dll"
-for f in kelvane_preview.dll kelvane-view.exe kelvane.exe README.txt; do
+for f in kelvane_preview.dll kelvane-view.exe kelvane.exe README.txt kelvane-blank.d64; do
   [ -f "$dir/$f" ] || fail "$f not installed"
 done
+[ "$(wc -c <"$dir/kelvane-blank.d64")" -eq 174848 ] || fail "the New menu's template is no blank D64"
 grep -q "Kelvane $version\\." "$dir/README.txt" || fail "the read-me does not name version $version"
 expect "products" "$(products)" "$version"
 expect_classes "$installed_dll"
+expect_new_menu "${installed_dll%\\kelvane_preview.dll}"
 expect "thumbnail class" "$(value "$classes\\CLSID\\$thumbclsid" '')" "Kelvane disk image thumbnails"
 for e in .d64 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx; do
   expect "$e handler" "$(value "$classes\\$e\\ShellEx\\$preview" '')" "$clsid"
@@ -93,6 +95,7 @@ expect "products after the downgrade" "$(products)" "$newer"
 
 msiexec /x "$(win "$work/kelvane-$newer-x64.msi")" || fail "uninstall"
 expect "products after uninstall" "$(products)" ""
+expect_new_menu ""
 [ -e "$dir" ] && fail "the program folder is left: $(ls "$dir")"
 [ -e "$(dirname "$dir")" ] && fail "the empty Programs folder is left"
 for k in "CLSID\\$clsid" "CLSID\\$thumbclsid" Kelvane.DiskImage .d80 .d81 .dnp .dfi .g64 .g71 .nib .t64 .lnx \
@@ -112,13 +115,14 @@ expect ".d82 machine thumbnails after" "$(value "$machine\\.d82\\ShellEx\\$thumb
 reg add "HKLM\\$properties\\.dnp" /ve /d "$other" /f >/dev/null
 msiexec /i "$(win "$work/kelvane-$version-x64.msi")" ALLUSERS=1 || fail "install for every user"
 mdir="$WINEPREFIX/drive_c/Program Files/Kelvane"
-for f in kelvane_preview.dll kelvane-view.exe kelvane.exe README.txt; do
+for f in kelvane_preview.dll kelvane-view.exe kelvane.exe README.txt kelvane-blank.d64; do
   [ -f "$mdir/$f" ] || fail "$f not installed for every user"
 done
 user_classes=$classes
 classes=$machine
 handlers='HKLM\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers'
 expect_classes 'C:\Program Files\Kelvane\kelvane_preview.dll'
+expect_new_menu 'C:\Program Files\Kelvane'
 expect "property server" "$(value "$machine\\CLSID\\$propclsid\\InprocServer32" '')" \
   'C:\Program Files\Kelvane\kelvane_preview.dll'
 for e in .d64 .d71 .d81 .d80 .d82 .dfi .g64 .g71 .nib .t64 .lnx; do
@@ -145,6 +149,7 @@ for k in "$machine\\CLSID\\$clsid" "$machine\\CLSID\\$thumbclsid" "$machine\\CLS
   "$machine\\.d64\\ShellEx"; do
   key_exists "$k" && fail "$k left after the uninstall for every user"
 done
+expect_new_menu ""
 expect ".dnp other property handler after" "$(value "HKLM\\$properties\\.dnp" '')" "$other"
 
 [ "$failures" -eq 0 ] && echo "installer: install, upgrade and uninstall, for one user and for all: all checks passed"

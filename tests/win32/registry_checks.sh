@@ -39,3 +39,12 @@ expect_classes() {
     "Apartment"
   expect "handler list" "$(value "$handlers" "$clsid")" "Kelvane disk image preview"
 }
+# Explorer's New menu entry for .d64: the blank template in folder `$1`, or none (`$1` empty).
+expect_new_menu() {
+  if [ -z "$1" ]; then
+    key_exists "$classes\\.d64\\ShellNew" && fail "the New menu entry is left in $classes"
+    return 0
+  fi
+  expect "New menu template" "$(value "$classes\\.d64\\ShellNew" FileName)" "$1\\kelvane-blank.d64"
+  expect "New menu text" "$(value "$classes\\.d64\\ShellNew" ItemName)" "Commodore disk image (D64)"
+}
