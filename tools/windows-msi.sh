@@ -23,7 +23,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kelvane-msi.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 # The extensions the handler reads, as install.cmd registers them.
-extensions="d64 d71 d81 d80 d82 dnp dfi g64 g71 nib t64 lnx"
+extensions="d64 d71 d81 d80 d82 dnp dfi d1m d2m d4m g64 g71 nib t64 lnx"
 preview_clsid='{c1ca61c5-f30b-4bde-9457-ff81a9e316d4}'
 thumbnail_clsid='{e17eed19-37b8-4991-b543-d557fc76c06d}'
 preview_key='{8895b1c6-b41f-4c1c-a562-0d564250836f}'

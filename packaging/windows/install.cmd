@@ -63,7 +63,7 @@ call :add "%CLASSES%\CLSID\%THUMBCLSID%" /ve /d "%THUMBNAME%"
 call :add "%CLASSES%\CLSID\%THUMBCLSID%\InprocServer32" /ve /d "%DLL%"
 call :add "%CLASSES%\CLSID\%THUMBCLSID%\InprocServer32" /v ThreadingModel /d Apartment
 call :add "%ROOT%\Software\Microsoft\Windows\CurrentVersion\PreviewHandlers" /v "%CLSID%" /d "%NAME%"
-for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx) do (
+for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .d1m .d2m .d4m .g64 .g71 .nib .t64 .lnx) do (
   call :extension %%E %PREVIEW% %CLSID% preview
   call :extension %%E %THUMBNAIL% %THUMBCLSID% thumbnail
 )
@@ -72,7 +72,7 @@ if "%ROOT%"=="HKLM" (
   call :add "%CLASSES%\CLSID\%PROPCLSID%" /ve /d "%PROPNAME%"
   call :add "%CLASSES%\CLSID\%PROPCLSID%\InprocServer32" /ve /d "%DLL%"
   call :add "%CLASSES%\CLSID\%PROPCLSID%\InprocServer32" /v ThreadingModel /d Apartment
-  for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx) do call :property %%E
+  for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .d1m .d2m .d4m .g64 .g71 .nib .t64 .lnx) do call :property %%E
 )
 
 if defined FAILED (

@@ -31,11 +31,11 @@ if "%ROOT%"=="HKLM" (
     echo uninstall: /machine must be run as administrator. Nothing was removed.
     exit /b 1
   )
-  for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx) do call :property %%E
+  for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .d1m .d2m .d4m .g64 .g71 .nib .t64 .lnx) do call :property %%E
   reg delete "%CLASSES%\CLSID\%PROPCLSID%" /f >nul 2>&1
 )
 
-for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .g64 .g71 .nib .t64 .lnx) do (
+for %%E in (.d64 .d71 .d81 .d80 .d82 .dnp .dfi .d1m .d2m .d4m .g64 .g71 .nib .t64 .lnx) do (
   call :extension %%E %THUMBNAIL% %THUMBCLSID% thumbnail
   call :extension %%E %PREVIEW% %CLSID% preview
 )
