@@ -5,6 +5,7 @@
 #include "cbm/listing.h"
 #include "registry/registry.h"
 #include "support/disk_builder.h"
+#include "write/blank.h"
 
 namespace kelvane {
 namespace {
@@ -79,6 +80,28 @@ void BM_OpenAndListDnp16MiB_3584Entries(benchmark::State& state) {
   OpenAndList(state, bytes, "big.dnp", std::size_t{(222 + 256) * 8});
 }
 BENCHMARK(BM_OpenAndListDnp16MiB_3584Entries);
+
+// A D4M of four 1581 partitions with full directories: opening reads every partition's
+// directory, the listing shows the default one's 296 files and the four partition rows.
+void BM_OpenAndListD4M_Four1581Partitions(benchmark::State& state) {
+  Bytes d81 = BlankD81();
+  SectorEditor partition(d81, D81Offset);
+  FillDirectory(partition, 40, Range(3, 39));
+  Bytes bytes = DkBlankImage({cifD4M, 0, PaddedName("BENCH"), {'B', 'N'}});
+  const std::size_t table = 0x1900 * 512 + 8 * 256;
+  for (int n = 1; n <= 4; ++n) {
+    std::uint8_t* entry = bytes.data() + table + static_cast<std::size_t>(n) * 32;
+    const int start = (n - 1) * 0x640;
+    entry[2] = 4;  // 1581
+    entry[0x16] = static_cast<std::uint8_t>(start >> 8);
+    entry[0x17] = static_cast<std::uint8_t>(start);
+    entry[0x1E] = 0x06;
+    entry[0x1F] = 0x40;
+    std::copy(d81.begin(), d81.end(), bytes.begin() + start * 512);
+  }
+  OpenAndList(state, bytes, "full.d4m", 296 + 4);
+}
+BENCHMARK(BM_OpenAndListD4M_Four1581Partitions);
 
 }  // namespace
 }  // namespace kelvane

@@ -19,10 +19,11 @@
 using namespace kelvane;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const Bytes blank = DkBlankImage(
-      {cifD1M, 0, Bytes{'F', 'U', 'Z', 'Z', 0xA0, 0xA0, 0xA0, 0xA0, 0xA0, 0xA0, 0xA0, 0xA0, 0xA0,
-                        0xA0, 0xA0, 0xA0},
-       {'F', 'Z'}});
+  static const Bytes blank = DkBlankImage({cifD1M,
+                                           0,
+                                           Bytes{'F', 'U', 'Z', 'Z', 0xA0, 0xA0, 0xA0, 0xA0, 0xA0,
+                                                 0xA0, 0xA0, 0xA0, 0xA0, 0xA0, 0xA0, 0xA0},
+                                           {'F', 'Z'}});
   constexpr std::size_t kSystem = 0x640 * 512;
   constexpr std::size_t kSystemBytes = 40 * 256;
   Bytes image = blank;

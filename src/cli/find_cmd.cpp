@@ -350,7 +350,7 @@ class Searcher {
     return head + ", \"index\": " + std::to_string(hit.Path.front()) + ", \"within\": [" + within +
            "], \"name\": " + JsonString(e.Name) +
            ", \"name_hex\": " + JsonString(Hex(e.NameBytes)) +
-           ", \"type\": " + JsonString(DkCbmFileTypeName(e.FileType)) +
+           ", \"type\": " + JsonString(DkCbmEntryTypeChars(e)) +
            ", \"blocks\": " + std::to_string(e.Blocks) +
            ", \"line\": " + JsonString(EntryLineText(e)) + "}\n";
   }

@@ -91,8 +91,9 @@ class DropTransaction {
     } catch (const std::exception& error) {
       return SetCode(result_, deNotWritable, MessageOf(error));
     }
+    // An old layout, also that of a CMD disk's default partition, gives its writer's reason.
     if (writer_->IsOldLayout())
-      return SetCode(result_, deReadOnlyFormat, DkReadOnlyReasonText(format));
+      return SetCode(result_, deReadOnlyFormat, writer_->ReadOnlyReason());
 
     Prepare();
     if (pending_.empty()) return;

@@ -290,7 +290,13 @@ void DkParseDiskName(const std::string& text, Bytes& name, Bytes& id) {
           Format("The disk name \"%s\" holds '%c', which a disk name cannot.", text.c_str(), c));
     }
   }
-  name = DkCbmValidateFileName(DkCbmHostNameToBytes(text.substr(0, comma)));
+  const std::string name_text = text.substr(0, comma);
+  if (name_text.empty() || name_text.size() > kDkCbmNameLength) {
+    throw EDkCbmConstraintViolation(Format("A disk name has 1 to %d characters; \"%s\" has %d.",
+                                           kDkCbmNameLength, name_text.c_str(),
+                                           static_cast<int>(name_text.size())));
+  }
+  name = DkCbmValidateFileName(DkCbmHostNameToBytes(name_text));
   const Bytes id_bytes = DkCbmHostNameToBytes(id_text);
   if (id_bytes.size() != 2 ||
       std::any_of(id_bytes.begin(), id_bytes.end(), DkCbmIsReservedNameByte)) {

@@ -15,6 +15,15 @@ void TDkCbmImageWriter::FinishEntry(Bytes& dir_sector, int entry_offset) const {
   }
 }
 
+std::string TDkCbmImageWriter::ReadOnlyReason() const {
+  try {
+    CheckWritable();
+  } catch (const EDkCbmConstraintViolation& reason) {
+    return reason.Message();
+  }
+  return {};
+}
+
 int TDkCbmImageWriter::SectorOffset(int track, int sector) const {
   if (track < 1 || track > TrackCount()) {
     throw EDkCbmMalformedDisk(Format("Track %d out of range for %s.", track, FormatName().c_str()));

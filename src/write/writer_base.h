@@ -59,6 +59,8 @@ class TDkCbmImageWriter {
   virtual bool BamBitMeansFree() const { return true; }
   // Throws the format's read-only reason when the image may not be changed.
   virtual void CheckWritable() const {}
+  // That reason as text; empty when the image may be changed.
+  std::string ReadOnlyReason() const;
   virtual int HeaderTrack() const = 0;
   virtual int HeaderSector() const = 0;
   virtual int TrackCount() const = 0;

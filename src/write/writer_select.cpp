@@ -80,24 +80,4 @@ std::string DkWriteBlockReason(const std::string& file_name, long long size) {
   return DkSizeErrorText(file_name, size);
 }
 
-std::string DkReadOnlyReasonText(TDkCbmImageFormat format) {
-  switch (format) {
-    case cifD81:
-      return "This D81 has a partition in an old layout a 1581 cannot read. It stays read-only "
-             "until it is "
-             "converted.";
-    case cifD80:
-      return "This D80 has old header and BAM links an 8050 cannot follow. It stays read-only "
-             "until it is "
-             "converted.";
-    case cifD82:
-      return "This D82 has old header and BAM links an 8250 cannot follow. It stays read-only "
-             "until it is "
-             "converted.";
-    default:
-      return "This DNP has an old layout a CMD drive cannot read. It stays read-only until it is "
-             "converted.";
-  }
-}
-
 }  // namespace kelvane

@@ -19,7 +19,5 @@ std::unique_ptr<TDkCbmImageWriter> DkCreateWriter(WritableBytes bytes, const std
 std::unique_ptr<TDkCbmImageWriter> DkOpenWriter(WritableBytes bytes, const std::string& file_name);
 // Empty when the detected format is writable; otherwise the size text of the registry.
 std::string DkWriteBlockReason(const std::string& file_name, long long size);
-// The texts of the old layouts that stay read-only.
-std::string DkReadOnlyReasonText(TDkCbmImageFormat format);
 
 }  // namespace kelvane

@@ -263,7 +263,9 @@ TEST_F(DropTest, ImagesThatCannotTakeFilesAreRefusedWithTheirTexts) {
   };
   const Case cases[] = {
       {"game.g64", deReadOnlyFormat, "This image format is read-only."},  // not even opened
-      {"old.d82", deReadOnlyFormat, DkReadOnlyReasonText(cifD82)},
+      {"old.d82", deReadOnlyFormat,
+       "This D82 has old header and BAM links an 8250 cannot follow. It stays read-only until it "
+       "is converted."},
       {"odd.d64", deNotWritable, DkFormatSizeErrorText(cifD64, 1000)},
       {"none.d64", deNotWritable, "This is not a disk image that can be written."},
       {"gcr.img", deReadOnlyFormat, "This image format is read-only."},
