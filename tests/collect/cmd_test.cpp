@@ -226,7 +226,16 @@ TEST(NewDisk, EveryKindFormatsAsItsDrive) {
                 ReadTestFile(kData + "payload/b3000.bin"));
     }
   }
-  EXPECT_EQ(ReadTestFile(folder.Path("l.d4m")), Sample("empty-edn.d4m"));
+  // The FD blanks equal the reference blanks of one native partition byte for byte.
+  for (const char* kind : {"d1m", "d2m", "d4m"}) {
+    const std::string path = folder.Path(std::string("fd.") + kind);
+    const std::string id = Upper(std::string("D") + kind[1]);
+    ASSERT_EQ(RunWith({"new", path, "--name", "EMPTY," + id}).status, 0);
+    const char* sample = kind[1] == '1'   ? "empty-ddn.d1m"
+                         : kind[1] == '2' ? "empty-hdn.d2m"
+                                          : "empty-edn.d4m";
+    EXPECT_EQ(ReadTestFile(path), Sample(sample)) << kind;
+  }
   for (const char* bad : {"EMP:TY,D4", "EMPTY,D", "SEVENTEEN LETTERS,D4"})
     EXPECT_NE(RunWith({"new", folder.Path("m.d64"), "--name", bad}).status, 0) << bad;
 }
