@@ -55,6 +55,7 @@ TEST(CmdSamples, EveryPartitionListsAsTheDiskToolAndFilesReadBack) {
     const auto& cmd = dynamic_cast<const TDkCmdImage&>(*disk);
     EXPECT_EQ(disk->FormatName(), Upper(std::string(name).substr(std::string(name).size() - 3)));
     EXPECT_EQ(cmd.DefaultPartition(), 1);
+    EXPECT_EQ(disk->ErrorInfo().size(), std::string(name).rfind("errors", 0) == 0 ? 3240u : 0u);
     for (const TDkCmdPartition& partition : cmd.Partitions()) {
       std::ifstream in(kData + name + Format(".p%d.txt", partition.Number));
       std::stringstream text;
@@ -213,7 +214,20 @@ TEST(NewDisk, EveryKindFormatsAsItsDrive) {
     const auto image = DkOpenImage(ReadTestFile(path), row.name, false);
     EXPECT_EQ(image->DiskName(), "EMPTY");
     EXPECT_EQ(image->FreeBlocks(), row.free_blocks);
+    const Bytes directory = image->ReadSector(image->DirTrack(), image->DirSector());
+    EXPECT_EQ(directory[0] * 256 + directory[1], 0x00FF);  // the chain's only sector
     const std::string extension = std::string(row.name).substr(2);
+    if (extension == "d80" || extension == "d82") {
+      // An 8050's BAM: from the header's link, one block per 50 tracks naming its range, the
+      // last linking on to the directory.
+      Bytes block = image->ReadSector(39, 0);
+      for (int first = 1; first <= image->MaxTrack(); first += 50) {
+        block = image->ReadSector(block[0], block[1]);
+        EXPECT_EQ(block[4], first);
+        EXPECT_EQ(block[5], std::min(first + 50, image->MaxTrack() + 1));
+      }
+      EXPECT_EQ(block[0] * 256 + block[1], 39 * 256 + 1);
+    }
     const bool fd = extension == "d1m" || extension == "d2m" || extension == "d4m";
     EXPECT_EQ(image->Entries().size(), fd ? 1u : 0u);  // an FD disk lists its partition
     if (extension == "d64" || extension == "d71" || extension == "d81") {
