@@ -147,6 +147,15 @@ TEST(CmdWrite, FilesGoIntoTheDefaultPartitionOnly) {
       ASSERT_EQ(after[i], c.disk[i]) << "byte " << i << " outside the partition";
     }
   }
+  // A print-buffer default partition takes no files, and says why.
+  Bytes buffer = MixedDisk(3);
+  buffer[0x640 * 512 + 8 * 256 + 3 * 32 + 2] = cptPrintBuffer;
+  const std::string path = folder.Write("buffer.d1m", buffer);
+  const cli::Result refused = RunWith({"add", path, payload});
+  EXPECT_NE(refused.status, 0);
+  EXPECT_NE((refused.out + refused.err).find("holds a print buffer"), std::string::npos)
+      << refused.out << refused.err;
+  EXPECT_EQ(ReadTestFile(path), buffer);
 }
 
 // Damaged partition tables: the partition is left out with a warning, or the disk refused with
