@@ -33,36 +33,36 @@ int RunNew(CommandArgs args, std::ostream& out, std::ostream& err) {
   }
   if (path.empty()) throw UsageError{"new: no image file given"};
 
-  TDkBlankSpec spec;
+  TDkNewDisk request;
   const std::string file_name = PathFromUtf8(path).filename().string();
-  spec.Format = DkDetectImageFormat(file_name, ByteView(), -1);
-  if (!DkIsWritableFormat(spec.Format)) {
+  request.Format = DkDetectImageFormat(file_name, ByteView(), -1);
+  if (!DkIsWritableFormat(request.Format)) {
     throw UsageError{
         Format("new: '%s' names no disk kind; end it in .d64, .d71, .d81, .d80, "
                ".d82, .dnp, .dfi, .d1m, .d2m or .d4m",
                file_name.c_str())};
   }
-  const bool flat = spec.Format == cifDnp || spec.Format == cifDfi;
-  if (spec.Format == cifD64) {
-    spec.Tracks = tracks == 0 ? 35 : tracks;
+  const bool flat = request.Format == cifDnp || request.Format == cifDfi;
+  if (request.Format == cifD64) {
+    request.Tracks = tracks == 0 ? 35 : tracks;
   } else if (flat) {
     if (tracks == 0) throw UsageError{"new: a DNP or DFI needs --tracks N (1 to 255)"};
-    spec.Tracks = tracks;
+    request.Tracks = tracks;
   } else if (tracks != 0) {
     throw UsageError{Format("new: a %s has a fixed size; --tracks is for D64, DNP and DFI",
-                            DkImageFormatName(spec.Format).c_str())};
+                            DkImageFormatName(request.Format).c_str())};
   }
   if (name_text.empty()) {
     // The file's own name, cut to what a disk name holds.
     name_text = PathFromUtf8(path).stem().string().substr(0, 16) + ",00";
   }
-  DkParseDiskName(name_text, spec.Name, spec.Id);
+  DkParseDiskName(name_text, request.Name, request.Id);
 
   std::error_code error;
   if (!force && std::filesystem::exists(PathFromUtf8(path), error)) {
     throw Exception(Format("%s: already exists (use --force to replace it).", path.c_str()));
   }
-  Bytes bytes = DkBlankImage(spec);
+  Bytes bytes = DkBlankImage(request);
   // What is written must read back as an empty disk of its kind.
   const auto image = DkOpenImage(TDkImageBytes::Borrow(bytes), file_name, false);
   WriteFileWhole(path, bytes);

@@ -42,12 +42,12 @@ void PutBamEntry(WritableBytes entry, int sectors, std::initializer_list<int> us
 
 // Name, two $A0, id, $A0, DOS type at `name_offset`: the header block every drive writes, its
 // $A0 fill running from the name to `fill_end`.
-void PutHeader(WritableBytes sector, int name_offset, int fill_end, const TDkBlankSpec& spec,
+void PutHeader(WritableBytes sector, int name_offset, int fill_end, const TDkNewDisk& request,
                const char* dos_type) {
   const auto at = [&](int offset) { return sector.begin() + offset; };
   std::fill(at(name_offset), at(fill_end), 0xA0);
-  std::copy(spec.Name.begin(), spec.Name.end(), at(name_offset));
-  std::copy(spec.Id.begin(), spec.Id.end(), at(name_offset + 18));
+  std::copy(request.Name.begin(), request.Name.end(), at(name_offset));
+  std::copy(request.Id.begin(), request.Id.end(), at(name_offset + 18));
   sector[static_cast<std::size_t>(name_offset + 21)] = static_cast<std::uint8_t>(dos_type[0]);
   sector[static_cast<std::size_t>(name_offset + 22)] = static_cast<std::uint8_t>(dos_type[1]);
 }
@@ -61,9 +61,9 @@ Bytes ZonedBytes(const TDkZoneGeometry& geometry, int tracks) {
   return Bytes(static_cast<std::size_t>(geometry.SectorCount(tracks)) * kSectorSize, 0);
 }
 
-Bytes BlankD64(const TDkBlankSpec& spec) {
+Bytes BlankD64(const TDkNewDisk& request) {
   const TDkZoneGeometry& geometry = DkD64Geometry();
-  Bytes bytes = ZonedBytes(geometry, spec.Tracks);
+  Bytes bytes = ZonedBytes(geometry, request.Tracks);
   const auto sector = [&](int t, int s) { return SectorAt(bytes, geometry.SectorOffset(t, s)); };
   WritableBytes bam = sector(18, 0);
   bam[0] = 18;
@@ -73,10 +73,10 @@ Bytes BlankD64(const TDkBlankSpec& spec) {
     PutBamEntry(bam.subspan(static_cast<std::size_t>(4 * t), 4), geometry.SectorsInTrack(t),
                 t == 18 ? std::initializer_list<int>{0, 1} : std::initializer_list<int>{});
   }
-  PutHeader(bam, 0x90, 0xAB, spec, "2A");
+  PutHeader(bam, 0x90, 0xAB, request, "2A");
   // Tracks 36 and up in the BAM's spare bytes from $C0, where SpeedDOS and the 42-track DOS
   // extensions keep them.
-  for (int t = 36; t <= spec.Tracks; ++t) {
+  for (int t = 36; t <= request.Tracks; ++t) {
     PutBamEntry(bam.subspan(static_cast<std::size_t>(0xC0 + 4 * (t - 36)), 4),
                 geometry.SectorsInTrack(t), {});
   }
@@ -84,7 +84,7 @@ Bytes BlankD64(const TDkBlankSpec& spec) {
   return bytes;
 }
 
-Bytes BlankD71(const TDkBlankSpec& spec) {
+Bytes BlankD71(const TDkNewDisk& request) {
   const TDkZoneGeometry& geometry = DkD71Geometry();
   Bytes bytes = ZonedBytes(geometry, kD71Tracks);
   const auto sector = [&](int t, int s) { return SectorAt(bytes, geometry.SectorOffset(t, s)); };
@@ -97,7 +97,7 @@ Bytes BlankD71(const TDkBlankSpec& spec) {
     PutBamEntry(bam.subspan(static_cast<std::size_t>(4 * t), 4), geometry.SectorsInTrack(t),
                 t == 18 ? std::initializer_list<int>{0, 1} : std::initializer_list<int>{});
   }
-  PutHeader(bam, 0x90, 0xAB, spec, "2A");
+  PutHeader(bam, 0x90, 0xAB, request, "2A");
   // The second side: free counts at $DD, bitmaps in 53/0; track 53 stays allocated whole.
   WritableBytes bam2 = sector(53, 0);
   for (int t = 36; t <= kD71Tracks; ++t) {
@@ -109,7 +109,7 @@ Bytes BlankD71(const TDkBlankSpec& spec) {
   return bytes;
 }
 
-Bytes BlankD81(const TDkBlankSpec& spec) {
+Bytes BlankD81(const TDkNewDisk& request) {
   Bytes bytes(static_cast<std::size_t>(kD81Tracks) * kD81SectorsPerTrack * kSectorSize, 0);
   const auto sector = [&](int t, int s) {
     return SectorAt(bytes, ((t - 1) * kD81SectorsPerTrack + s) * kSectorSize);
@@ -118,15 +118,15 @@ Bytes BlankD81(const TDkBlankSpec& spec) {
   header[0] = 40;
   header[1] = 3;
   header[2] = 0x44;
-  PutHeader(header, 4, 0x1D, spec, "3D");
+  PutHeader(header, 4, 0x1D, request, "3D");
   for (int side = 0; side < 2; ++side) {
     WritableBytes bam = sector(40, 1 + side);
     bam[0] = side == 0 ? 40 : 0;
     bam[1] = side == 0 ? 2 : 0xFF;
     bam[2] = 0x44;
     bam[3] = 0xBB;  // 'D' inverted
-    bam[4] = spec.Id[0];
-    bam[5] = spec.Id[1];
+    bam[4] = request.Id[0];
+    bam[5] = request.Id[1];
     bam[6] = 0xC0;  // verify on, check header CRC
     for (int i = 0; i < 40; ++i) {
       const int track = side * 40 + i + 1;
@@ -140,7 +140,7 @@ Bytes BlankD81(const TDkBlankSpec& spec) {
 }
 
 // 8050 and 8250: header 39/0, BAM sectors from 38/0 every third sector, 50 tracks each.
-Bytes BlankIeee(const TDkBlankSpec& spec, const TDkZoneGeometry& geometry) {
+Bytes BlankIeee(const TDkNewDisk& request, const TDkZoneGeometry& geometry) {
   const int tracks = geometry.Tracks();
   Bytes bytes = ZonedBytes(geometry, tracks);
   const auto sector = [&](int t, int s) { return SectorAt(bytes, geometry.SectorOffset(t, s)); };
@@ -148,7 +148,7 @@ Bytes BlankIeee(const TDkBlankSpec& spec, const TDkZoneGeometry& geometry) {
   header[0] = 38;
   header[1] = 0;
   header[2] = 0x43;
-  PutHeader(header, 6, 0x1D, spec, "2C");
+  PutHeader(header, 6, 0x1D, request, "2C");
   const int bam_sectors = (tracks + 49) / 50;
   for (int i = 0; i < bam_sectors; ++i) {
     WritableBytes bam = sector(38, 3 * i);
@@ -180,7 +180,7 @@ Bytes BlankIeee(const TDkBlankSpec& spec, const TDkZoneGeometry& geometry) {
 // A CMD native partition: header 1/1, BAM 1/2-1/33 (bit set = free, sector 0 in the high bit),
 // root directory 1/34; sectors 0-34 of track 1 in use. The bitmap marks all 255 tracks a
 // partition could have, as the drive's format does.
-void PutNative(WritableBytes part, int tracks, const TDkBlankSpec& spec) {
+void PutNative(WritableBytes part, int tracks, const TDkNewDisk& request) {
   const auto sector = [&](int t, int s) {
     return part.subspan(static_cast<std::size_t>((t - 1) * kDnpTrackBytes + s * kSectorSize),
                         kSectorSize);
@@ -189,14 +189,14 @@ void PutNative(WritableBytes part, int tracks, const TDkBlankSpec& spec) {
   header[0] = 1;
   header[1] = 34;
   header[2] = 0x48;
-  PutHeader(header, 4, 0x1D, spec, "1H");
+  PutHeader(header, 4, 0x1D, request, "1H");
   header[0x20] = 1;  // the header's own address: the current layout
   header[0x21] = 1;
   WritableBytes bam = sector(1, 2);
   bam[2] = 0x48;
   bam[3] = 0xB7;
-  bam[4] = spec.Id[0];
-  bam[5] = spec.Id[1];
+  bam[4] = request.Id[0];
+  bam[5] = request.Id[1];
   bam[6] = 0xC0;
   bam[8] = static_cast<std::uint8_t>(tracks);
   const WritableBytes bitmap = part.subspan(kSectorSize * 2 + 32, 255 * 32);
@@ -206,21 +206,21 @@ void PutNative(WritableBytes part, int tracks, const TDkBlankSpec& spec) {
   EndDirectory(sector(1, 34));
 }
 
-Bytes BlankDnp(const TDkBlankSpec& spec) {
-  Bytes bytes(static_cast<std::size_t>(spec.Tracks) * kDnpTrackBytes, 0);
-  PutNative(bytes, spec.Tracks, spec);
+Bytes BlankDnp(const TDkNewDisk& request) {
+  Bytes bytes(static_cast<std::size_t>(request.Tracks) * kDnpTrackBytes, 0);
+  PutNative(bytes, request.Tracks, request);
   return bytes;
 }
 
-Bytes BlankDfi(const TDkBlankSpec& spec) {
-  Bytes bytes(static_cast<std::size_t>(spec.Tracks) * kDnpTrackBytes, 0);
+Bytes BlankDfi(const TDkNewDisk& request) {
+  Bytes bytes(static_cast<std::size_t>(request.Tracks) * kDnpTrackBytes, 0);
   const char signature[] = "DREAMLOAD FILE ARCHIVE";
   std::memcpy(bytes.data() + 1, signature, sizeof signature - 1);
   WritableBytes header = SectorAt(bytes, kSectorSize);
   header[0] = 1;
   header[1] = 2;
   header[2] = 0x41;
-  PutHeader(header, 0x90, 0xAB, spec, "2A");
+  PutHeader(header, 0x90, 0xAB, request, "2A");
   // Used-sector bitmap at $1000 (track 1 sector 16): sectors 0-2 and the bitmap's own sector.
   for (const int s : {0, 1, 2, 16})
     bytes[0x1000 + static_cast<std::size_t>(s / 8)] |= static_cast<std::uint8_t>(1 << (s % 8));
@@ -230,11 +230,11 @@ Bytes BlankDfi(const TDkBlankSpec& spec) {
 
 // An FD disk with one native partition over the whole user area, the default one, and the
 // system area of a freshly formatted disk.
-Bytes BlankCmd(const TDkBlankSpec& spec, const TDkCmdKind& kind) {
+Bytes BlankCmd(const TDkNewDisk& request, const TDkCmdKind& kind) {
   Bytes bytes(static_cast<std::size_t>(kind.Blocks()) * kSectorSize, 0);
   const int tracks = kind.SystemUnit / kCmdNativeTrackUnits;
   PutNative(WritableBytes(bytes).first(static_cast<std::size_t>(tracks) * kDnpTrackBytes), tracks,
-            spec);
+            request);
 
   const std::size_t system = static_cast<std::size_t>(kind.SystemUnit) * kCmdUnitBytes;
   WritableBytes config = SectorAt(bytes, static_cast<int>(system + 5 * kSectorSize));
@@ -269,11 +269,11 @@ Bytes BlankCmd(const TDkBlankSpec& spec, const TDkCmdKind& kind) {
   return bytes;
 }
 
-void CheckTracks(const TDkBlankSpec& spec, bool allowed, const char* expected) {
+void CheckTracks(const TDkNewDisk& request, bool allowed, const char* expected) {
   if (!allowed) {
     throw EDkCbmConstraintViolation(Format("A %s cannot have %d tracks: %s.",
-                                           DkImageFormatName(spec.Format).c_str(), spec.Tracks,
-                                           expected));
+                                           DkImageFormatName(request.Format).c_str(),
+                                           request.Tracks, expected));
   }
 }
 
@@ -306,36 +306,36 @@ void DkParseDiskName(const std::string& text, Bytes& name, Bytes& id) {
   id = id_bytes;
 }
 
-Bytes DkBlankImage(const TDkBlankSpec& spec) {
-  const bool flat_ok = spec.Tracks >= 1 && spec.Tracks <= 255;
-  switch (spec.Format) {
+Bytes DkBlankImage(const TDkNewDisk& request) {
+  const bool flat_ok = request.Tracks >= 1 && request.Tracks <= 255;
+  switch (request.Format) {
     case cifD64:
-      CheckTracks(spec, spec.Tracks == 35 || spec.Tracks == 40 || spec.Tracks == 42,
+      CheckTracks(request, request.Tracks == 35 || request.Tracks == 40 || request.Tracks == 42,
                   "35, 40 or 42");
-      return BlankD64(spec);
+      return BlankD64(request);
     case cifD71:
-      return BlankD71(spec);
+      return BlankD71(request);
     case cifD81:
-      return BlankD81(spec);
+      return BlankD81(request);
     case cifD80:
-      return BlankIeee(spec, DkD80Geometry());
+      return BlankIeee(request, DkD80Geometry());
     case cifD82:
-      return BlankIeee(spec, DkD82Geometry());
+      return BlankIeee(request, DkD82Geometry());
     case cifDnp:
-      CheckTracks(spec, flat_ok, "1 to 255");
-      return BlankDnp(spec);
+      CheckTracks(request, flat_ok, "1 to 255");
+      return BlankDnp(request);
     case cifDfi:
-      CheckTracks(spec, flat_ok, "1 to 255");
-      return BlankDfi(spec);
+      CheckTracks(request, flat_ok, "1 to 255");
+      return BlankDfi(request);
     case cifD1M:
     case cifD2M:
     case cifD4M:
-      return BlankCmd(spec, DkCmdKindByName(DkImageFormatName(spec.Format)));
+      return BlankCmd(request, DkCmdKindByName(DkImageFormatName(request.Format)));
     default:
       throw EDkCbmConstraintViolation(
           Format("No blank %s can be made; a new disk is one of D64, "
                  "D71, D81, D80, D82, DNP, DFI, D1M, D2M, D4M.",
-                 DkImageFormatName(spec.Format).c_str()));
+                 DkImageFormatName(request.Format).c_str()));
   }
 }
 

@@ -9,7 +9,7 @@
 
 namespace kelvane {
 
-struct TDkBlankSpec {
+struct TDkNewDisk {
   TDkCbmImageFormat Format = cifUnknown;
   int Tracks = 0;  // D64: 35, 40 or 42; DNP and DFI: 1..255; 0 elsewhere
   Bytes Name;      // 16 bytes, $A0-padded
@@ -22,6 +22,6 @@ void DkParseDiskName(const std::string& text, Bytes& name, Bytes& id);
 
 // Throws EDkCbmConstraintViolation for a format no blank is made of or a track count the format
 // cannot have.
-Bytes DkBlankImage(const TDkBlankSpec& spec);
+Bytes DkBlankImage(const TDkNewDisk& request);
 
 }  // namespace kelvane

@@ -16,19 +16,13 @@ std::unique_ptr<TDkCbmImageWriter> CreateCmdWriter(WritableBytes bytes) {
   const TDkCmdTable table = DkCmdReadTable(bytes);
   if (!table.Problems.empty()) throw EDkCbmMalformedDisk(table.Problems.front());
   const TDkCmdPartition& target = *table.Default();
-  const WritableBytes inner = bytes.subspan(target.Start, DkCmdImageSize(target));
-  switch (target.Type) {
-    case cptNative:
-      return TDkDnpWriter::FromBytes(inner);
-    case cpt1541:
-      return TDkD64Writer::FromBytes(inner);
-    case cpt1571:
-      return TDkD71Writer::FromBytes(inner);
-    case cpt1581:
-      return TDkD81Writer::FromBytes(inner);
-    default:
-      break;
-  }
+  const TDkCbmImageFormat format = target.Type == cptNative ? cifDnp
+                                   : target.Type == cpt1541 ? cifD64
+                                   : target.Type == cpt1571 ? cifD71
+                                   : target.Type == cpt1581 ? cifD81
+                                                            : cifUnknown;
+  if (format != cifUnknown)
+    return DkCreateWriter(bytes.subspan(target.Start, DkCmdImageSize(target)), "", format);
   const char* holds = target.Type == cpt1581Cpm       ? "a CP/M disk"
                       : target.Type == cptPrintBuffer ? "a print buffer"
                                                       : "a foreign format";

@@ -89,8 +89,8 @@ TEST(CmdSamples, EveryPartitionListsAsTheDiskToolAndFilesReadBack) {
 // A disk of 1541, 1571 and native partitions, built from the layout: partition 1 (1541) from unit
 // 0, 2 (1571) after it, 3 (native, 3 tracks) after that; `default_number` names the default.
 Bytes MixedDisk(int default_number) {
-  TDkBlankSpec spec{cifD1M, 0, testing::PaddedName("MIXED"), {'M', 'X'}};
-  Bytes disk = DkBlankImage(spec);
+  TDkNewDisk request{cifD1M, 0, testing::PaddedName("MIXED"), {'M', 'X'}};
+  Bytes disk = DkBlankImage(request);
   const std::size_t system = 0x640 * 512;
   const auto put = [&](int n, std::uint8_t type, int start, int units, const Bytes& image) {
     std::uint8_t* e = disk.data() + system + 8 * 256 + n * 32;

@@ -82,7 +82,7 @@ kelvane::Bytes D81PartitionImage() {
   disk.WriteFile({{20, 0}, {20, 1}}, PatternBytes(300, 6));
   disk.PutEntry(40, 3, 0, {"README", 0x81, 20, 0, 2});
   disk.PutEntry(40, 3, 1, {"PART", 0x85, 10, 0, 160});
-  disk.Link(10, 0, 10, 3);  // the partition's header -> its directory
+  disk.Link(10, 0, 10, 3);      // the partition's header -> its directory
   disk.Sector(10, 0)[2] = 'D';  // formatted by the drive, as its header says
   disk.Link(10, 3, 0, 255);
   disk.WriteFile({{11, 0}, {11, 1}, {11, 2}}, PatternBytes(600, 7));
@@ -240,8 +240,8 @@ VariantLayout LayoutOf(TDkD64DosVariant variant) {
 
 // The tool's own blank, named "TEST DISK", id "12".
 kelvane::Bytes Blank(TDkCbmImageFormat format, int tracks) {
-  TDkBlankSpec spec{format, tracks, PaddedName("TEST DISK"), {'1', '2'}};
-  return DkBlankImage(spec);
+  TDkNewDisk request{format, tracks, PaddedName("TEST DISK"), {'1', '2'}};
+  return DkBlankImage(request);
 }
 
 kelvane::Bytes WithErrorInfo(kelvane::Bytes bytes, bool error_info) {
